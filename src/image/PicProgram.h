@@ -1,0 +1,96 @@
+// The program image: everything one program gives to a PIC, held as words of
+// program flash, configuration words and data EEPROM, addressed by one image
+// address space:
+//
+//   flash          0x0000-0x1FFF   valid below the flash size
+//   configuration  0x2000-0x2007   always valid
+//   EEPROM         0x2100-0x21FF   valid below 0x2100 + the EEPROM size
+//
+// In an Intel HEX file a word at image address A lies at byte address 2*A,
+// low byte first.  A location is used when it differs from the blank value
+// 0xFFFF; reads of an address the image does not hold give -1.
+#ifndef PIC_PROGRAM_H
+#define PIC_PROGRAM_H
+
+#include <cstdio>
+
+class PicProgram {
+public:
+    static constexpr int BLANK = 0xFFFF;
+
+    static constexpr int FLASH_CAPACITY = 8192;
+    static constexpr int EEPROM_CAPACITY = 256;
+    static constexpr int CONFIG_CAPACITY = 8;
+
+    static constexpr int FLASH_START = 0x0000;
+    static constexpr int FLASH_END = 0x1FFF;
+    static constexpr int CONFIG_START = 0x2000;
+    static constexpr int CONFIG_END = 0x2007;
+    static constexpr int EEPROM_START = 0x2100;
+    static constexpr int EEPROM_END = 0x21FF;
+
+    PicProgram();
+    // Flash size first, EEPROM size second; sizes outside 0-8192 and 0-256
+    // are clamped into range.
+    PicProgram(int flashSize, int eepromSize);
+
+    bool isValidAddr(int address);
+    int getData(int address);
+    bool setData(int address, int value);
+    // First used image address at or above `address`, searching only the
+    // region that holds it (flash into configuration when flash is 8192
+    // words and the search starts at 0x2000); -1 when there is none.
+    int findData(int address);
+    // True when any address in from..to (inclusive) is not blank; addresses
+    // the image does not hold count as used.
+    bool isUsed(int from, int to);
+    int getFlashSize();
+    int getEepromSize();
+    bool fits();
+    // Blanks configuration words 0x2000-0x2006; 0x2007 keeps its value.
+    void clearConfig();
+
+    // Adds the words of an Intel HEX stream to the image.  Returns false on a
+    // read error (bad checksum, stray character, short record, unknown record
+    // type, no end record), after one line on standard error; no word of a
+    // refused record is stored.
+    bool readHex(FILE* file);
+    // Writes the whole image as Intel HEX; false when the stream refuses output.
+    bool writeHex(FILE* file);
+
+    // New images, owned by the caller: this image's words win over other's
+    // (merge); this image's words where the two differ (diff).
+    PicProgram* merge(PicProgram* other);
+    PicProgram* diff(PicProgram* other);
+    // True when every used word of this image equals other's word there.
+    // Not symmetric: a blank image equals every image.
+    bool equals(PicProgram* other);
+
+    // Per-region access: positions are flash addresses, EEPROM offsets and
+    // configuration indexes.  A negative search start counts as 0.
+    int getFlashData(int address);
+    int getEepromData(int offset);
+    int getConfigData(int index);
+    int findUsedFlash(int from);
+    int findUsedEeprom(int from);
+    int findUsedConfig(int from);
+
+private:
+    void _construct(int flashSize, int eepromSize);
+    void initFlash();
+    void initEeprom();
+    void initConfig();
+    bool _writeHex(FILE* file, int start);
+    void _merge(int address, PicProgram* other, PicProgram* result);
+    void _diff(int address, PicProgram* other, PicProgram* result);
+
+    int flashData[FLASH_CAPACITY];
+    int eepromData[EEPROM_CAPACITY];
+    int configData[CONFIG_CAPACITY];
+    int flashSize;
+    int eepromSize;
+    int flashHighWater;
+    int eepromHighWater;
+};
+
+#endif
