@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything with warnings as errors, runs the
+# whole test suite, then fuzzes the hex reader.
+#   SANITIZE=1   build and test under AddressSanitizer + UndefinedBehaviorSanitizer
+#   FUZZ=0       leave the fuzz run out (FUZZ_SECONDS sets its length, default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+if [ "${SANITIZE:-0}" = 1 ]; then
+  build=build/sanitize
+  flags=(-DPIC_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+else
+  build=build/release
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+fi
+
+cmake -S . -B "$build" -DPIC_WERROR=ON "${flags[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j2
+
+if [ "${FUZZ:-1}" != 0 ] && [ -f scripts/fuzz.sh ]; then
+  bash scripts/fuzz.sh
+fi
