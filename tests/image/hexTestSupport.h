@@ -1,0 +1,121 @@
+// Helpers shared by the image tests: run readHex on text held in a real
+// temporary stream, catch what it writes to standard error, and collect
+// writeHex output as a string.
+#ifndef HEX_TEST_SUPPORT_H
+#define HEX_TEST_SUPPORT_H
+
+#include "PicProgram.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace hextest {
+
+struct FileCloser {
+    void operator()(FILE* f) const { if (f) std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Redirects file descriptor 2 into a temporary file for its lifetime;
+// text() gives everything written so far.
+class StderrCapture {
+public:
+    StderrCapture() : sink(std::tmpfile()) {
+        std::fflush(stderr);
+        saved = dup(STDERR_FILENO);
+        dup2(fileno(sink.get()), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    std::string text() {
+        restore();
+        std::string out;
+        std::rewind(sink.get());
+        char buf[512];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, sink.get())) > 0) out.append(buf, n);
+        return out;
+    }
+private:
+    void restore() {
+        if (saved < 0) return;
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        saved = -1;
+    }
+    File sink;
+    int saved = -1;
+};
+
+// A stream holding exactly `text`, positioned at its start.
+inline File streamOf(const std::string& text) {
+    File f(std::tmpfile());
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f.get());
+    std::rewind(f.get());
+    return f;
+}
+
+struct ReadResult {
+    bool ok;
+    std::string err;  // everything readHex wrote to standard error
+};
+
+inline ReadResult readText(PicProgram& image, const std::string& text) {
+    File f = streamOf(text);
+    StderrCapture capture;
+    bool ok = image.readHex(f.get());
+    return {ok, capture.text()};
+}
+
+inline std::string writeText(PicProgram& image, bool* ok = nullptr) {
+    File f(std::tmpfile());
+    bool result = image.writeHex(f.get());
+    if (ok) *ok = result;
+    std::fflush(f.get());
+    std::rewind(f.get());
+    std::string out;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+    return out;
+}
+
+inline std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) { lines.push_back(text.substr(start)); break; }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// True when the message names line n ("line 3", but not "line 30").
+inline bool mentionsLine(const std::string& msg, int n) {
+    return std::regex_search(msg, std::regex("line " + std::to_string(n) + "([^0-9]|$)"));
+}
+
+// One reader error: a single line with the reader's prefix.
+inline bool isOneReaderLine(const std::string& msg) {
+    return msg.rfind("PicProgram::readHex - ", 0) == 0 && !msg.empty() && msg.back() == '\n' &&
+           msg.find('\n') == msg.size() - 1;
+}
+
+// Image addresses that hold a used word, over the whole address space.
+inline std::vector<int> usedAddresses(PicProgram& image) {
+    std::vector<int> used;
+    for (int a = 0; a <= PicProgram::EEPROM_END; ++a)
+        if (image.isValidAddr(a) && image.getData(a) != PicProgram::BLANK) used.push_back(a);
+    return used;
+}
+
+}  // namespace hextest
+
+#endif
