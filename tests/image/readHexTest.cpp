@@ -92,6 +92,16 @@ TEST(ReadHexAccepts, OddByteAddressGivesTheWordBelow) {
     EXPECT_EQ(p.getData(0), 0x2805);
 }
 
+TEST(ReadHexAccepts, RecordsLongerThanTheWritersSixteenBytes) {
+    PicProgram p;
+    expectAccepted(p, ":2000200000100110021003100410051006100710081009100A100B100C100D100E100F1048\n" + END);
+    std::vector<int> expected;
+    for (int i = 0; i < 16; ++i) expected.push_back(0x10 + i);
+    EXPECT_EQ(usedAddresses(p), expected);
+    EXPECT_EQ(p.getData(0x10), 0x1000);
+    EXPECT_EQ(p.getData(0x1F), 0x100F);
+}
+
 TEST(ReadHexAccepts, LaterRecordOverwritesEarlierWord) {
     PicProgram p;
     expectAccepted(p, ":020000000528D1\n:02000000452396\n" + END);
@@ -297,6 +307,7 @@ TEST(ReadHexRefuses, StrayCharacters) {
         ":02000000G528D1\n",   // in the data
         ":0G0000000528D1\n",   // in the byte count
         ":02000Z000528D1\n",   // in the address
+        ":020000G00528D1\n",   // in the record type
         ":02000000052 8D1\n",  // a space inside the record
         ":020000000528D\n",    // checksum cut to one digit
         ":020000000528DX\n",   // in the checksum
