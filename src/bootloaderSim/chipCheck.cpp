@@ -1,0 +1,86 @@
+// chipCheck: does a simulated chip's dump hold exactly the program that was
+// uploaded into it?  Erased values count as blank on both sides, the
+// program's words are masked as they were sent, and the bootloader's range
+// (widened to whole blocks) and the configuration words that the upload
+// does not send are left out.  With BEFORE.hex (the chip's content before
+// the upload) every cell is checked: sent blocks hold the program, all else
+// is unchanged.
+#include "chip.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+bool load(const char* path, PicProgram& into) {
+    std::unique_ptr<FILE, FileCloser> f(fopen(path, "r"));
+    if (!f) {
+        fprintf(stderr, "chipCheck: cannot open %s\n", path);
+        return false;
+    }
+    if (!into.readHex(f.get())) {
+        fprintf(stderr, "chipCheck: cannot read %s\n", path);
+        return false;
+    }
+    return true;
+}
+
+void usage() {
+    fputs("usage: chipCheck [--range LO-HI] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
+          "  --range LO-HI  the bootloader's range as it reports it (default 1F00-1FFF)\n"
+          "  -o             the upload ignored an overlap with that range\n"
+          "exit 0 when the chip holds the program, 1 when it differs, 2 on bad use\n",
+          stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Range range{0x1F00, 0x1FFF};
+    bool ignoreOverlap = false;
+    const char* files[3] = {nullptr, nullptr, nullptr};
+    int fileCount = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--range") && i + 1 < argc) {
+            unsigned lo = 0, hi = 0;
+            char tail = 0;
+            if (sscanf(argv[++i], "%x-%x%c", &lo, &hi, &tail) != 2 || lo > 0xFFFF || hi > 0xFFFF) {
+                usage();
+                return 2;
+            }
+            range = Range{int(lo), int(hi)};
+        } else if (!strcmp(argv[i], "-o")) {
+            ignoreOverlap = true;
+        } else if (argv[i][0] != '-' && fileCount < 3) {
+            files[fileCount++] = argv[i];
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (fileCount < 2) {
+        usage();
+        return 2;
+    }
+    std::unique_ptr<PicProgram> program(new PicProgram), chip(new PicProgram), before(new PicProgram);
+    if (!load(files[0], *program) || !load(files[1], *chip) || (files[2] && !load(files[2], *before))) return 2;
+
+    std::vector<std::string> differences =
+        files[2] ? uploadDifferences(*chip, *before, *program, range, ignoreOverlap)
+                 : programDifferences(*chip, *program, range, ignoreOverlap);
+    Range w = widen(range);
+    if (differences.empty()) {
+        printf("chipCheck: %s holds exactly %s outside %04X-%04X\n", files[1], files[0], w.lower, w.upper);
+        return 0;
+    }
+    printf("chipCheck: %s differs from %s outside %04X-%04X:\n", files[1], files[0], w.lower, w.upper);
+    for (const std::string& d : differences) printf("  %s\n", d.c_str());
+    return 1;
+}

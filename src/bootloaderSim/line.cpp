@@ -1,0 +1,261 @@
+#include "line.h"
+
+#include "clock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+volatile int stopRequested = 0;
+
+namespace {
+
+// The most incoming bytes held back at once.  A real port's driver would
+// refuse writes long before this; the bound only keeps a runaway peer from
+// eating memory.
+constexpr size_t QUEUE_LIMIT = 1 << 20;
+// How long to nap while no peer holds the pty open (the master then polls
+// ready at once, so poll() cannot be the wait).
+constexpr double NO_PEER_NAP = 0.002;
+constexpr int BITS_PER_CHARACTER = 10;  // start, 8 data, stop
+
+struct SpeedEntry {
+    speed_t speed;
+    int baud;
+};
+const SpeedEntry SPEEDS[] = {
+    {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
+    {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
+    {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+};
+
+}  // namespace
+
+int baudFromSpeed(unsigned speed) {
+    for (const SpeedEntry& e : SPEEDS)
+        if (e.speed == speed) return e.baud;
+    return 0;
+}
+
+unsigned speedFromBaud(int baud) {
+    for (const SpeedEntry& e : SPEEDS)
+        if (e.baud == baud) return e.speed;
+    return B0;
+}
+
+Line::~Line() { close(); }
+
+void Line::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool Line::openPty(std::string& slavePath, std::string& err) {
+    int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
+        err = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    isPty_ = true;
+    const char* name = ptsname(fd);
+    if (!name) {
+        err = "cannot name the pseudo-terminal's slave";
+        return false;
+    }
+    slavePath = name;
+    // Terminal settings made on the master belong to the slave: raw from the
+    // start, so nothing the peer sends before it sets the line up itself is
+    // echoed back or translated.
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        err = std::string("cannot read the pseudo-terminal's settings: ") + strerror(errno);
+        return false;
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        err = std::string("cannot make the pseudo-terminal raw: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool Line::openDevice(const std::string& path, int baud, std::string& err) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        err = "cannot open " + path + ": " + strerror(errno);
+        return false;
+    }
+    fd_ = fd;
+    isPty_ = false;
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        err = path + " is not a terminal";
+        return false;
+    }
+    cfmakeraw(&t);
+    t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | CS8;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    speed_t speed = speedFromBaud(baud);
+    if (speed == B0) {
+        err = "the device cannot run at " + std::to_string(baud) + " bit/s";
+        return false;
+    }
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        err = "cannot configure " + path + ": " + strerror(errno);
+        return false;
+    }
+    tcflush(fd, TCIOFLUSH);
+    deviceBaud_ = baud;
+    return true;
+}
+
+int Line::lineBaud() const {
+    if (!isPty_) return deviceBaud_;
+    if (pacing_ > 0) return pacing_;
+    termios t;
+    if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) lastBaud_ = baudFromSpeed(cfgetospeed(&t));
+    return lastBaud_;
+}
+
+double Line::charTime() const {
+    // A real device keeps its own pace.
+    if (!isPty_ || pacing_ == 0) return 0;
+    int baud = pacing_ > 0 ? pacing_ : lineBaud();
+    return baud > 0 ? double(BITS_PER_CHARACTER) / baud : 0;
+}
+
+void Line::pump() {
+    if (fd_ < 0) return;
+    uint8_t buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            double now = monotonicSeconds();
+            for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i) queue_.push_back({buffer[i], now});
+            continue;
+        }
+        // EIO on a pty master: no slave descriptor is open any more.
+        if (n < 0 && errno == EIO && isPty_) peerGone_ = true;
+        if (n < 0 && errno == EAGAIN) peerGone_ = false;
+        return;
+    }
+}
+
+bool Line::waitUntil(double when) {
+    for (;;) {
+        if (stopRequested) return false;
+        pump();
+        double now = monotonicSeconds();
+        if (now >= when) return true;
+        double left = when - now;
+        if (peerGone_ || fd_ < 0) {
+            usleep(useconds_t(std::min(left, NO_PEER_NAP) * 1e6));
+            continue;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        int ms = int(std::ceil(left * 1000));
+        if (poll(&p, 1, ms) > 0 && (p.revents & POLLHUP) && isPty_) peerGone_ = true;
+    }
+}
+
+Line::Take Line::take(uint8_t& byte, double& entry, double& arrival, double deadline) {
+    for (;;) {
+        if (stopRequested) return Take::Stopped;
+        pump();
+        double now = monotonicSeconds();
+        if (!queue_.empty()) {
+            double due = std::max(queue_.front().entry, lastArrival_) + charTime();
+            if (due <= now) {
+                byte = queue_.front().byte;
+                entry = queue_.front().entry;
+                arrival = due;
+                lastArrival_ = due;
+                queue_.pop_front();
+                ++bytesIn_;
+                return Take::Byte;
+            }
+            if (deadline >= 0 && deadline < due) {
+                if (!waitUntil(deadline)) return Take::Stopped;
+                return Take::Timeout;
+            }
+            if (!waitUntil(due)) return Take::Stopped;
+            continue;
+        }
+        if (peerGone_) return Take::Hangup;
+        if (deadline >= 0 && now >= deadline) return Take::Timeout;
+        // Nothing queued: sleep until something comes or the deadline.
+        pollfd p{fd_, POLLIN, 0};
+        int ms = -1;
+        if (deadline >= 0) ms = int(std::ceil((deadline - now) * 1000));
+        // Wake now and then so that a stop request is seen even if the
+        // signal fell between the test above and the poll.
+        if (ms < 0 || ms > 200) ms = 200;
+        int r = poll(&p, 1, ms);
+        if (r > 0 && (p.revents & POLLHUP) && isPty_) {
+            pump();
+            if (queue_.empty()) peerGone_ = true;
+        }
+    }
+}
+
+void Line::writeAll(const uint8_t* bytes, size_t count) {
+    size_t done = 0;
+    while (done < count && fd_ >= 0) {
+        ssize_t n = write(fd_, bytes + done, count - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            // The peer does not read; let the line drain a little.
+            pollfd p{fd_, POLLOUT, 0};
+            poll(&p, 1, 10);
+            if (stopRequested || peerGone_) break;
+            pump();
+            continue;
+        }
+        break;  // EIO: nobody holds the slave; the bytes fall off the line
+    }
+    bytesOut_ += count;
+}
+
+double Line::send(const uint8_t* bytes, size_t count) {
+    double last = monotonicSeconds();
+    for (size_t i = 0; i < count; ++i) {
+        double ct = charTime();
+        if (ct > 0) {
+            double when = std::max(monotonicSeconds(), txFree_) + ct;
+            waitUntil(when);
+            txFree_ = when;
+        }
+        writeAll(bytes + i, 1);
+        last = monotonicSeconds();
+    }
+    return last;
+}
+
+double Line::sendBurst(const uint8_t* bytes, size_t count) {
+    double ct = charTime();
+    if (ct > 0) {
+        double when = std::max(monotonicSeconds(), txFree_) + ct * double(count);
+        waitUntil(when);
+        txFree_ = when;
+    }
+    writeAll(bytes, count);
+    return monotonicSeconds();
+}

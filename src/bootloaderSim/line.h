@@ -1,0 +1,93 @@
+// The simulator's end of the serial line: a pseudo-terminal master (or a real
+// serial device) with the pace of a real line.
+//
+// Incoming bytes are read from the descriptor as soon as they are there and
+// stamped with that moment (their entry into the line); they are then handed
+// to the bootloader no faster than the line delivers them: one character
+// time after the later of their entry and the previous byte's delivery.
+// Outgoing bytes are written one character time apart, each when its stop
+// bit would have left the chip.
+#ifndef SIM_LINE_H
+#define SIM_LINE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+class Line {
+public:
+    Line() = default;
+    ~Line();
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // Opens a pseudo-terminal pair and puts the line into raw mode before
+    // anything is written.  On failure returns false with a message in err.
+    bool openPty(std::string& slavePath, std::string& err);
+    // Opens and configures a real serial device (raw 8N1, no flow control)
+    // at the given speed; the device paces itself.
+    bool openDevice(const std::string& path, int baud, std::string& err);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // -1 follows the speed the peer set on the line, 0 turns pacing off,
+    // N paces at N bit/s.
+    void setPacing(int baud) { pacing_ = baud; }
+    // The speed the line runs at, in bit/s (what the peer set on a pty).
+    int lineBaud() const;
+    // Seconds one character (10 bits) takes; 0 when nothing is paced.
+    double charTime() const;
+
+    enum class Take { Byte, Timeout, Hangup, Stopped };
+    // Waits for the next incoming byte until the deadline (monotonic
+    // seconds, negative: no deadline).  entry is when the peer wrote it,
+    // arrival when the line delivered it.
+    Take take(uint8_t& byte, double& entry, double& arrival, double deadline = -1);
+    // Passes time, still stamping what comes in.  False when stopped.
+    bool waitUntil(double when);
+
+    // Paced byte by byte; returns the time the last byte was written.
+    double send(const uint8_t* bytes, size_t count);
+    // Takes count character times, then goes out in one write, as a UART's
+    // FIFO hands a burst over.
+    double sendBurst(const uint8_t* bytes, size_t count);
+
+    // The peer closed its side (pty only): every slave descriptor is closed.
+    bool peerGone() const { return peerGone_; }
+    // Forget a hangup that ended a session; the next open of the slave
+    // starts afresh.
+    void clearPeerGone() { peerGone_ = false; }
+
+    uint64_t bytesIn() const { return bytesIn_; }
+    uint64_t bytesOut() const { return bytesOut_; }
+
+private:
+    struct Incoming {
+        uint8_t byte;
+        double entry;
+    };
+    void pump();
+    void writeAll(const uint8_t* bytes, size_t count);
+
+    int fd_ = -1;
+    bool isPty_ = false;
+    int deviceBaud_ = 0;
+    mutable int lastBaud_ = 0;  // the line's speed when it was last read
+    int pacing_ = -1;
+    bool peerGone_ = false;
+    std::deque<Incoming> queue_;
+    double lastArrival_ = 0;
+    double txFree_ = 0;
+    uint64_t bytesIn_ = 0;
+    uint64_t bytesOut_ = 0;
+};
+
+// Speed constant <-> bit/s for the speeds a POSIX line offers (0 if unknown).
+int baudFromSpeed(unsigned speed);
+unsigned speedFromBaud(int baud);
+
+// Set from a signal handler; every wait of the line ends when it is set.
+extern volatile int stopRequested;
+
+#endif

@@ -1,0 +1,115 @@
+// bootloaderSim: a PIC with its serial bootloader at the far end of a
+// pseudo-terminal (or a real serial line), for trying and testing the
+// uploader without a board.
+#include "bootloader.h"
+#include "chip.h"
+#include "line.h"
+#include "options.h"
+#include "stats.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+void onSignal(int) { stopRequested = 1; }
+
+void catchSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a signal must end the waits at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The --link symbolic link, removed when the run ends.
+class PortLink {
+public:
+    bool make(const std::string& path, const std::string& target) {
+        unlink(path.c_str());  // a link left behind by an earlier run
+        if (symlink(target.c_str(), path.c_str()) != 0) return false;
+        path_ = path;
+        return true;
+    }
+    ~PortLink() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+bool openLine(Line& line, const Options& options, std::string& port, std::string& err) {
+    if (!options.device.empty()) {
+        port = options.device;
+        return line.openDevice(options.device, options.baud > 0 ? options.baud : 19200, err);
+    }
+    line.setPacing(options.baud);
+    return line.openPty(port, err);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string why;
+    if (!parseOptions(argc, argv, options, why)) {
+        if (why.empty()) {
+            printUsage(stdout);
+            return 0;
+        }
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
+        printUsage(stderr);
+        return EXIT_USAGE;
+    }
+    catchSignals();
+
+    Chip chip(options.flashWords, options.eepromBytes);
+    if (!options.memory.empty() && !chip.load(options.memory, why)) {
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
+        return 1;
+    }
+
+    Line line;
+    std::string port;
+    if (!openLine(line, options, port, why)) {
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
+        return 1;
+    }
+    PortLink link;
+    if (!options.link.empty() && !link.make(options.link, port)) {
+        fprintf(stderr, "bootloaderSim: cannot make the link %s\n", options.link.c_str());
+        return 1;
+    }
+    printf("bootloaderSim: port %s\n", port.c_str());
+    fflush(stdout);
+
+    Stats stats;
+    Bootloader bootloader(line, chip, options, stats);
+    Bootloader::Outcome outcome;
+    do {
+        outcome = bootloader.serveSession();
+    } while (!options.once && (outcome == Bootloader::Outcome::Completed || outcome == Bootloader::Outcome::PeerGone));
+    bootloader.closeSessionClock();
+
+    int status = 0;
+    if (outcome == Bootloader::Outcome::LineClosed) status = 1;
+    if (options.once && outcome != Bootloader::Outcome::Completed) status = 1;
+
+    if (!options.dump.empty() && !chip.dump(options.dump, why)) {
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
+        status = 1;
+    }
+    if (options.stats) {
+        stats.bytesIn = line.bytesIn();
+        stats.bytesOut = line.bytesOut();
+        stats.print(stdout, line.lineBaud());
+    }
+    return status;
+}

@@ -1,0 +1,140 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+bool parseLong(const char* text, int base, long min, long max, long& value) {
+    if (!text || !*text || *text == '-' || *text == '+') return false;
+    char* end = nullptr;
+    errno = 0;
+    value = strtol(text, &end, base);
+    return errno == 0 && *end == '\0' && value >= min && value <= max;
+}
+
+bool parseRange(const std::string& text, Range& range) {
+    size_t dash = text.find('-');
+    if (dash == std::string::npos) return false;
+    long lo = 0, hi = 0;
+    if (dash > 4 || text.size() - dash - 1 > 4) return false;
+    if (!parseLong(text.substr(0, dash).c_str(), 16, 0, 0xFFFF, lo)) return false;
+    if (!parseLong(text.substr(dash + 1).c_str(), 16, 0, 0xFFFF, hi)) return false;
+    range = Range{int(lo), int(hi)};
+    return true;
+}
+
+bool parseDate(const std::string& text, Options& o) {
+    int y = 0, m = 0, d = 0;
+    char tail = 0;
+    if (text.size() != 10 || sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
+    if (text[4] != '-' || text[7] != '-' || m < 1 || m > 12 || d < 1 || d > 31) return false;
+    o.year = y;
+    o.month = m;
+    o.day = d;
+    return true;
+}
+
+bool parseWriteMs(const std::string& text, Options& o) {
+    double f = 0, e = 0;
+    char tail = 0;
+    if (sscanf(text.c_str(), "%lf,%lf%c", &f, &e, &tail) != 2) return false;
+    if (!(f >= 0 && f <= 10000 && e >= 0 && e <= 10000)) return false;
+    o.programWriteMs = f;
+    o.eepromWriteMs = e;
+    return true;
+}
+
+enum Option {
+    LINK = 1000, DEVICE, BAUD, FLASH, EEPROM, RANGE, DATE, MEMORY, DUMP, WRITE_MS, ONCE, STATS, FAULT, HELP
+};
+
+const option LONG_OPTIONS[] = {
+    {"link", required_argument, nullptr, LINK},     {"device", required_argument, nullptr, DEVICE},
+    {"baud", required_argument, nullptr, BAUD},     {"flash", required_argument, nullptr, FLASH},
+    {"eeprom", required_argument, nullptr, EEPROM}, {"range", required_argument, nullptr, RANGE},
+    {"date", required_argument, nullptr, DATE},     {"memory", required_argument, nullptr, MEMORY},
+    {"dump", required_argument, nullptr, DUMP},     {"write-ms", required_argument, nullptr, WRITE_MS},
+    {"once", no_argument, nullptr, ONCE},           {"stats", no_argument, nullptr, STATS},
+    {"fault", required_argument, nullptr, FAULT},   {"help", no_argument, nullptr, HELP},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+void printUsage(FILE* out) {
+    fputs("usage: bootloaderSim [options]\n"
+          "Plays a PIC16F877A and its serial bootloader on a pseudo-terminal; prints\n"
+          "\"bootloaderSim: port /dev/pts/N\" first.\n"
+          "  --link PATH        also make PATH a symbolic link to the port (removed at exit)\n"
+          "  --device TTY       use this serial device instead of a pseudo-terminal\n"
+          "  --baud N           pace the line at N bit/s; 0: no pacing\n"
+          "                     (default: the speed the uploader set on the line)\n"
+          "  --flash N          flash words (default 8192)\n"
+          "  --eeprom N         EEPROM bytes (default 256)\n"
+          "  --range LO-HI      the bootloader's own code, hex (default 1F00-1FFF)\n"
+          "  --date YYYY-MM-DD  revision date (default 2004-06-15)\n"
+          "  --memory FILE.hex  the chip's content at start (default blank)\n"
+          "  --dump FILE.hex    write the chip's content at exit\n"
+          "  --write-ms F,E     ms to write a program block, an EEPROM byte (default 4,4,\n"
+          "                     the typical erase/write cycle of the PIC16F87xA data sheet)\n"
+          "  --once             end after one session: exit 0 if it ended with\n"
+          "                     END_PROGRAMMING, 1 otherwise\n"
+          "  --stats            print the run's figures at exit\n"
+          "  --fault SPEC       repeatable: checksum@N verify@ADDR refuse@ADDR silent@N\n"
+          "                     garbage@N:HH badready writetest hangup@N mute-ident\n"
+          "                     trickle late@S (N frames from 1, ADDR hex image address)\n",
+          out);
+}
+
+bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
+    optind = 1;
+    opterr = 0;
+    long n = 0;
+    for (;;) {
+        int c = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr);
+        if (c == -1) break;
+        std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case LINK: o.link = arg; break;
+        case DEVICE: o.device = arg; break;
+        case BAUD:
+            if (!parseLong(optarg, 10, 0, 4000000, n)) return why = "bad --baud " + arg, false;
+            o.baud = int(n);
+            break;
+        case FLASH:
+            if (!parseLong(optarg, 10, 1, 8192, n)) return why = "--flash takes 1 to 8192 words", false;
+            o.flashWords = int(n);
+            break;
+        case EEPROM:
+            if (!parseLong(optarg, 10, 0, 256, n)) return why = "--eeprom takes 0 to 256 bytes", false;
+            o.eepromBytes = int(n);
+            break;
+        case RANGE:
+            if (!parseRange(arg, o.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
+            break;
+        case DATE:
+            if (!parseDate(arg, o)) return why = "bad --date " + arg + " (YYYY-MM-DD)", false;
+            break;
+        case MEMORY: o.memory = arg; break;
+        case DUMP: o.dump = arg; break;
+        case WRITE_MS:
+            if (!parseWriteMs(arg, o)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
+            break;
+        case ONCE: o.once = true; break;
+        case STATS: o.stats = true; break;
+        case FAULT:
+            if (!addFault(o.faults, arg, why)) return false;
+            break;
+        case HELP: return why.clear(), false;
+        default:
+            why = std::string("unknown option ") + (optind > 0 && optind <= argc ? argv[optind - 1] : "");
+            return false;
+        }
+    }
+    if (optind < argc) return why = std::string("unexpected argument ") + argv[optind], false;
+    if (o.link.size() && o.device.size()) return why = "--link goes with the pseudo-terminal, not --device", false;
+    return true;
+}
