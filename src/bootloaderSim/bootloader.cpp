@@ -205,7 +205,10 @@ void Bootloader::wait(double seconds) {
 void Bootloader::answer(Frame& frame) {
     std::vector<uint8_t> reply;
     bool corrupted = faultAtFrame(options_.faults.checksumFrames);
-    if (corrupted || !checksumOk(frame)) {
+    // An unknown code has no length to wait for, so there is no checksum to
+    // check either: it is answered as unknown at once.
+    bool known = frame.length > 1;
+    if (corrupted || (known && !checksumOk(frame))) {
         report(reply, ERROR_CHECKSUM, address_);
     } else {
         switch (frame.bytes[0]) {

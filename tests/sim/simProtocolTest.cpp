@@ -1,0 +1,319 @@
+// The simulator's side of the link, byte for byte, against the test's own
+// minimal client on the simulator's pseudo-terminal.
+#include "simTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes READY_ONLY{'>'};
+
+Bytes programBlock(int a, int b, int c, int d) {
+    return {4, uint8_t(a), uint8_t(a >> 8), uint8_t(b), uint8_t(b >> 8),
+            uint8_t(c), uint8_t(c >> 8), uint8_t(d), uint8_t(d >> 8)};
+}
+Bytes eepromBlock(int a, int b, int c, int d) { return {5, uint8_t(a), 0, uint8_t(b), 0, uint8_t(c), 0, uint8_t(d), 0}; }
+Bytes setAddress(int address) { return {2, uint8_t(address), uint8_t(address >> 8)}; }
+Bytes report(char error, int address) { return {'!', uint8_t(error), uint8_t(address), uint8_t(address >> 8), '>'}; }
+
+struct Session {
+    Sim sim;
+    std::unique_ptr<Client> client;
+    bool open(std::vector<std::string> args, int baud = 19200) {
+        if (!sim.start(args)) return false;
+        client.reset(new Client(sim.port, baud));
+        return client->ok() && client->identify().size() == 5;
+    }
+    Bytes exchange(const Bytes& command, size_t answer = 1) {
+        client->sendFrame(command);
+        return client->read(answer, 2);
+    }
+};
+
+TEST(SimLine, RawBeforeThePeerSetsAnythingUp) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--once"}));
+    // A slave left in its default cooked mode would echo the carriage return
+    // and turn it into a line feed; the simulator made the line raw itself.
+    int fd = open(sim.port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "\r", 1), 1);
+    Bytes got(6);
+    size_t n = 0;
+    double end = now() + 2;
+    while (n < 6 && now() < end) {
+        ssize_t r = read(fd, got.data() + n, 6 - n);
+        if (r > 0) n += size_t(r);
+    }
+    EXPECT_EQ(got, (Bytes{'K', 'K', 0xD4, 0x07, 15, 6}));
+    close(fd);
+    EXPECT_EQ(sim.process.wait(5), 1);  // the session ended without END_PROGRAMMING
+}
+
+TEST(SimLine, LinkNamesThePortAndGoesAtExit) {
+    std::string dir = tempDir();
+    std::string link = dir + "/port";
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--link", link}));
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim.port);
+    EXPECT_EQ(sim.stop(), 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(SimGreeting, GreetingAndIdentificationBytes) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--date", "2003-06-15", "--range", "1F01-1F80", "--once"}));
+    Client client(sim.port);
+    Bytes greeting;
+    ASSERT_TRUE(client.greet(2, &greeting));
+    EXPECT_EQ(greeting, (Bytes{0x4B, 0x4B, 0xD3, 0x07, 0x0F, 0x06}));
+    client.send({'h', 'i'});
+    EXPECT_EQ(client.read(5, 2), (Bytes{0x01, 0x1F, 0x80, 0x1F, '>'}));
+    client.sendFrame({1});
+    EXPECT_EQ(sim.process.wait(5), 0);
+}
+
+TEST(SimGreeting, QueuedPollsPassOverAFreshOneAfterASecondGreetsAgain) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--baud", "0"}));
+    Client client(sim.port);
+    client.send(Bytes(50, 0x0D));
+    EXPECT_EQ(client.read(6, 1).size(), 6u);
+    EXPECT_TRUE(client.readQuiet(0.3).empty()) << "polls written before the greeting got greetings";
+    usleep(800000);
+    client.send({0x0D});
+    EXPECT_EQ(client.read(6, 1).size(), 6u);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimFrames, AddressMovesOnByFourAndBlocksLand) {
+    std::string dir = tempDir();
+    Session s;
+    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--write-ms", "0,0", "--dump", dir + "/chip.hex"}));
+    EXPECT_EQ(s.exchange(setAddress(0x0010)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0x0001, 0x3FFF, 0x1234, 0xFFFF)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0x2805, 0, 0, 0)), READY_ONLY);  // at 0x0014
+    EXPECT_EQ(s.exchange(setAddress(0x2004)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0x3FFF, 0x3FFF, 0x3FFF, 0x3F72)), READY_ONLY);
+    EXPECT_EQ(s.exchange(setAddress(0x0000)), READY_ONLY);
+    EXPECT_EQ(s.exchange(eepromBlock(0x12, 0xFF, 0x00, 0x34)), READY_ONLY);
+    s.client->sendFrame({1});
+    EXPECT_EQ(s.sim.process.wait(5), 0);
+    // Erased values are blank cells; the high bits of a word never land.
+    EXPECT_EQ(readFile(dir + "/chip.hex"),
+              "; Flash ROM data\n:020020000100DD\n:02002400341294\n:080028000528000000000000A3\n"
+              "; Config data\n:02400E00723FFF\n; EEPROM data\n:024200001200AA\n:0242040000"
+              "00B8\n:02420600340082\n; terminator\n:00000001FF\n");
+}
+
+TEST(SimFrames, ErrorReportsCarryTheChipsAddress) {
+    Session s;
+    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--flash", "4096", "--eeprom", "16",
+                        "--range", "0F00-0F7F"}));
+    EXPECT_EQ(s.exchange(setAddress(0x0100)), READY_ONLY);
+    Bytes bad{4, 1, 0, 2, 0, 3, 0, 4, 0, 0};  // checksum byte wrong
+    s.client->send(bad);
+    EXPECT_EQ(s.client->read(5, 2), report('C', 0x0100));
+    s.client->send({7});
+    EXPECT_EQ(s.client->read(5, 2), report('U', 0x0100));
+    EXPECT_EQ(s.exchange(setAddress(0x0F7C)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x0F7C));
+    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0)), READY_ONLY);  // 0F80: just past the range
+    EXPECT_EQ(s.exchange(setAddress(0x0EFE)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x0EFE));  // reaches 0F01
+    EXPECT_EQ(s.exchange(setAddress(0x1000)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x1000));  // past 4096 words
+    EXPECT_EQ(s.exchange(setAddress(0x2008)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x2008));
+    EXPECT_EQ(s.exchange(setAddress(0x000C)), READY_ONLY);
+    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4)), READY_ONLY);  // offsets 12-15
+    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4), 5), report('A', 0x0010));
+    EXPECT_EQ(s.sim.stop(), 0);
+}
+
+TEST(SimFaults, FrameFaults) {
+    Session s;
+    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--fault", "checksum@2", "--fault", "verify@0102",
+                        "--fault", "refuse@2102", "--fault", "garbage@1:5A", "--fault", "silent@6"}));
+    EXPECT_EQ(s.exchange(setAddress(0x0100), 2), (Bytes{0x5A, '>'}));              // frame 1
+    EXPECT_EQ(s.exchange(programBlock(1, 2, 3, 4), 5), report('C', 0x0100));        // frame 2
+    EXPECT_EQ(s.exchange(programBlock(1, 2, 3, 4), 5), report('V', 0x0102));        // frame 3, still at 0100
+    EXPECT_EQ(s.exchange(setAddress(0x0000)), READY_ONLY);                          // frame 4
+    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4), 5), report('A', 0x0000));         // frame 5
+    s.client->sendFrame(setAddress(0));                                            // frame 6
+    EXPECT_TRUE(s.client->readQuiet(0.5).empty());
+    EXPECT_EQ(s.sim.stop(), 0);
+}
+
+TEST(SimFaults, WriteTestReportsEveryStoredWord) {
+    Session s;
+    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--fault", "writetest"}));
+    EXPECT_EQ(s.exchange(setAddress(0x0008)), READY_ONLY);
+    EXPECT_EQ(s.exchange(programBlock(0x1234, 0x3FFF, 0, 0x0183), 21),
+              (Bytes{'w', 0x08, 0, 0x34, 0x12, 'w', 0x09, 0, 0xFF, 0x3F, 'w', 0x0A, 0, 0, 0,
+                     'w', 0x0B, 0, 0x83, 0x01, '>'}));
+    EXPECT_EQ(s.exchange(setAddress(0)), READY_ONLY);
+    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4)), READY_ONLY);  // EEPROM blocks get no reports
+    EXPECT_EQ(s.sim.stop(), 0);
+}
+
+TEST(SimFaults, HangupClosesTheLine) {
+    Session s;
+    ASSERT_TRUE(s.open({"--baud", "0", "--fault", "hangup@2"}));
+    EXPECT_EQ(s.exchange(setAddress(0)), READY_ONLY);
+    s.client->sendFrame(programBlock(1, 2, 3, 4));
+    EXPECT_TRUE(s.client->read(1, 1).empty());
+    EXPECT_EQ(s.sim.process.wait(5), 1);
+}
+
+TEST(SimFaults, BadReadyThenAGoodIdentification) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--baud", "0", "--fault", "badready"}));
+    Client client(sim.port);
+    ASSERT_TRUE(client.greet(2));
+    client.send({'h', 'i'});
+    EXPECT_EQ(client.read(5, 2), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '<'}));
+    EXPECT_EQ(client.identify(), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '>'}));
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimFaults, MuteIdentFallsSilentOnceThenWaitsForPolls) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--baud", "0", "--fault", "mute-ident"}));
+    Client client(sim.port);
+    ASSERT_TRUE(client.greet(2));
+    client.send({'h', 'i'});
+    EXPECT_EQ(client.readQuiet(0.5), (Bytes{0x00, 0x1F}));
+    EXPECT_EQ(client.identify(), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '>'}));
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimFaults, TrickleSendsTheGreetingAtLineRate) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--fault", "trickle"}));
+    Client client(sim.port, 2400);
+    client.send({0x0D});
+    // 4.17 ms a character: the first read sees one byte, not the greeting.
+    Bytes first = client.read(1, 1);
+    EXPECT_EQ(first, (Bytes{'K'}));
+    double t0 = now();
+    Bytes rest = client.read(5, 1);
+    EXPECT_EQ(rest.size(), 5u);
+    EXPECT_GT(now() - t0, 4 * 0.004);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimFaults, LateIgnoresPollsUntilItsTime) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--baud", "0", "--fault", "late@1"}));
+    double t0 = now();
+    Client client(sim.port);
+    ASSERT_TRUE(client.greet(3));
+    EXPECT_GT(now() - t0, 0.9);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimPacing, FollowsTheSpeedThePeerSet) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--write-ms", "0,0"}));
+    Client client(sim.port, 2400);
+    const double charTime = 10.0 / 2400;
+    double t0 = now();
+    client.send({0x0D});
+    Bytes greeting = client.read(6, 1);
+    double greetingAfter = now() - t0;
+    EXPECT_EQ(greeting.size(), 6u);  // in one piece
+    EXPECT_GT(greetingAfter, 7 * charTime * 0.95);  // the poll in, six characters out
+    client.send({'h', 'i'});
+    EXPECT_EQ(client.read(5, 1).size(), 5u);
+    t0 = now();
+    client.sendFrame(programBlock(1, 2, 3, 4));
+    EXPECT_EQ(client.read(1, 1), READY_ONLY);
+    EXPECT_GT(now() - t0, 11 * charTime * 0.95);  // ten bytes in, one out
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimPacing, BaudZeroTurnsPacingOff) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--baud", "0", "--write-ms", "0,0"}));
+    Client client(sim.port, 2400);
+    ASSERT_EQ(client.identify().size(), 5u);
+    double t0 = now();
+    for (int i = 0; i < 20; ++i) {
+        client.sendFrame(programBlock(1, 2, 3, 4));
+        ASSERT_EQ(client.read(1, 1), READY_ONLY);
+    }
+    EXPECT_LT(now() - t0, 20 * 11 * 10.0 / 2400 / 2);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimRun, OnceAndStatsAndMemoryKeptAcrossRuns) {
+    std::string dir = tempDir();
+    std::string chip = dir + "/chip.hex";
+    {
+        Session s;
+        ASSERT_TRUE(s.open({"--once", "--stats", "--baud", "0", "--write-ms", "2,1", "--dump", chip}));
+        EXPECT_EQ(s.exchange(setAddress(0)), READY_ONLY);
+        EXPECT_EQ(s.exchange(programBlock(1, 2, 3, 4)), READY_ONLY);
+        EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4)), READY_ONLY);
+        s.client->sendFrame({1});
+        EXPECT_EQ(s.sim.process.wait(5), 0);
+        std::string out = s.sim.process.output();
+        const char* names[] = {"frames: 3\n", "blocks: 2\n", "errors: 0\n", "bytes_in: ", "bytes_out: 14\n",
+                               "session_s: ", "wire_s: ", "write_s: 0.006000\n", "greeting_to_h_ms: ",
+                               "greeting_to_frame_ms: ", "turnaround_median_us: ", "turnaround_p99_us: ",
+                               "turnaround_total_s: "};
+        size_t at = 0;
+        for (const char* name : names) {
+            size_t found = out.find(name, at);
+            EXPECT_NE(found, std::string::npos) << name << " in\n" << out;
+            if (found != std::string::npos) at = found;
+        }
+    }
+    {
+        // The next run starts from the dump, keeps it and adds to it.
+        Session s;
+        ASSERT_TRUE(s.open({"--once", "--baud", "0", "--memory", chip, "--dump", chip}));
+        EXPECT_EQ(s.exchange(setAddress(8)), READY_ONLY);
+        EXPECT_EQ(s.exchange(programBlock(5, 6, 7, 8)), READY_ONLY);
+        s.client->close();  // gone without END_PROGRAMMING
+        EXPECT_EQ(s.sim.process.wait(5), 1);
+    }
+    // One current address serves both block kinds: the EEPROM block that
+    // followed the program block at 0 landed at offset 4.
+    EXPECT_EQ(readFile(chip), "; Flash ROM data\n:080000000100020003000400EE\n:080010000500060007000800CE\n"
+                              "; Config data\n; EEPROM data\n:024208000100B3\n:02420A000200B0\n"
+                              ":02420C000300AD\n:02420E000400AA\n; terminator\n:00000001FF\n");
+}
+
+TEST(SimRun, DumpThatCannotBeWrittenFails) {
+    Session s;
+    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--dump", "/nonexistent/dir/chip.hex"}));
+    s.client->sendFrame({1});
+    EXPECT_EQ(s.sim.process.wait(5), 1);
+}
+
+TEST(SimRun, BadOptionsGiveUsageAndTwo) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--baud", "x"}, {"--range", "1F00"}, {"--range", "1G00-1FFF"}, {"--date", "2004-13-01"},
+          {"--flash", "9000"}, {"--eeprom", "-1"}, {"--write-ms", "4"}, {"--fault", "checksum@0"},
+          {"--fault", "garbage@3"}, {"--fault", "bogus"}, {"--fault", "late@x"}, {"--nonsense"}, {"extra"}}) {
+        Process p;
+        std::vector<std::string> argv{BOOTLOADER_SIM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_TRUE(p.start(argv));
+        EXPECT_EQ(p.wait(5), 2) << args[0];
+        EXPECT_NE(p.output().find("usage: bootloaderSim"), std::string::npos) << args[0];
+    }
+}
+
+}  // namespace
