@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace std::string_literals;
 
 namespace {
@@ -158,6 +160,33 @@ TEST_F(Link, GreetingVariants)
         EXPECT_EQ(count(run.wire, "hi"), c.his);
         EXPECT_EQ(afterHi(run.wire), "");
     }
+}
+
+// At 2400 bit/s a character takes 4.17 ms: polls come no faster than the
+// line carries them, so none piles up in front of "hi", and "hi" follows the
+// greeting after the quiet wait (20 ms here), not after a backlog.
+TEST_F(Link, PollsPacedToTheLineAndHiRightAfterTheGreeting)
+{
+    LinkRun run = runLink(
+        [](Bootloader& b) {
+            b.awaitPoll();
+            b.pause(1000);
+            auto sent = std::chrono::steady_clock::now();
+            b.send(greetingBytes(2004));
+            b.awaitHi();
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+            b.note(std::to_string(ms.count()));
+            b.send(word(0x1F00) + word(0x1FFF) + ">");
+        },
+        [](int fd) { return shake(fd).result; }, B2400);
+    EXPECT_EQ(run.result, 1);
+    size_t polls = run.wire.find("hi");
+    ASSERT_NE(polls, std::string::npos);
+    EXPECT_EQ(run.wire.substr(0, polls).find_first_not_of('\r'), std::string::npos);
+    EXPECT_LE(polls, 1000u / 4 + 10) << "polls outran the line";
+    EXPECT_GE(polls, 100u) << "polls stopped while waiting";
+    EXPECT_GE(std::stoi(run.notes), 18);
+    EXPECT_LT(std::stoi(run.notes), 200);
 }
 
 TEST_F(Link, NoGreetingAndHangUps)
