@@ -29,6 +29,11 @@ int countUsed(PicProgram& image, const Region& region) {
 
 const char* plural(int n, const char* one, const char* many) { return n == 1 ? one : many; }
 
+char mapChar(bool used, bool inRange) {
+    if (inRange) return used ? MAP_RANGE_USED : MAP_RANGE_BLANK;
+    return used ? MAP_USED : MAP_BLANK;
+}
+
 bool blockUsed(PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
 
 // Whole blocks, as the uploader protects the range.
@@ -40,10 +45,8 @@ void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* 
     for (int line = start; line <= end; line += MAP_LINE_BLOCKS * BLOCK_WORDS) {
         fprintf(out, "%04X ", line);
         for (int b = line; b < line + MAP_LINE_BLOCKS * BLOCK_WORDS && b <= end; b += BLOCK_WORDS) {
-            bool used = blockUsed(image, b);
             bool inRange = range && b <= range->high && b + BLOCK_WORDS - 1 >= range->low;
-            char c = inRange ? (used ? MAP_RANGE_USED : MAP_RANGE_BLANK) : (used ? MAP_USED : MAP_BLANK);
-            fputc(c, out);
+            fputc(mapChar(blockUsed(image, b), inRange), out);
         }
         fputc('\n', out);
     }
@@ -77,7 +80,7 @@ int firstOutside(PicProgram& image, int flashWords, int eepromWords) {
     return -1;
 }
 
-void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords) {
+void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
     static const char* const NAMES[] = {"flash:  ", "config: ", "eeprom: "};
     std::vector<Region> all = regions(image);
     for (size_t i = 0; i < all.size(); ++i) {
@@ -92,7 +95,9 @@ void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords) {
     }
     int outside = firstOutside(image, flashWords, eepromWords);
     fprintf(out, "fits %d flash words and %d EEPROM bytes: ", flashWords, eepromWords);
-    if (outside < 0)
+    if (wordsLost)
+        fprintf(out, "no, the file holds words that no chip has a place for\n");
+    else if (outside < 0)
         fprintf(out, "yes\n");
     else
         fprintf(out, "no, %04X is outside\n", outside);
@@ -131,7 +136,7 @@ void printMap(FILE* out, PicProgram& image, const Range* range) {
     for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) {
         bool used = image.getData(a) != PicProgram::BLANK;
         bool inRange = marked && a >= marked->low && a <= marked->high;
-        fputc(inRange ? (used ? MAP_RANGE_USED : MAP_RANGE_BLANK) : (used ? MAP_USED : MAP_BLANK), out);
+        fputc(mapChar(used, inRange), out);
     }
     for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) {
         int w = image.getData(a);

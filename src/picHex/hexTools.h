@@ -39,8 +39,9 @@ std::vector<Run> usedRuns(PicProgram& image);
 // EEPROM locations has no cell for; -1 when every used word has one.
 int firstOutside(PicProgram& image, int flashWords, int eepromWords);
 
-// Word counts per region, the runs, and whether the image fits the chip.
-void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords);
+// Word counts per region, the runs, and whether the image fits the chip;
+// wordsLost: the file held words the image had no place for.
+void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bool wordsLost);
 
 // The flash as one character a block, 64 blocks a line, then the
 // configuration words and the EEPROM.  range may be null.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -155,23 +156,68 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// False after a message; the reader prints its own reasons first.
-bool readImage(const std::string& path, PicProgram& image) {
+// Holds what is written to standard error while it lives, then passes it on.
+// The reader reports a word at an address no chip has and still reads on;
+// that report is the only sign that the image lacks a word of the file.
+class StderrCapture {
+public:
+    StderrCapture() : file_(tmpfile()) {
+        fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        if (file_ && saved_ >= 0) dup2(fileno(file_.get()), STDERR_FILENO);
+    }
+    ~StderrCapture() { release(); }
+
+    // Restores standard error, writes the captured text to it and tells
+    // whether there was any.
+    bool release() {
+        if (saved_ < 0) return false;
+        fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+        if (!file_) return false;
+        rewind(file_.get());
+        bool any = false;
+        char buffer[512];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, file_.get())) > 0; any = true)
+            fwrite(buffer, 1, n, stderr);
+        return any;
+    }
+
+private:
+    File file_;
+    int saved_ = -1;
+};
+
+enum class Read { Whole, Partial, Refused };
+
+// Refused and Partial come after a message; the reader prints its own
+// reasons first.
+Read readImage(const std::string& path, PicProgram& image) {
     File owned;
     FILE* in = stdin;
     if (path != STANDARD_STREAM) {
         owned.reset(fopen(path.c_str(), "r"));
         if (!owned) {
             fprintf(stderr, "picHex: cannot open %s: %s\n", path.c_str(), strerror(errno));
-            return false;
+            return Read::Refused;
         }
         in = owned.get();
     }
-    if (!image.readHex(in)) {
-        fprintf(stderr, "picHex: cannot read %s\n", owned ? path.c_str() : "the standard input");
-        return false;
+    const char* name = owned ? path.c_str() : "the standard input";
+    StderrCapture capture;
+    bool read = image.readHex(in);
+    bool reported = capture.release();
+    if (!read) {
+        fprintf(stderr, "picHex: cannot read %s\n", name);
+        return Read::Refused;
     }
-    return true;
+    if (reported) {
+        fprintf(stderr, "picHex: %s holds words that no chip has a place for\n", name);
+        return Read::Partial;
+    }
+    return Read::Whole;
 }
 
 bool writeImage(const std::string& path, PicProgram& image) {
@@ -213,11 +259,11 @@ int compare(const CommandLine& cl, PicProgram& a, PicProgram& b) {
     return EXIT_DIFFERENT;
 }
 
-int run(const CommandLine& cl, std::vector<std::unique_ptr<PicProgram>>& images) {
+int run(const CommandLine& cl, std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
     PicProgram& first = *images[0];
     switch (cl.command->command) {
     case Command::Info:
-        hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords);
+        hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords, wordsLost);
         return EXIT_DONE;
     case Command::Map:
         hexTools::printMap(stdout, first, cl.hasRange ? &cl.range : nullptr);
@@ -265,12 +311,19 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::unique_ptr<PicProgram>> images;
+    bool wordsLost = false;
     for (const std::string& path : cl.files) {
         images.push_back(std::make_unique<PicProgram>());
-        if (!readImage(path, *images.back())) return EXIT_ERROR;
+        Read read = readImage(path, *images.back());
+        if (read == Read::Refused) return EXIT_ERROR;
+        wordsLost = wordsLost || read == Read::Partial;
     }
+    // Without the words the reader dropped, a written image would lose them
+    // and a comparison could find two different files alike.  info still
+    // shows what it read: that is what one looks at a file with.
+    if (wordsLost && cl.command->command != Command::Info) return EXIT_ERROR;
 
-    int result = run(cl, images);
+    int result = run(cl, images, wordsLost);
     if (!standardOutputWritten()) return EXIT_ERROR;
-    return result;
+    return wordsLost ? EXIT_ERROR : result;
 }

@@ -302,6 +302,26 @@ class ExitCodes(Work):
                     self.assertEqual(lines[1:], ["picHex: cannot read %s" % bad])
         self.assertFalse(os.path.exists(os.path.join(self.dir, "o")))
 
+    def test_words_at_addresses_no_chip_has(self):
+        # 0x2008 is past the configuration words, 0x2300 past the EEPROM: the
+        # reader reports them and reads on, but the image cannot hold them.
+        lost = self.image("lost.hex", {0: 0x2805, 0x2008: 0x0001, 0x2300: 0x0005})
+        other = self.image("other.hex", {0: 0x2805, 0x2008: 0x0002})
+        reader = ["PicProgram::readHex - invalid address 2008", "PicProgram::readHex - invalid address 2300"]
+        r = self.run_hex("info", lost)
+        self.assertEqual(r.returncode, EXIT_ERROR)
+        self.assertEqual(r.stderr.splitlines(), reader + ["picHex: %s holds words that no chip has a place for" % lost])
+        self.assertIn("  0000-0000 (1 word)\n", r.stdout)
+        self.assertTrue(r.stdout.endswith(": no, the file holds words that no chip has a place for\n"))
+        out = os.path.join(self.dir, "out.hex")
+        for args in [("normalize", lost, "-o", out), ("merge", other, lost, "-o", out), ("diff", lost, other),
+                     ("compare", other, lost), ("map", lost)]:
+            with self.subTest(args=args):
+                r = self.run_hex(*args)
+                self.assertEqual((r.returncode, r.stdout), (EXIT_ERROR, ""))
+                self.assertTrue(r.stderr.startswith("PicProgram::readHex - invalid address 2008\n"), r.stderr)
+        self.assertFalse(os.path.exists(out))
+
     def test_missing_file(self):
         missing = os.path.join(self.dir, "missing.hex")
         r = self.run_hex("info", missing)
