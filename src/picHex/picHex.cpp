@@ -221,11 +221,9 @@ Read readImage(const std::string& path, PicProgram& image) {
 }
 
 bool writeImage(const std::string& path, PicProgram& image) {
-    if (path == STANDARD_STREAM) {
-        if (image.writeHex(stdout)) return true;
-        fprintf(stderr, "picHex: cannot write the standard output: %s\n", strerror(errno));
-        return false;
-    }
+    // A refused standard output is reported once, by the check every run
+    // ends with.
+    if (path == STANDARD_STREAM) return image.writeHex(stdout);
     File out(fopen(path.c_str(), "w"));
     if (!out) {
         fprintf(stderr, "picHex: cannot write %s: %s\n", path.c_str(), strerror(errno));

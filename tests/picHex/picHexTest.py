@@ -343,7 +343,7 @@ class ExitCodes(Work):
                 r = subprocess.run([PICHEX] + list(args), stdout=full, stderr=subprocess.PIPE, text=True,
                                    timeout=TIMEOUT_S)
                 self.assertEqual(r.returncode, EXIT_ERROR)
-                self.assertIn("picHex: cannot write the standard output: No space left on device", r.stderr)
+                self.assertEqual(r.stderr, "picHex: cannot write the standard output: No space left on device\n")
 
 
 class Simulator:
