@@ -224,28 +224,24 @@ TEST(UploadFaultTimes, HangupEndsTheWaitAtOnce) {
 
 // Paced lines: the uploader's polls and frames at the speed it set, the
 // simulator following that speed.
-TEST(UploadPaced, At57600) {
-    PicProgram image = smallImage();
-    Upload u = runUpload(image, {"--stats"}, {"-s", "57600"});
-    EXPECT_EQ(u.uploader, 1) << u.output;
-    expectChipHolds(u, image);
-}
-
-TEST(UploadPaced, At2400WithASmallImage) {
-    PicProgram image;
-    image.setData(0x0004, 0x1234);
-    image.setData(0x2100, 0x42);
-    Upload u = runUpload(image, {"--stats"}, {"-s", "2400"});
-    EXPECT_EQ(u.uploader, 1) << u.output;
-    expectChipHolds(u, image);
-}
-
-TEST(UploadPaced, TrickledGreetingAt2400) {
-    PicProgram image;
-    image.setData(0x0010, 0x0A0B);
-    Upload u = runUpload(image, {"--fault", "trickle", "--stats"}, {"-s", "2400"});
-    EXPECT_EQ(u.uploader, 1) << u.output;
-    expectChipHolds(u, image);
+TEST(UploadPaced, At57600And2400AndTrickled) {
+    PicProgram small;
+    small.setData(0x0004, 0x1234);
+    small.setData(0x2100, 0x42);
+    struct Case {
+        PicProgram image;
+        std::vector<std::string> simArgs, uploaderArgs;
+    } cases[] = {
+        {smallImage(), {}, {"-s", "57600"}},
+        {small, {}, {"-s", "2400"}},
+        {small, {"--fault", "trickle"}, {"-s", "2400"}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.uploaderArgs[1] + (c.simArgs.empty() ? "" : " trickle"));
+        Upload u = runUpload(c.image, c.simArgs, c.uploaderArgs);
+        EXPECT_EQ(u.uploader, 1) << u.output;
+        expectChipHolds(u, c.image);
+    }
 }
 
 double statistic(const std::string& out, const std::string& name) {
