@@ -1,0 +1,334 @@
+// minimalClient: the least an uploader can do on the line, as the floor that
+// the benchmark compares programUploader with.  It greets the bootloader,
+// then sends the very frames programUploader sends for the same hex file, in
+// the same order, each in one write as soon as the previous '>' has arrived.
+// Everything is worked out before the first frame goes out, and nothing is
+// printed on the way.
+//
+//   minimalClient -s SPEED -p PORT FILE.hex
+//
+// Exit 0 when every frame was acknowledged without an error report, 1 when
+// the bootloader reported errors or fell silent, 2 on bad use.
+#include "PicProgram.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <fcntl.h>
+#include <vector>
+
+namespace {
+
+constexpr unsigned char POLL_BYTE = 0x0D;            // carriage return that asks for the greeting
+constexpr unsigned char GREETING_ID = 'K';           // the greeting's first two bytes
+constexpr int GREETING_LENGTH = 6;                   // 'K' 'K' year(lo,hi) day month
+constexpr int IDENTIFICATION_LENGTH = 5;             // lower word, upper word, '>'
+constexpr unsigned char READY = '>';                 // ends identification and each response
+constexpr unsigned char ERROR_REPORT = '!';          // error byte, address word
+constexpr unsigned char WRITE_TEST = 'w';            // address word, data word
+constexpr int ERROR_REPORT_TAIL = 3;
+constexpr int WRITE_TEST_TAIL = 4;
+
+constexpr unsigned char END_PROGRAMMING = 0x01;      // code, checksum 0xFF
+constexpr unsigned char SET_ADDRESS = 0x02;          // code, address word, checksum
+constexpr unsigned char WRITE_PROGRAM_BLOCK = 0x04;  // code, four 14-bit words, checksum
+constexpr unsigned char WRITE_EEPROM_BLOCK = 0x05;   // code, four bytes as words, checksum
+
+constexpr int EEPROM_BASE = 0x2100;
+constexpr int PROGRAM_MASK = 0x3FFF;
+constexpr int EEPROM_MASK = 0xFF;
+constexpr int BLOCK_WORDS = 4;
+
+constexpr int GREETING_WINDOW_S = 30;
+constexpr int RESPONSE_WINDOW_MS = 5000;
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct Rate {
+    long bitsPerSecond;
+    speed_t speed;
+};
+constexpr Rate RATES[] = {
+    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+using Frame = std::vector<unsigned char>;
+
+void addWord(Frame& frame, int value)
+{
+    frame.push_back(static_cast<unsigned char>(value & 0xFF));
+    frame.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+}
+
+void addChecksum(Frame& frame)
+{
+    unsigned char sum = 0;
+    for (unsigned char b : frame)
+        sum = static_cast<unsigned char>(sum + b);
+    frame.push_back(static_cast<unsigned char>(0 - sum));
+}
+
+// The frames of one programming pass, in the order programUploader's pass
+// sends them: a block start inside the bootloader's range jumps past it,
+// SET_ADDRESS only before a block that does not follow the previous one,
+// EEPROM blocks addressed by their offset.
+void addPass(PicProgram& image, int start, int lower, int upper, std::vector<Frame>& frames)
+{
+    int previousStart = -16;
+    bool eepromMode = false;
+    int address = image.findData(start);
+    while (address >= 0) {
+        address -= address % BLOCK_WORDS;
+        if (lower <= address && address <= upper) {
+            address = image.findData(upper + 1);
+            continue;
+        }
+        int target = address;
+        if (address >= EEPROM_BASE) {
+            target = address - EEPROM_BASE;
+            eepromMode = true;
+        }
+        if (address - previousStart > BLOCK_WORDS) {
+            Frame setAddress{SET_ADDRESS};  // code, target low, target high, checksum
+            addWord(setAddress, target);
+            addChecksum(setAddress);
+            frames.push_back(setAddress);
+        }
+        previousStart = address;
+
+        int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
+        Frame block{eepromMode ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK};  // code, four words, checksum
+        for (int n = 0; n < BLOCK_WORDS; ++n)
+            addWord(block, image.getData(address + n) & mask);
+        addChecksum(block);
+        frames.push_back(block);
+
+        address = image.findData(address + BLOCK_WORDS);
+    }
+}
+
+int openLine(const char* port, speed_t speed)
+{
+    int fd = open(port, O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    termios t;
+    if (tcgetattr(fd, &t) == 0) {
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    return fd;
+}
+
+// Up to size bytes that arrive within timeoutNs; 0 when none, -1 when the
+// line has gone.
+int readWithin(int fd, unsigned char* buffer, int size, long timeoutNs)
+{
+    pollfd p{fd, POLLIN, 0};
+    timespec ts{timeoutNs / 1000000000L, timeoutNs % 1000000000L};
+    int r = ppoll(&p, 1, &ts, nullptr);
+    if (r < 0)
+        return errno == EINTR ? 0 : -1;
+    if (r == 0)
+        return 0;
+    if (!(p.revents & POLLIN))
+        return -1;
+    ssize_t n = read(fd, buffer, size);
+    return n > 0 ? static_cast<int>(n) : -1;
+}
+
+bool writeAll(int fd, const unsigned char* bytes, size_t count)
+{
+    while (count > 0) {
+        ssize_t n = write(fd, bytes, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Polls once per character time until a whole greeting is in, answers "hi"
+// and reads the identification.  Bytes are taken as they come, so a greeting
+// that arrives byte by byte is answered right after its last byte.
+bool greet(int fd, long characterNs, int& lower, int& upper)
+{
+    const time_t start = time(nullptr);
+    std::vector<unsigned char> seen;
+    while (time(nullptr) - start < GREETING_WINDOW_S) {
+        size_t mark = 0;
+        while (mark < seen.size() && seen[mark] != GREETING_ID)
+            ++mark;
+        seen.erase(seen.begin(), seen.begin() + static_cast<long>(mark));
+        if (seen.size() >= GREETING_LENGTH && seen[1] == GREETING_ID)
+            break;
+        if (seen.size() >= 2 && seen[1] != GREETING_ID) {
+            seen.erase(seen.begin());
+            continue;
+        }
+        // Once a greeting has begun no further poll is needed.
+        if (seen.empty() && !writeAll(fd, &POLL_BYTE, 1))
+            return false;
+        unsigned char buffer[64];
+        int n = readWithin(fd, buffer, sizeof buffer, characterNs);
+        if (n < 0)
+            return false;
+        seen.insert(seen.end(), buffer, buffer + n);
+    }
+    if (seen.size() < GREETING_LENGTH)
+        return false;
+
+    static const unsigned char reply[] = {'h', 'i'};
+    if (!writeAll(fd, reply, sizeof reply))
+        return false;
+    unsigned char ident[IDENTIFICATION_LENGTH];
+    int got = 0;
+    while (got < IDENTIFICATION_LENGTH) {
+        int n = readWithin(fd, ident + got, IDENTIFICATION_LENGTH - got, RESPONSE_WINDOW_MS * 1000000L);
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    lower = ident[0] | (ident[1] << 8);
+    upper = ident[2] | (ident[3] << 8);
+    return ident[4] == READY;
+}
+
+// Reads one response up to its '>'; false on an error report or silence.
+bool awaitReady(int fd)
+{
+    bool clean = true;
+    int skip = 0;
+    for (;;) {
+        unsigned char buffer[64];
+        int n = readWithin(fd, buffer, sizeof buffer, RESPONSE_WINDOW_MS * 1000000L);
+        if (n <= 0)
+            return false;
+        for (int i = 0; i < n; ++i) {
+            if (skip > 0) {
+                --skip;
+                continue;
+            }
+            if (buffer[i] == READY)
+                return clean;
+            if (buffer[i] == ERROR_REPORT) {
+                clean = false;
+                skip = ERROR_REPORT_TAIL;
+            } else if (buffer[i] == WRITE_TEST) {
+                skip = WRITE_TEST_TAIL;
+            } else {
+                clean = false;
+            }
+        }
+    }
+}
+
+void usage()
+{
+    fputs("usage: minimalClient -s SPEED -p PORT FILE.hex\n", stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* port = nullptr;
+    const char* file = nullptr;
+    const Rate* rate = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "-p") && i + 1 < argc) {
+            port = argv[++i];
+        } else if (!strcmp(argv[i], "-s") && i + 1 < argc) {
+            long bps = strtol(argv[++i], nullptr, 10);
+            for (const Rate& r : RATES)
+                if (r.bitsPerSecond == bps)
+                    rate = &r;
+        } else {
+            file = argv[i];
+        }
+    }
+    if (!port || !file || !rate) {
+        usage();
+        return EXIT_USAGE;
+    }
+
+    PicProgram image;
+    {
+        std::unique_ptr<FILE, FileCloser> hex(fopen(file, "r"));
+        if (!hex || !image.readHex(hex.get())) {
+            fprintf(stderr, "minimalClient: cannot read %s\n", file);
+            return EXIT_USAGE;
+        }
+    }
+
+    Fd line(openLine(port, rate->speed));
+    if (line.get() < 0) {
+        fprintf(stderr, "minimalClient: cannot open %s\n", port);
+        return EXIT_USAGE;
+    }
+
+    const long characterNs = 10L * 1000000000L / rate->bitsPerSecond;
+    int lower = 0, upper = 0;
+    if (!greet(line.get(), characterNs, lower, upper)) {
+        fprintf(stderr, "minimalClient: no greeting\n");
+        return EXIT_FAILED;
+    }
+    lower &= ~(BLOCK_WORDS - 1);
+    upper |= BLOCK_WORDS - 1;
+
+    std::vector<Frame> frames;
+    addPass(image, 0, lower, upper, frames);
+    addPass(image, EEPROM_BASE, lower, upper, frames);
+
+    int status = EXIT_OK;
+    for (const Frame& frame : frames) {
+        if (!writeAll(line.get(), frame.data(), frame.size()) || !awaitReady(line.get())) {
+            status = EXIT_FAILED;
+            break;
+        }
+    }
+    const unsigned char end[] = {END_PROGRAMMING, 0xFF};  // code, checksum
+    writeAll(line.get(), end, sizeof end);
+    // Let the end command leave before the port closes.
+    tcdrain(line.get());
+    if (status != EXIT_OK)
+        fprintf(stderr, "minimalClient: upload failed\n");
+    return status;
+}
