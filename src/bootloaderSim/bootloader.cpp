@@ -100,9 +100,11 @@ Bootloader::Outcome Bootloader::serveSession() {
             }
             frame.bytes[0] = byte;
             frame.length = frameLength(byte);
+            frame.arrival = arrival;
             for (int i = 1; i < frame.length; ++i) {
                 double e = 0, a = 0;
                 got = line_.take(frame.bytes[i], e, a);
+                frame.arrival = a;
                 if (got == Line::Take::Stopped) return Outcome::Stopped;
                 if (got == Line::Take::Hangup) {
                     closeSessionClock();
@@ -199,10 +201,12 @@ void Bootloader::report(std::vector<uint8_t>& reply, uint8_t error, int address)
 void Bootloader::wait(double seconds) {
     if (seconds <= 0) return;
     stats_.writeSeconds += seconds;
-    line_.waitUntil(monotonicSeconds() + seconds);
+    busyUntil_ += seconds;
+    line_.waitUntil(busyUntil_);
 }
 
 void Bootloader::answer(Frame& frame) {
+    busyUntil_ = frame.arrival;
     std::vector<uint8_t> reply;
     bool corrupted = faultAtFrame(options_.faults.checksumFrames);
     // An unknown code has no length to wait for, so there is no checksum to
@@ -221,7 +225,7 @@ void Bootloader::answer(Frame& frame) {
     for (const Faults::Garbage& g : options_.faults.garbage)
         if (g.frame == frame_) reply.push_back(uint8_t(g.byte));
     reply.push_back(READY);
-    readyWritten_ = line_.send(reply.data(), reply.size());
+    readyWritten_ = line_.send(reply.data(), reply.size(), busyUntil_);
 }
 
 void Bootloader::writeProgramBlock(const Frame& frame, std::vector<uint8_t>& reply) {

@@ -49,6 +49,7 @@ private:
     struct Frame {
         uint8_t bytes[10];
         int length;
+        double arrival;  // when the line delivered its last byte
     };
 
     void greet();
@@ -76,6 +77,10 @@ private:
     double sessionStart_ = -1;
     double greetingWritten_ = -1;
     double readyWritten_ = -1;
+    // Where the chip's own time stands while it answers a frame: the frame's
+    // arrival plus the write times so far.  Replies and waits are scheduled
+    // from it rather than from when the process got round to them.
+    double busyUntil_ = 0;
     int frame_ = 0;
     int address_ = 0;
 

@@ -243,14 +243,18 @@ void Line::writeAll(const uint8_t* bytes, size_t count) {
     bytesOut_ += count;
 }
 
-double Line::send(const uint8_t* bytes, size_t count) {
+double Line::send(const uint8_t* bytes, size_t count, double from) {
     double last = monotonicSeconds();
+    // Each byte is scheduled from the previous one's slot, not from when this
+    // process woke up, so wake-up delays do not add up along a reply.
+    double start = from >= 0 ? from : last;
     for (size_t i = 0; i < count; ++i) {
         double ct = charTime();
         if (ct > 0) {
-            double when = std::max(monotonicSeconds(), txFree_) + ct;
+            double when = std::max(start, txFree_) + ct;
             waitUntil(when);
             txFree_ = when;
+            start = when;
         }
         writeAll(bytes + i, 1);
         last = monotonicSeconds();

@@ -47,8 +47,10 @@ public:
     // Passes time, still stamping what comes in.  False when stopped.
     bool waitUntil(double when);
 
-    // Paced byte by byte; returns the time the last byte was written.
-    double send(const uint8_t* bytes, size_t count);
+    // Paced byte by byte, the first byte starting at `from` (monotonic
+    // seconds; negative: now) or when the previous one has left; returns the
+    // time the last byte was written.
+    double send(const uint8_t* bytes, size_t count, double from = -1);
     // Takes count character times, then goes out in one write, as a UART's
     // FIFO hands a burst over.
     double sendBurst(const uint8_t* bytes, size_t count);
