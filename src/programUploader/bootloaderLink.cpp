@@ -25,7 +25,7 @@ constexpr int FRAME_MAX = 9;               // longest command before its checksu
 constexpr int GREETING_BUFFER = 64;        // the greeting read takes up to this
 constexpr int FIRST_YEAR = 2003;           // supported revision years
 constexpr int LAST_YEAR = 2006;
-constexpr int BOOTLOADER_RANGE_END = 0x2100;  // EEPROM block starts lie above 0x20FF
+constexpr int EEPROM_MODE_FROM = 0x2100;      // block starts above 0x20FF are EEPROM blocks
 constexpr int EEPROM_BASE = 0x2100;
 constexpr int PROGRAM_MASK = 0x3FFF;
 constexpr int EEPROM_MASK = 0xFF;
@@ -420,7 +420,7 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper)
         }
 
         int target = address;
-        if (address >= BOOTLOADER_RANGE_END) {
+        if (address >= EEPROM_MODE_FROM) {
             target = address - EEPROM_BASE;
             eepromMode = true;
         }
@@ -435,8 +435,7 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper)
                 return status;
         }
 
-        printf("  programming address %04X\r", address);
-        fflush(nullptr);
+        const int blockStart = address;
         previousStart = address;
 
         // Block: code, then four words low byte first at bytes 1-2, 3-4, 5-6, 7-8
@@ -447,6 +446,11 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper)
             ++address;
         }
         sendCommand(fd, command, FRAME_MAX);
+        // The progress line goes out while the bootloader writes the block,
+        // not between its '>' and the next frame, where a slow terminal or
+        // pipe would hold up every block.  What the user sees is the same.
+        printf("  programming address %04X\r", blockStart);
+        fflush(nullptr);
         int status = getResponse(image, fd);
         if (status < 0) {
             if (eepromMode)
