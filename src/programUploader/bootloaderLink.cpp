@@ -63,24 +63,30 @@ Clock::time_point after(int ms)
     return Clock::now() + milliseconds(ms);
 }
 
-int pollTimeout(Clock::time_point deadline)
+// What is left until the deadline, for ppoll: microsecond resolution, since
+// the quiet wait after the greeting and the poll pace are only a few
+// character times long and whole milliseconds would stretch them.
+timespec pollTimeout(Clock::time_point deadline)
 {
-    if (deadline == NO_DEADLINE)
-        return -1;
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero())
-        return 0;
-    // Round up so the wait never ends a little before its deadline.
-    return static_cast<int>((std::chrono::duration_cast<microseconds>(left).count() + 999) / 1000);
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+    if (left < 0)
+        left = 0;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(left / 1000000000);
+    ts.tv_nsec = static_cast<long>(left % 1000000000);
+    return ts;
 }
 
-// Sleeps in poll() until the port can be read (or written) or the deadline
+// Sleeps in ppoll() until the port can be read (or written) or the deadline
 // passes.  A pulled USB adapter shows as POLLHUP/POLLERR, never as "no data".
 Wait waitFor(int fd, short events, Clock::time_point deadline)
 {
     for (;;) {
         pollfd p{fd, events, 0};
-        int n = poll(&p, 1, pollTimeout(deadline));
+        timespec timeout{};
+        if (deadline != NO_DEADLINE)
+            timeout = pollTimeout(deadline);
+        int n = ppoll(&p, 1, deadline == NO_DEADLINE ? nullptr : &timeout, nullptr);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
