@@ -47,15 +47,24 @@ class NonBlocking {
 public:
     explicit NonBlocking(int fd) : fd_(fd), flags_(fcntl(fd, F_GETFL))
     {
-        fcntl(fd_, F_SETFL, (flags_ < 0 ? 0 : flags_) | O_NONBLOCK);
+        // Inside an outer guard (every read of a response or the greeting)
+        // the port is non-blocking already: nothing to change or restore.
+        changed_ = flags_ >= 0 && !(flags_ & O_NONBLOCK);
+        if (changed_)
+            fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
     }
-    ~NonBlocking() { fcntl(fd_, F_SETFL, flags_ < 0 ? 0 : flags_); }
+    ~NonBlocking()
+    {
+        if (changed_)
+            fcntl(fd_, F_SETFL, flags_);
+    }
     NonBlocking(const NonBlocking&) = delete;
     NonBlocking& operator=(const NonBlocking&) = delete;
 
 private:
     int fd_;
     int flags_;
+    bool changed_;
 };
 
 Clock::time_point after(int ms)
