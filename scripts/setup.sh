@@ -16,6 +16,9 @@ have_cmd gpasm   || need+=(gputils)
 have_cmd groff   || need+=(groff-base)
 have_pkg libgtest-dev       || need+=(libgtest-dev googletest)
 have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
+# The instruction-level chip simulator embeds gpsim; its headers include glib's.
+have_pkg gpsim-dev          || need+=(gpsim gpsim-dev)
+have_pkg libglib2.0-dev     || need+=(libglib2.0-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
