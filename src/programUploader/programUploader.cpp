@@ -6,10 +6,11 @@
 
 #include "PicProgram.h"
 #include "bootloaderLink.h"
+#include "ownedHandles.h"
+#include "protocol.h"
 #include "serialPort.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <termios.h>
 
@@ -17,19 +18,6 @@ namespace {
 
 constexpr const char* DEFAULT_PORT = "/dev/ttyS0";
 
-struct Rate {
-    unsigned bitsPerSecond;
-    speed_t speed;
-};
-constexpr Rate SPEED_TABLE[] = {
-    {2400, B2400}, {4800, B4800}, {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600},
-};
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using HexFile = std::unique_ptr<FILE, FileCloser>;
 
 void usage(const char* programName, const std::string& portName)
 {
@@ -73,16 +61,16 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
             break;
         case Pending::Speed: {
             unsigned rate;
-            const Rate* match = nullptr;
+            const protocol::Speed* match = nullptr;
             if (sscanf(arg, "%u", &rate) == 1)
-                for (const Rate& r : SPEED_TABLE)
-                    if (r.bitsPerSecond == rate)
-                        match = &r;
+                for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
+                    if (static_cast<unsigned>(s.bitsPerSecond) == rate)
+                        match = &s;
             if (!match) {
                 printf("Invalid or unsupported serial data rate specified.\n");
                 return -1;
             }
-            *speed = match->speed;
+            *speed = match->constant;
             break;
         }
         case Pending::None:
@@ -110,7 +98,7 @@ int main(int argc, char** argv)
     }
 
     PicProgram image;
-    HexFile hexFile;
+    OwnedFile hexFile;
     if (!queryOnly) {
         if (fileName.empty()) {
             printf("A filename must be specified.\n");
