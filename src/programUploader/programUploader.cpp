@@ -13,10 +13,76 @@
 #include <cstdio>
 #include <string>
 #include <termios.h>
+#include <vector>
 
 namespace {
 
 constexpr const char* DEFAULT_PORT = "/dev/ttyS0";
+
+// Long options come beside the single-letter ones, which keep their quirks
+// (only the second character counts).  They are taken out of the command
+// line first, so the letters never see them.
+enum class ValueRule {
+    None,        // --name
+    Required,    // --name=value or --name value
+    EqualsOnly,  // --name or --name=value: a following argument is never taken
+};
+struct LongOptionSpec {
+    const char* name;
+    ValueRule value;
+};
+constexpr LongOptionSpec LONG_OPTIONS[] = {
+    {"help", ValueRule::None},
+};
+
+struct LongOption {
+    std::string name;
+    std::string value;
+    bool hasValue;
+};
+
+// Splits argv into the long options and the rest (argv[0] first).  False,
+// after a line on standard error, for an unknown long option or one that
+// lacks or must not have a value.
+bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std::vector<char*>& rest)
+{
+    rest.assign(argv, argv + (argc > 0 ? 1 : 0));
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.size() <= 2 || arg.compare(0, 2, "--") != 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        size_t equals = arg.find('=');
+        LongOption option{arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2), "",
+                          equals != std::string::npos};
+        if (option.hasValue)
+            option.value = arg.substr(equals + 1);
+        const LongOptionSpec* spec = nullptr;
+        for (const LongOptionSpec& s : LONG_OPTIONS)
+            if (option.name == s.name)
+                spec = &s;
+        if (!spec) {
+            fprintf(stderr, "unknown option --%s\n", option.name.c_str());
+            return false;
+        }
+        if (spec->value == ValueRule::None && option.hasValue) {
+            fprintf(stderr, "option --%s takes no value\n", option.name.c_str());
+            return false;
+        }
+        if (spec->value == ValueRule::Required && !option.hasValue) {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "option --%s needs a value\n", option.name.c_str());
+                return false;
+            }
+            option.value = argv[++i];
+            option.hasValue = true;
+        }
+        found.push_back(option);
+    }
+    rest.push_back(nullptr);
+    return true;
+}
 
 
 void usage(const char* programName, const std::string& portName)
@@ -91,10 +157,19 @@ int main(int argc, char** argv)
     char queryOnly = 0;
     const char* programName = argc > 0 ? argv[0] : "programUploader";
 
-    if (argc < 2 ||
-        readParams(argc, argv, fileName, portName, &lineSpeed, &ignoreOverlap, &queryOnly) == -1) {
+    std::vector<LongOption> longOptions;
+    std::vector<char*> args;
+    if (argc < 2 || !takeLongOptions(argc, argv, longOptions, args) ||
+        readParams(static_cast<int>(args.size()) - 1, args.data(), fileName, portName, &lineSpeed,
+                   &ignoreOverlap, &queryOnly) == -1) {
         usage(programName, portName);
         return -1;
+    }
+    for (const LongOption& option : longOptions) {
+        if (option.name == "help") {
+            usage(programName, portName);
+            return 0;
+        }
     }
 
     PicProgram image;
