@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 
 // ---------------------------------------------------------------- construction
@@ -197,6 +199,14 @@ struct Record {
     unsigned char data[255] = {};
 };
 
+// getc answers EOF for a failed read too; a disk or pipe error must not
+// read as a file that simply ends early.  True when it printed one.
+bool reportReadError(FILE* file) {
+    if (!ferror(file)) return false;
+    fprintf(stderr, "%sread error: %s\n", READ_PREFIX, strerror(errno));
+    return true;
+}
+
 class HexScanner {
 public:
     explicit HexScanner(FILE* f) : file(f) {}
@@ -252,7 +262,8 @@ private:
     int readDigit() {
         int c = getc(file);
         if (c == EOF) {
-            fprintf(stderr, "%sunexpected end of file\n", READ_PREFIX);
+            if (!reportReadError(file))
+                fprintf(stderr, "%sunexpected end of file\n", READ_PREFIX);
             return -1;
         }
         int v = hexValue(c);
@@ -313,7 +324,8 @@ bool PicProgram::readHex(FILE* file) {
             return false;
         }
     }
-    fprintf(stderr, "%sunexpected end of file, no end record\n", READ_PREFIX);
+    if (!reportReadError(file))
+        fprintf(stderr, "%sunexpected end of file, no end record\n", READ_PREFIX);
     return false;
 }
 
