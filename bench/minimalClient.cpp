@@ -65,7 +65,7 @@ void addPass(PicProgram& image, int start, int lower, int upper, std::vector<Fra
     bool eepromMode = false;
     int address = image.findData(start);
     while (address >= 0) {
-        address -= address % BLOCK_WORDS;
+        address = blockStart(address);
         if (lower <= address && address <= upper) {
             address = image.findData(upper + 1);
             continue;
@@ -268,8 +268,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "minimalClient: no greeting\n");
         return EXIT_FAILED;
     }
-    lower &= ~(BLOCK_WORDS - 1);
-    upper |= BLOCK_WORDS - 1;
+    const Range range = widen(Range{lower, upper});
+    lower = range.lower;
+    upper = range.upper;
 
     std::vector<Frame> frames;
     addPass(image, 0, lower, upper, frames);
