@@ -145,7 +145,7 @@ void startBootloader(int fd, const std::string& portName, const ResetSettings& r
     }
     if (isatty(STDERR_FILENO))
         fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
-                linkWindows.greetingMs / 1000);
+                LinkWindows().greetingMs / 1000);
 }
 
 void usage(const char* programName, const std::string& portName)
