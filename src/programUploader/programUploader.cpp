@@ -12,6 +12,7 @@
 #include "portDiagnosis.h"
 #include "portList.h"
 #include "protocol.h"
+#include "serialLine.h"
 #include "serialPort.h"
 
 #include <cstdio>
@@ -263,6 +264,10 @@ int main(int argc, char** argv)
         }
     }
 
+    // From here on an interrupt ends the run through its normal way out,
+    // which restores the port; a second one restores it and ends at once.
+    interruptWaitsOnSignals();
+    onSecondInterrupt(restoreSerialPortsNow);
     PortOpenError portError;
     SerialPort port(openSerialPort(portName, lineSpeed, &portError));
     if (!port) {
