@@ -1,6 +1,7 @@
 #include "hexInput.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -33,8 +34,9 @@ OwnedFile openPipe(const std::string& name, std::string& why, int writerWaitMs)
             return nullptr;
         }
         if (std::chrono::steady_clock::now() >= end) {
-            why = name + " is a named pipe that no program wrote to within " +
-                  std::to_string(writerWaitMs / 1000) + " seconds.\n";
+            char seconds[32];
+            snprintf(seconds, sizeof seconds, "%g", writerWaitMs / 1000.0);
+            why = name + " is a named pipe that no program wrote to within " + seconds + " seconds.\n";
             return nullptr;
         }
         timespec pause{0, WRITER_POLL_NS};
