@@ -7,10 +7,12 @@
 
 namespace {
 
-// Sleeps to an absolute time, so an interrupted sleep resumes without
-// stretching the pulse.
-void sleepUntil(timespec& at, int ms)
+// Sleeps ms from now to an absolute time, so an interrupted sleep resumes
+// without stretching the pulse.
+void sleepFor(int ms)
 {
+    timespec at;
+    clock_gettime(CLOCK_MONOTONIC, &at);
     at.tv_nsec += (ms % 1000) * 1000000L;
     at.tv_sec += ms / 1000 + at.tv_nsec / 1000000000L;
     at.tv_nsec %= 1000000000L;
@@ -55,11 +57,9 @@ bool pulseReset(int fd, ResetLines lines, int assertMs)
         return true;
     if (ioctl(fd, TIOCMBIC, &bits) != 0)
         return false;
-    timespec at;
-    clock_gettime(CLOCK_MONOTONIC, &at);
-    sleepUntil(at, RESET_RELEASE_MS);
+    sleepFor(RESET_RELEASE_MS);
     ioctl(fd, TIOCMBIS, &bits);
-    sleepUntil(at, assertMs);
+    sleepFor(assertMs);
     ioctl(fd, TIOCMBIC, &bits);
     return true;
 }
