@@ -62,7 +62,7 @@ std::vector<std::string> portHolders(const std::string& portName)
             std::ifstream comm("/proc/" + pid + "/comm");
             std::string name;
             std::getline(comm, name);
-            holders.push_back(pid + " (" + name + ")");
+            holders.push_back(name + " (PID " + pid + ")");
         }
     }
     closedir(proc);
@@ -80,8 +80,8 @@ std::string portFailureReason(const std::string& portName, const PortOpenError& 
         if (holders.empty())
             return portName + " is in use: another process holds it. Close that program "
                               "(a terminal program, or a modem manager probing the adapter) and try again.\n";
-        return portName + " is in use: another process holds it (PID " + join(holders) +
-               "). Close that program and try again.\n";
+        return portName + " is in use: another process holds it: " + join(holders) +
+               ". Close that program and try again.\n";
     }
 
     switch (error.error) {

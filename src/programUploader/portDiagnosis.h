@@ -12,7 +12,7 @@
 // do about it.
 std::string portFailureReason(const std::string& portName, const PortOpenError& error);
 
-// Processes other than this one that have the device open, as "PID (name)";
+// Processes other than this one that have the device open, as "name (PID n)";
 // only those this user may look at.
 std::vector<std::string> portHolders(const std::string& portName);
 

@@ -337,9 +337,9 @@ TEST_F(CommandLine, PortIsLeftAsFound)
         }
         if (c.locked) {
             // The test itself holds the port open too.
-            EXPECT_EQ(run.err.rfind(peer.port() + " is in use: another process holds it (PID ", 0), 0u) << run.err;
-            EXPECT_NE(run.err.find(holder + " (uploaderTests)"), std::string::npos) << run.err;
-            EXPECT_NE(run.err.find("). Close that program and try again.\n"), std::string::npos) << run.err;
+            EXPECT_EQ(run.err.rfind(peer.port() + " is in use: another process holds it: ", 0), 0u) << run.err;
+            EXPECT_NE(run.err.find("uploaderTests (PID " + holder + ")"), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(". Close that program and try again.\n"), std::string::npos) << run.err;
         }
     }
 }
