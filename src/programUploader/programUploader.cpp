@@ -98,7 +98,6 @@ bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std:
 struct ResetSettings {
     ResetLines lines = ResetLines::None;
     int assertMs = RESET_DEFAULT_MS;
-    bool given = false;
 };
 
 // --reset alone pulses DTR, the line most auto-reset circuits use.  False,
@@ -106,7 +105,6 @@ struct ResetSettings {
 bool takeResetOption(const LongOption& option, ResetSettings& reset)
 {
     if (option.name == "reset") {
-        reset.given = true;
         if (!option.hasValue) {
             reset.lines = ResetLines::Dtr;
             return true;
