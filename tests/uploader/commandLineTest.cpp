@@ -322,7 +322,9 @@ TEST_F(CommandLine, PortIsLeftAsFound)
         std::string holder;
         {
             std::unique_ptr<LockHolder> lock(c.locked ? new LockHolder(peer.port()) : nullptr);
-            run = runProgram({"-p", peer.port(), good}, c.signal, 300);
+            // Late enough for the handlers, which are set just before the port is
+            // opened, even under the sanitizers.
+            run = runProgram({"-p", peer.port(), good}, c.signal, 600);
             if (lock)
                 holder = std::to_string(lock->pid);
         }
