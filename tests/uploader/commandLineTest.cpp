@@ -144,10 +144,12 @@ TEST_F(CommandLine, ArgumentsReachTheUpload)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        // Greets, notes the line speed the uploader set, answers the frames.
+        // Notes the line speed the uploader set (while it polls: it puts the
+        // port's own settings back when it ends), greets, answers the frames.
         PeerProcess peer([&](Bootloader& b) {
-            b.greet();
+            b.awaitPoll();
             b.note(std::to_string(b.lineSpeed()));
+            b.greet();
             b.serve(c.replies);
         });
         std::vector<std::string> args = c.args;
