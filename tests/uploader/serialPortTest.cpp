@@ -295,9 +295,9 @@ TEST(BoardReset, PulsesTheNamedLines)
         auto released = lineChanges[1].at - lineChanges[0].at;
         auto asserted = lineChanges[2].at - lineChanges[1].at;
         EXPECT_GE(released, milliseconds(RESET_RELEASE_MS));
-        EXPECT_LT(released, milliseconds(RESET_RELEASE_MS + 40));
+        EXPECT_LT(released, milliseconds(RESET_RELEASE_MS + 250));   // generous: a loaded machine
         EXPECT_GE(asserted, milliseconds(c.assertMs));
-        EXPECT_LT(asserted, milliseconds(c.assertMs + 40));
+        EXPECT_LT(asserted, milliseconds(c.assertMs + 250));
     }
     // No modem lines: nothing changes, and the caller hears of it.
     lineChanges.clear();
