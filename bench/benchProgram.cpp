@@ -9,6 +9,7 @@
 //   benchProgram tiny FILE.hex    one block, for timing the greeting
 #include "PicProgram.h"
 #include "ownedHandles.h"
+#include "protocol.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr int BOOTLOADER_END = 0x00FF;  // the bootloader's own range ends here
-constexpr int PROGRAM_MASK = 0x3FFF;
+using protocol::PROGRAM_MASK;
 
 // Words that change from one address to the next, so a block sent to the
 // wrong place shows in the chip's dump.
