@@ -187,8 +187,8 @@ bool Bootloader::faultInBlock(const std::vector<int>& addresses, int imageStart,
 }
 
 bool Bootloader::touchesBootloader(int start) const {
-    const Range& r = options_.range;
-    return start <= r.upper && start + BLOCK_WORDS - 1 >= r.lower;
+    const protocol::Range& r = options_.range;
+    return start <= r.upper && start + protocol::BLOCK_WORDS - 1 >= r.lower;
 }
 
 void Bootloader::report(std::vector<uint8_t>& reply, uint8_t error, int address) {
@@ -230,22 +230,22 @@ void Bootloader::answer(Frame& frame) {
 
 void Bootloader::writeProgramBlock(const Frame& frame, std::vector<uint8_t>& reply) {
     int start = address_;
-    address_ = (address_ + BLOCK_WORDS) & 0xFFFF;
+    address_ = (address_ + protocol::BLOCK_WORDS) & 0xFFFF;
     if (faultInBlock(options_.faults.refuseAddresses, start) || touchesBootloader(start) ||
         !chip_.hasProgramBlock(start)) {
         report(reply, ERROR_ADDRESS, start);
         return;
     }
-    for (int i = 0; i < BLOCK_WORDS; ++i) {
-        int word = wordAt(frame.bytes + 1 + 2 * i) & WORD_MASK;
+    for (int i = 0; i < protocol::BLOCK_WORDS; ++i) {
+        int word = wordAt(frame.bytes + 1 + 2 * i) & protocol::PROGRAM_MASK;
         // The verify fault stores the word with its lowest bit flipped, as
         // a worn flash cell would.
         chip_.writeProgramWord(start + i, faultInBlock(options_.faults.verifyAddresses, start + i, 1) ? word ^ 1 : word);
     }
     wait(options_.programWriteMs / 1000.0);
     ++stats_.blocks;
-    for (int i = 0; i < BLOCK_WORDS; ++i) {
-        int sent = wordAt(frame.bytes + 1 + 2 * i) & WORD_MASK;
+    for (int i = 0; i < protocol::BLOCK_WORDS; ++i) {
+        int sent = wordAt(frame.bytes + 1 + 2 * i) & protocol::PROGRAM_MASK;
         int stored = chip_.readProgramWord(start + i);
         if (stored != sent) {
             report(reply, ERROR_VERIFY, start + i);
@@ -253,7 +253,7 @@ void Bootloader::writeProgramBlock(const Frame& frame, std::vector<uint8_t>& rep
         }
     }
     if (options_.faults.writeTest) {
-        for (int i = 0; i < BLOCK_WORDS; ++i) {
+        for (int i = 0; i < protocol::BLOCK_WORDS; ++i) {
             reply.push_back(WRITE_TEST_REPORT);
             putWord(reply, start + i);
             putWord(reply, chip_.readProgramWord(start + i));
@@ -263,20 +263,20 @@ void Bootloader::writeProgramBlock(const Frame& frame, std::vector<uint8_t>& rep
 
 void Bootloader::writeEepromBlock(const Frame& frame, std::vector<uint8_t>& reply) {
     int offset = address_;
-    address_ = (address_ + BLOCK_WORDS) & 0xFFFF;
+    address_ = (address_ + protocol::BLOCK_WORDS) & 0xFFFF;
     int imageStart = PicProgram::EEPROM_START + offset;
     if (faultInBlock(options_.faults.refuseAddresses, imageStart) || !chip_.hasEepromBlock(offset)) {
         report(reply, ERROR_ADDRESS, offset);
         return;
     }
-    for (int i = 0; i < BLOCK_WORDS; ++i) {
+    for (int i = 0; i < protocol::BLOCK_WORDS; ++i) {
         int value = frame.bytes[1 + 2 * i];
         bool corrupt = faultInBlock(options_.faults.verifyAddresses, imageStart + i, 1);
         chip_.writeEepromByte(offset + i, corrupt ? value ^ 1 : value);
     }
-    wait(BLOCK_WORDS * options_.eepromWriteMs / 1000.0);
+    wait(protocol::BLOCK_WORDS * options_.eepromWriteMs / 1000.0);
     ++stats_.blocks;
-    for (int i = 0; i < BLOCK_WORDS; ++i) {
+    for (int i = 0; i < protocol::BLOCK_WORDS; ++i) {
         if (chip_.readEepromByte(offset + i) != frame.bytes[1 + 2 * i]) {
             report(reply, ERROR_VERIFY, offset + i);
             break;

@@ -60,7 +60,7 @@ private:
     void writeProgramBlock(const Frame& frame, std::vector<uint8_t>& reply);
     void writeEepromBlock(const Frame& frame, std::vector<uint8_t>& reply);
     bool faultAtFrame(const std::vector<int>& frames) const;
-    bool faultInBlock(const std::vector<int>& addresses, int imageStart, int words = BLOCK_WORDS) const;
+    bool faultInBlock(const std::vector<int>& addresses, int imageStart, int words = protocol::BLOCK_WORDS) const;
     bool touchesBootloader(int start) const;
     void wait(double seconds);
     static int frameLength(uint8_t code);

@@ -15,14 +15,14 @@ bool parseLong(const char* text, int base, long min, long max, long& value) {
     return errno == 0 && *end == '\0' && value >= min && value <= max;
 }
 
-bool parseRange(const std::string& text, Range& range) {
+bool parseRange(const std::string& text, protocol::Range& range) {
     size_t dash = text.find('-');
     if (dash == std::string::npos) return false;
     long lo = 0, hi = 0;
     if (dash > 4 || text.size() - dash - 1 > 4) return false;
     if (!parseLong(text.substr(0, dash).c_str(), 16, 0, 0xFFFF, lo)) return false;
     if (!parseLong(text.substr(dash + 1).c_str(), 16, 0, 0xFFFF, hi)) return false;
-    range = Range{int(lo), int(hi)};
+    range = protocol::Range{int(lo), int(hi)};
     return true;
 }
 

@@ -2,7 +2,7 @@
 #ifndef SIM_OPTIONS_H
 #define SIM_OPTIONS_H
 
-#include "chip.h"
+#include "protocol.h"
 #include "faults.h"
 
 #include <string>
@@ -13,7 +13,7 @@ struct Options {
     int baud = -1;       // -1: follow the line's speed; 0: no pacing
     int flashWords = 8192;
     int eepromBytes = 256;
-    Range range{0x1F00, 0x1FFF};
+    protocol::Range range{0x1F00, 0x1FFF};
     int year = 2004;
     int month = 6;
     int day = 15;
