@@ -36,6 +36,8 @@ Bytes operator+(Bytes a, const Bytes& b) {
 // What a run of bytes made the machine do.
 struct Fed {
     Bytes bytes;  // every reply, in order
+    Reply::Kind kind = Reply::Kind::None;  // of the last reply
+    bool ready = false;
     double writeSeconds = 0;
     Reply::End end = Reply::End::None;
     bool trickle = false;
@@ -62,6 +64,7 @@ struct Bench {
         for (uint8_t b : in) {
             Reply r = machine->feed(b, entry);
             fed.bytes.insert(fed.bytes.end(), r.bytes.begin(), r.bytes.end());
+            if (r.kind != Reply::Kind::None) fed.kind = r.kind, fed.ready = r.ready;
             fed.writeSeconds += r.writeSeconds;
             fed.trickle = fed.trickle || r.trickle;
             if (r.end != Reply::End::None) fed.end = r.end;
@@ -210,6 +213,23 @@ TEST(Machine, OncePerRunFaultsStaySpentAcrossSessions) {
     EXPECT_EQ(bench.identify(), (GREETING + Bytes{0x00, 0x1F, 0xFF, 0x1F, '<'}));
     bench.machine->startSession();
     EXPECT_EQ(bench.identify(), GREETING + IDENTIFICATION);
+}
+
+TEST(Machine, ReplyKindsTellTheDriverHowToSend) {
+    using K = Reply::Kind;
+    Bench bench({"--fault", "badready", "--fault", "silent@2"});
+    const struct {
+        Bytes in;
+        Reply::Kind kind;
+        bool ready;
+    } steps[] = {{POLL, K::Greeting, false}, {HI, K::Identification, false},  // ends in '<'
+                 {POLL, K::Greeting, false}, {HI, K::Identification, true},
+                 {frame(setAddress(0)), K::Response, true}, {frame(setAddress(0)), K::None, false}};
+    for (const auto& step : steps) {
+        Fed fed = bench.feed(step.in);
+        EXPECT_EQ(fed.kind, step.kind);
+        EXPECT_EQ(fed.ready, step.ready);
+    }
 }
 
 TEST(Machine, TrickleMarksOnlyTheGreeting) {
