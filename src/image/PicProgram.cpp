@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdarg>
 
@@ -209,6 +211,14 @@ struct Record {
     unsigned char data[255] = {};
 };
 
+// getc answers EOF for a failed read too; a disk or pipe error must not
+// read as a file that simply ends early.  True when it printed one.
+bool reportReadError(FILE* file, const PicProgram::ReadReport& report) {
+    if (!ferror(file)) return false;
+    say(report, "%sread error: %s\n", READ_PREFIX, strerror(errno));
+    return true;
+}
+
 class HexScanner {
 public:
     HexScanner(FILE* f, const PicProgram::ReadReport& r) : file(f), report(r) {}
@@ -264,7 +274,8 @@ private:
     int readDigit() {
         int c = getc(file);
         if (c == EOF) {
-            say(report, "%sunexpected end of file\n", READ_PREFIX);
+            if (!reportReadError(file, report))
+                say(report, "%sunexpected end of file\n", READ_PREFIX);
             return -1;
         }
         int v = hexValue(c);
@@ -330,7 +341,8 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report) {
             return false;
         }
     }
-    say(report, "%sunexpected end of file, no end record\n", READ_PREFIX);
+    if (!reportReadError(file, report))
+        say(report, "%sunexpected end of file, no end record\n", READ_PREFIX);
     return false;
 }
 

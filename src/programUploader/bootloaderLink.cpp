@@ -47,9 +47,16 @@ LineResult gatherGreeting(SerialLine& line, uint8_t* buffer, microseconds quiet,
     }
 }
 
-bool isGreeting(const uint8_t* bytes, int count)
+// Where the greeting starts in an answer, or -1.  A stray byte of line
+// noise shortly before the greeting (a board coming out of reset) is
+// gathered into the same answer; a bootloader that greets only once would
+// be lost if that refused it.  Bytes after a greeting still refuse it.
+int greetingAt(const uint8_t* bytes, int count)
 {
-    return count == GREETING_LENGTH && bytes[0] == GREETING_MARK && bytes[1] == GREETING_MARK;
+    if (count < GREETING_LENGTH || count > GREETING_BUFFER)
+        return -1;
+    const int at = count - GREETING_LENGTH;
+    return bytes[at] == GREETING_MARK && bytes[at + 1] == GREETING_MARK ? at : -1;
 }
 
 } // namespace
@@ -85,6 +92,9 @@ int readWord(int fd)
 
 void endProgramming(SerialLine& line, const LinkWindows& windows)
 {
+    // The frame goes out even after an interrupt: it is what tells the
+    // bootloader that the session is over.
+    interruptTaken();
     const unsigned char frame[] = {END_PROGRAMMING};
     sendCommand(line, windows, frame, 1);
 }
@@ -134,25 +144,29 @@ int handShake(SerialLine& line, const LinkWindows& windows, int& year, int& mont
         int count = 0;
         if (gatherGreeting(line, greeting, quiet, count) != LineResult::Ok)
             break;
-        if (!isGreeting(greeting, count))
+        const int at = greetingAt(greeting, count);
+        if (at < 0)
             continue;
 
-        year = greeting[2] + 256 * greeting[3];
-        day = greeting[4];
-        month = greeting[5];
+        year = greeting[at + 2] + 256 * greeting[at + 3];
+        day = greeting[at + 4];
+        month = greeting[at + 5];
 
         // Carriage returns still queued would reach the bootloader before
         // "hi" and could be taken as a new poll.
         line.discardOutput();
+        // Once "hi" is out the bootloader is committed to this exchange, so
+        // the identification gets its own time even when the greeting came
+        // in the window's last moment.
         static const uint8_t reply[] = {REPLY_FIRST, REPLY_SECOND};
-        r = line.writeAll(reply, sizeof reply, windowEnd);
+        r = line.writeAll(reply, sizeof reply, line.after(identification));
         if (r == LineResult::Ok)
-            r = line.readWord(lower, std::min(line.after(identification), windowEnd));
+            r = line.readWord(lower, line.after(identification));
         if (r == LineResult::Ok)
-            r = line.readWord(upper, std::min(line.after(identification), windowEnd));
+            r = line.readWord(upper, line.after(identification));
         int ready = 0;
         if (r == LineResult::Ok)
-            r = line.readByte(ready, std::min(line.after(identification), windowEnd));
+            r = line.readByte(ready, line.after(identification));
         if (r == LineResult::Ok && ready == READY)
             return (year >= FIRST_YEAR && year <= LAST_YEAR) ? 1 : 2;
         if (r != LineResult::Ok && r != LineResult::Timeout)
@@ -251,6 +265,9 @@ void reportError(int status)
     case -STATUS_ERROR_ZERO:
         printf("Unknown error (0) from bootloader while at address %04X\n", errorAddress);
         return;
+    case -STATUS_INTERRUPTED:
+        printf("Interrupted at address %04X; the chip holds only part of the program.\n", errorAddress);
+        return;
     }
     // isalnum of the POSIX locale: ASCII letters and digits only.
     auto isAsciiAlnum = [](int c) { return c < 0x80 && std::isalnum(c); };
@@ -292,6 +309,8 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
             loadWord(target, &command[1]);
             sendCommand(line, windows, command, 3);
             int status = getResponse(image, line, windows);
+            if (status == STATUS_INTERRUPTED)
+                errorAddress = address;
             if (status < 0)
                 return status;
         }
@@ -313,6 +332,10 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
         printf("  programming address %04X\r", start);
         fflush(nullptr);
         int status = getResponse(image, line, windows);
+        if (status == STATUS_INTERRUPTED) {
+            errorAddress = start;
+            return status;
+        }
         if (status < 0) {
             if (eepromMode)
                 errorAddress += EEPROM_BASE;
@@ -330,6 +353,20 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper,
     return outputProgram(image, line, windows, address, lower, upper);
 }
 
+namespace {
+
+// A pulled adapter shows as a time-out or a missing greeting in the
+// protocol's terms; this line tells the user to look at the cable instead.
+void reportHangUp(const SerialLine& line)
+{
+    if (!line.hungUp())
+        return;
+    fflush(stdout);
+    fprintf(stderr, "The serial port was disconnected.\n");
+}
+
+} // namespace
+
 int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly)
 {
     int year, month, day, lower, upper;
@@ -337,8 +374,13 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
     printf("\nWaiting for the bootloader's greeting . . .");
     fflush(nullptr);
     int status = handShake(line, windows, year, month, day, lower, upper);
+    if (status == 0 && line.interrupted()) {
+        printf("\nERROR: Interrupted while waiting for the bootloader's greeting; nothing was written.\n");
+        return 0;
+    }
     if (status == 0) {
         printf("\nERROR: Could not establish communication with the bootloader.\n");
+        reportHangUp(line);
         return 0;
     }
     printf(" got it.\nV Oruzavuver revision date: %04u-%02u-%02u\n",
@@ -379,6 +421,7 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
         status = outputProgram(image, line, windows, cursor, lower, upper);
         if (status < 0) {
             reportError(status);
+            reportHangUp(line);
             endProgramming(line, windows);
             return 0;
         }

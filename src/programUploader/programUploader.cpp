@@ -5,14 +5,20 @@
 // 255 (-1) when the run cannot start.  Users' scripts test for these.
 
 #include "PicProgram.h"
+#include "boardReset.h"
 #include "bootloaderLink.h"
+#include "hexInput.h"
 #include "ownedHandles.h"
+#include "portDiagnosis.h"
+#include "portList.h"
 #include "protocol.h"
+#include "serialLine.h"
 #include "serialPort.h"
 
 #include <cstdio>
 #include <string>
 #include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -33,6 +39,9 @@ struct LongOptionSpec {
 };
 constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"help", ValueRule::None},
+    {"reset", ValueRule::EqualsOnly},
+    {"reset-ms", ValueRule::Required},
+    {"list-ports", ValueRule::None},
 };
 
 struct LongOption {
@@ -84,6 +93,59 @@ bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std:
     return true;
 }
 
+
+// What the run does with the port's modem lines before the greeting.
+struct ResetSettings {
+    ResetLines lines = ResetLines::None;
+    int assertMs = RESET_DEFAULT_MS;
+};
+
+// --reset alone pulses DTR, the line most auto-reset circuits use.  False,
+// after a line on standard error, for a value it does not know.
+bool takeResetOption(const LongOption& option, ResetSettings& reset)
+{
+    if (option.name == "reset") {
+        if (!option.hasValue) {
+            reset.lines = ResetLines::Dtr;
+            return true;
+        }
+        if (parseResetLines(option.value, reset.lines))
+            return true;
+        fprintf(stderr, "invalid --reset value '%s' (dtr, rts, both or none)\n", option.value.c_str());
+        return false;
+    }
+    if (parseResetMs(option.value, reset.assertMs))
+        return true;
+    fprintf(stderr, "invalid --reset-ms value '%s' (milliseconds, 1 to %d)\n", option.value.c_str(), RESET_MAX_MS);
+    return false;
+}
+
+// One port a line on standard output; 0 when it listed any, 1 otherwise.
+int listPorts()
+{
+    std::vector<SerialPortInfo> ports = listSerialPorts();
+    for (const SerialPortInfo& port : ports)
+        printf("%s\n", describePort(port).c_str());
+    if (ports.empty())
+        fprintf(stderr, "No serial port was found on this machine.\n");
+    return ports.empty() ? 1 : 0;
+}
+
+// Resets the board through the modem lines, or asks the user to, when a
+// person is watching, before the greeting wait starts.
+void startBootloader(int fd, const std::string& portName, const ResetSettings& reset)
+{
+    if (reset.lines != ResetLines::None) {
+        if (pulseReset(fd, reset.lines, reset.assertMs))
+            return;
+        fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
+                portName.c_str());
+        return;
+    }
+    if (isatty(STDERR_FILENO))
+        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
+                LinkWindows().greetingMs / 1000);
+}
 
 void usage(const char* programName, const std::string& portName)
 {
@@ -165,11 +227,18 @@ int main(int argc, char** argv)
         usage(programName, portName);
         return -1;
     }
+    ResetSettings reset;
     for (const LongOption& option : longOptions) {
         if (option.name == "help") {
             usage(programName, portName);
             return 0;
         }
+        if ((option.name == "reset" || option.name == "reset-ms") && !takeResetOption(option, reset)) {
+            usage(programName, portName);
+            return -1;
+        }
+        if (option.name == "list-ports")
+            return listPorts();
     }
 
     PicProgram image;
@@ -179,9 +248,12 @@ int main(int argc, char** argv)
             printf("A filename must be specified.\n");
             return -1;
         }
-        hexFile.reset(fopen(fileName.c_str(), "r"));
+        std::string why;
+        hexFile = openHexFile(fileName, why);
         if (!hexFile) {
             printf("Could not open file %s\n", fileName.c_str());
+            fflush(stdout);
+            fputs(why.c_str(), stderr);
             return -1;
         }
         if (!image.readHex(hexFile.get())) {
@@ -190,11 +262,19 @@ int main(int argc, char** argv)
         }
     }
 
-    SerialPort port(openSerialPort(portName, lineSpeed));
+    // From here on an interrupt ends the run through its normal way out,
+    // which restores the port; a second one restores it and ends at once.
+    interruptWaitsOnSignals();
+    onSecondInterrupt(restoreSerialPortsNow);
+    PortOpenError portError;
+    SerialPort port(openSerialPort(portName, lineSpeed, &portError));
     if (!port) {
         printf("Could not open serial port %s\n", portName.c_str());
+        fflush(stdout);
+        fputs(portFailureReason(portName, portError).c_str(), stderr);
         return -1;
     }
+    startBootloader(port.get(), portName, reset);
 
     int result = upload(&image, port.get(), ignoreOverlap, queryOnly);
 

@@ -16,12 +16,41 @@ constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int WRITE_CHUNK = 64;
 
 volatile sig_atomic_t pendingSignal = 0;
+volatile sig_atomic_t signalTaken = 0;
+void (*volatile secondInterruptAction)() = nullptr;
 bool signalsHeld = false;
 sigset_t waitMask;  // the mask inside ppoll: the ending signals let through
 
+// A second signal means "now": the run may be stuck in what the first one
+// started (the END frame, the drain before the restore).  The process then
+// ends by the signal itself, as the shell expects of Ctrl-C.
 void onEndingSignal(int signal)
 {
-    pendingSignal = signal;
+    if (!pendingSignal) {
+        pendingSignal = signal;
+        return;
+    }
+    if (secondInterruptAction)
+        secondInterruptAction();
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(signal, &byDefault, nullptr);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
+
+sigset_t endingSignals()
+{
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int s : ENDING_SIGNALS)
+        sigaddset(&ending, s);
+    return ending;
 }
 
 // What is left until the deadline, for ppoll: microsecond resolution, since
@@ -38,10 +67,7 @@ timespec timeLeft(Deadline deadline)
 
 void interruptWaitsOnSignals()
 {
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (int s : ENDING_SIGNALS)
-        sigaddset(&ending, s);
+    sigset_t ending = endingSignals();
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &ending, &previous);
     waitMask = previous;
@@ -50,7 +76,7 @@ void interruptWaitsOnSignals()
 
     struct sigaction action {};
     action.sa_handler = onEndingSignal;
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = ending;
     for (int s : ENDING_SIGNALS)
         sigaction(s, &action, nullptr);
     signalsHeld = true;
@@ -59,6 +85,20 @@ void interruptWaitsOnSignals()
 int interruptSignal()
 {
     return pendingSignal;
+}
+
+void interruptTaken()
+{
+    if (!pendingSignal || signalTaken)
+        return;
+    signalTaken = 1;
+    sigset_t ending = endingSignals();
+    sigprocmask(SIG_UNBLOCK, &ending, nullptr);
+}
+
+void onSecondInterrupt(void (*action)())
+{
+    secondInterruptAction = action;
 }
 
 LineResult SerialLine::note(LineResult result)
@@ -74,7 +114,7 @@ LineResult SerialLine::note(LineResult result)
 LineResult PortLine::wait(short events, Deadline deadline)
 {
     for (;;) {
-        if (pendingSignal)
+        if (pendingSignal && !signalTaken)
             return note(LineResult::Interrupted);
         pollfd p{fd_, events, 0};
         timespec timeout{};

@@ -83,5 +83,14 @@ private:
 void interruptWaitsOnSignals();
 // The signal that asked the run to end, or 0.
 int interruptSignal();
+// Once the run has taken note of the interrupt: the waits no longer end at
+// once for it, so that the END frame can still go out and the port be
+// restored, and the ending signals are let through everywhere, so that a
+// second one acts at once wherever the run is.
+void interruptTaken();
+// What a second ending signal does before the process ends by that signal
+// (without returning to the run).  It runs in the signal handler, so it
+// must be async-signal-safe.
+void onSecondInterrupt(void (*action)());
 
 #endif

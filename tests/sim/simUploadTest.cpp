@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <poll.h>
 #include <memory>
 #include <random>
 
@@ -185,6 +187,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"garbage@1:00", 0, "\nERROR: Unknown code (0) from bootloader\n"},
         FaultCase{"garbage@5:2A", 0, "  programming address 0120\r\nERROR: Unknown code (2A) from bootloader\n"},
         FaultCase{"hangup@4", 0, "  programming address 0004\r\nERROR: Timeout while waiting on bootloader response\n"},
+        FaultCase{"hangup@6", 0,
+                  "  programming address 0124\r\nERROR: Timeout while waiting on bootloader response\n"
+                  "The serial port was disconnected.\n"},
         FaultCase{"badready", 1, "\nProgramming complete\n"},
         FaultCase{"mute-ident", 1, "\nProgramming complete\n"},
         FaultCase{"trickle", 1, "\nProgramming complete\n"},
@@ -255,6 +260,48 @@ TEST(UploadPaced, LateBootloaderAfterPollsPiledUp) {
     double toH = statistic(u.simOutput, "greeting_to_h_ms");
     EXPECT_GE(toH, 0) << u.simOutput;
     EXPECT_LT(toH, 250) << u.simOutput;
+}
+
+// Ctrl-C (or SIGTERM) in the middle of a paced upload: the block being sent
+// is named, the END frame still goes out (the simulator's --once ends with 0
+// only after it), and the chip holds a prefix of the program.  (The port
+// vanishes with the simulator; the command-line tests compare its settings.)
+TEST(UploadInterrupted, BySignalInThePass) {
+    PicProgram image;
+    for (int a = 0; a < 0x400; ++a) image.setData(a, (a * 7 + 1) & 0x3FFF);
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        const std::string dir = tempDir(), hex = dir + "/program.hex", chipPath = dir + "/chip.hex";
+        ASSERT_TRUE(saveHex(image, hex));
+        Sim sim;
+        ASSERT_TRUE(sim.start({"--once", "--dump", chipPath}));
+        Process uploader;
+        ASSERT_TRUE(uploader.start({PROGRAM_UPLOADER, "-p", sim.port, hex}));
+        std::string line;
+        while (uploader.readLine(line, 10) && line.find("address range") == std::string::npos) {
+        }
+        ASSERT_NE(line.find("address range"), std::string::npos);
+        poll(nullptr, 0, 300);
+        uploader.signal(sig);
+        EXPECT_EQ(uploader.wait(10), 0);
+        EXPECT_EQ(sim.process.wait(5), 0) << "no END_PROGRAMMING after the interrupt";
+
+        const std::string& out = uploader.output();
+        const std::string mark = "\nERROR: Interrupted at address ";
+        size_t at = out.find(mark);
+        ASSERT_NE(at, std::string::npos) << out;
+        EXPECT_EQ(out.substr(at + mark.size() + 4), "; the chip holds only part of the program.\n");
+        const int stopped = std::stoi(out.substr(at + mark.size(), 4), nullptr, 16);
+        EXPECT_GT(stopped, 0);
+        EXPECT_LT(stopped, 0x400);
+        PicProgram chip;
+        ASSERT_TRUE(loadHex(chipPath, chip));
+        for (int a = 0; a < 0x400; ++a) {
+            // The block in flight may or may not have been written.
+            ASSERT_TRUE(a >= stopped || chip.getData(a) == image.getData(a)) << a;
+            ASSERT_TRUE(a < stopped + 4 || chip.getData(a) == PicProgram::BLANK) << a;
+        }
+    }
 }
 
 // Random images, random bootloader ranges, no pacing: the chip ends up

@@ -4,8 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -134,10 +144,12 @@ TEST_F(CommandLine, ArgumentsReachTheUpload)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        // Greets, notes the line speed the uploader set, answers the frames.
+        // Notes the line speed the uploader set (while it polls: it puts the
+        // port's own settings back when it ends), greets, answers the frames.
         PeerProcess peer([&](Bootloader& b) {
-            b.greet();
+            b.awaitPoll();
             b.note(std::to_string(b.lineSpeed()));
+            b.greet();
             b.serve(c.replies);
         });
         std::vector<std::string> args = c.args;
@@ -168,4 +180,235 @@ TEST_F(CommandLine, SilentBootloaderEndsAfterTheGreetingWindow)
     // Polls are paced to the line: at most one a millisecond at 19200 bit/s.
     EXPECT_GT(log.received.size(), 100u);
     EXPECT_LT(log.received.size(), 31000u);
+}
+
+namespace {
+
+// The port's settings as a user's `stty -a` would compare them.
+std::string settingsOf(const std::string& port)
+{
+    int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    tcgetattr(fd, &t);
+    int exclusive = -1;
+    ioctl(fd, TIOCGEXCL, &exclusive);
+    close(fd);
+    std::string text = std::to_string(t.c_iflag) + " " + std::to_string(t.c_oflag) + " " +
+                       std::to_string(t.c_cflag) + " " + std::to_string(t.c_lflag) + " " +
+                       std::to_string(cfgetispeed(&t)) + " " + std::to_string(cfgetospeed(&t)) + " excl " +
+                       std::to_string(exclusive) + " cc";
+    for (cc_t c : t.c_cc)
+        text += " " + std::to_string(c);
+    return text;
+}
+
+// A terminal left cooked at another speed, as a user's shell leaves one.
+void cook(const std::string& port)
+{
+    int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfsetispeed(&t, B2400);
+    cfsetospeed(&t, B2400);
+    t.c_iflag |= ICRNL | IXON;
+    t.c_oflag |= OPOST | ONLCR;
+    t.c_lflag |= ICANON | ECHO | ECHOE | ISIG;
+    t.c_cflag |= PARENB | HUPCL;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 9;
+    tcsetattr(fd, TCSANOW, &t);
+    close(fd);
+}
+
+// Holds the port's lock from another process until destroyed.
+struct LockHolder {
+    pid_t pid = -1;
+    explicit LockHolder(const std::string& port)
+    {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+            flock(fd, LOCK_EX);
+            char c = 1;
+            ssize_t n = write(ready[1], &c, 1);
+            (void)n;
+            pause();
+            _exit(0);
+        }
+        char c;
+        ssize_t n = read(ready[0], &c, 1);
+        (void)n;
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~LockHolder()
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+} // namespace
+
+TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
+{
+    mkfifo((dir + "/fifo").c_str(), 0600);
+    struct Case {
+        std::vector<std::string> args;
+        std::string out, err;   // err: its beginning
+    };
+    const std::string missingPort = "/nonexistent/tty";
+    const Case cases[] = {
+        {{"-p", missingPort, good}, "Could not open serial port " + missingPort + "\n", missingPort + " does not exist"},
+        {{"-p", good, good}, "Could not open serial port " + good + "\n",
+         good + " is not a serial device (not a terminal); nothing was written to it.\n"},
+        {{dir}, "Could not open file " + dir + "\n", dir + " is a directory, not a hex file.\n"},
+        {{"/dev/null"}, "Could not open file /dev/null\n", "/dev/null is a device, not a hex file.\n"},
+        {{"missing.hex"}, "Could not open file missing.hex\n", "missing.hex: No such file or directory\n"},
+        {{"/proc/self/mem"}, "Error reading from file /proc/self/mem\n",
+         "PicProgram::readHex - read error: Input/output error\n"},
+        {{"--reset=usb", good}, usage("/dev/ttyS0"), "invalid --reset value 'usb' (dtr, rts, both or none)\n"},
+        {{"--reset-ms", "0", good}, usage("/dev/ttyS0"), "invalid --reset-ms value '0' (milliseconds, 1 to 10000)\n"},
+        {{"--reset-ms=20000", good}, usage("/dev/ttyS0"), "invalid --reset-ms value '20000'"},
+        {{"--list-ports=all"}, usage("/dev/ttyS0"), "option --list-ports takes no value\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ProgramRun run = runProgram(c.args);
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(count(run.err, "\n"), 1) << run.err;
+    }
+}
+
+// A run on each way out leaves the port's settings, and its exclusive mode,
+// as it found them.
+TEST_F(CommandLine, PortIsLeftAsFound)
+{
+    const std::string WAITING = "\nWaiting for the bootloader's greeting . . .";
+    const std::string INTERRUPTED =
+        WAITING + "\nERROR: Interrupted while waiting for the bootloader's greeting; nothing was written.\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;
+        bool locked;
+        int signal;
+        int status;
+        std::string out;   // "" when not checked here
+    };
+    const Case cases[] = {
+        {"success", {}, false, 0, 1, ""},
+        {"failed upload", {"!V\x10\x00>"s}, false, 0, 0, ""},
+        {"locked by another process", {}, true, 0, 255, ""},
+        {"SIGINT in the greeting wait", {}, false, SIGINT, 0, INTERRUPTED},
+        {"SIGTERM in the greeting wait", {}, false, SIGTERM, 0, INTERRUPTED},
+        {"SIGHUP in the greeting wait", {}, false, SIGHUP, 0, INTERRUPTED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PeerProcess peer([&](Bootloader& b) {
+            if (c.signal) {
+                b.awaitPoll();
+                return;
+            }
+            b.greet();
+            b.serve(c.replies);
+        });
+        cook(peer.port());
+        const std::string before = settingsOf(peer.port());
+        ProgramRun run;
+        std::string holder;
+        {
+            std::unique_ptr<LockHolder> lock(c.locked ? new LockHolder(peer.port()) : nullptr);
+            // Late enough for the handlers, which are set just before the port is
+            // opened, even under the sanitizers.
+            run = runProgram({"-p", peer.port(), good}, c.signal, 600);
+            if (lock)
+                holder = std::to_string(lock->pid);
+        }
+        EXPECT_EQ(settingsOf(peer.port()), before);
+        PeerLog log = peer.finish();
+        EXPECT_EQ(run.status, c.status);
+        if (!c.out.empty()) {
+            EXPECT_EQ(run.out, c.out);
+        }
+        if (c.signal) {
+            EXPECT_EQ(log.received.find_first_not_of('\r'), std::string::npos);
+        }
+        if (c.locked) {
+            // The test itself holds the port open too.
+            EXPECT_EQ(run.err.rfind(peer.port() + " is in use: another process holds it: ", 0), 0u) << run.err;
+            EXPECT_NE(run.err.find("uploaderTests (PID " + holder + ")"), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(". Close that program and try again.\n"), std::string::npos) << run.err;
+        }
+    }
+}
+
+TEST_F(CommandLine, ResetPromptWarningAndFifo)
+{
+    const std::string prompt = "Reset the board now: its bootloader is awaited for 30 seconds.\r\n";
+    struct Case {
+        std::vector<std::string> args;   // "PTY" stands for the peer's port
+        bool stderrTerminal;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-q", "-p", "PTY"}, true, prompt},
+        {{"-q", "--reset=none", "-p", "PTY"}, true, prompt},
+        {{"-q", "-p", "PTY"}, false, ""},
+        {{"-q", "--reset", "-p", "PTY"}, false,
+         "warning: PTY has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n"},
+        {{"--reset-ms", "250", "--reset=both", "-p", "PTY", "FIFO"}, false,
+         "warning: PTY has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n"},
+    };
+    const std::string fifo = dir + "/program.fifo";
+    mkfifo(fifo.c_str(), 0600);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + (c.stderrTerminal ? " on a terminal" : ""));
+        PeerProcess peer([](Bootloader& b) {
+            b.greet();
+            b.serve();
+        });
+        std::vector<std::string> args = c.args;
+        bool fed = false;
+        for (std::string& arg : args) {
+            fed = fed || arg == "FIFO";
+            arg = arg == "PTY" ? peer.port() : arg == "FIFO" ? fifo : arg;
+        }
+        // A writer that comes late, as a compiler feeding the pipe would.
+        pid_t writer = -1;
+        if (fed) {
+            writer = fork();
+            if (writer == 0) {
+                poll(nullptr, 0, 500);
+                int fd = open(fifo.c_str(), O_WRONLY);
+                std::string text = readFile(good);
+                ssize_t n = write(fd, text.data(), text.size());
+                _exit(n == static_cast<ssize_t>(text.size()) ? 0 : 1);
+            }
+        }
+        int master = -1, slave = -1;
+        if (c.stderrTerminal)
+            openpty(&master, &slave, nullptr, nullptr, nullptr);
+        ProgramRun run = runProgram(args, 0, 0, slave);
+        PeerLog log = peer.finish();
+        std::string err = run.err;
+        if (c.stderrTerminal) {
+            close(slave);
+            char buffer[512];
+            ssize_t n = read(master, buffer, sizeof buffer);
+            err = std::string(buffer, n > 0 ? n : 0);
+            close(master);
+        }
+        if (writer > 0)
+            waitpid(writer, nullptr, 0);
+        size_t at = c.err.find("PTY");
+        EXPECT_EQ(err, at == std::string::npos ? c.err : c.err.substr(0, at) + peer.port() + c.err.substr(at + 3));
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(frames(afterHi(log.received)).size(), fed ? 3u : 1u);
+    }
 }

@@ -148,6 +148,14 @@ TEST_F(Link, GreetingVariants)
              b.send(word(0x1F00) + word(0x1FFF) + ">");
          },
          {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+        {"line noise gathered in front of the greeting",
+         [](Bootloader& b) {
+             b.awaitPoll();
+             b.send("\xF8\x00"s + greetingBytes(2004));
+             b.awaitHi();
+             b.send(word(0x1F00) + word(0x1FFF) + ">");
+         },
+         {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"year 2002", [](Bootloader& b) { b.greet(2002); }, {2, 2002, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"year 2007", [](Bootloader& b) { b.greet(2007); }, {2, 2007, 6, 15, 0x1F00, 0x1FFF}, 1},
     };
@@ -164,6 +172,28 @@ TEST_F(Link, GreetingVariants)
         EXPECT_EQ(count(run.wire, "hi"), c.his);
         EXPECT_EQ(afterHi(run.wire), "");
     }
+}
+
+// Once "hi" is out, the identification has its own time even past the
+// greeting window's end.
+TEST_F(Link, GreetingLateInTheWindowKeepsItsIdentificationTime)
+{
+    linkWindows.greetingMs = 1000;
+    linkWindows.identificationMs = 1000;
+    Identity id{};
+    LinkRun run = runLink(
+        [](Bootloader& b) {
+            b.awaitPoll();
+            b.pause(700);
+            b.send(greetingBytes(2004));
+            b.awaitHi();
+            b.pause(600);
+            b.send(word(0x1F00) + word(0x1FFF) + ">");
+        },
+        [&](int fd) { id = shake(fd); return id.result; });
+    EXPECT_EQ(id.result, 1);
+    EXPECT_EQ(id.upper, 0x1FFF);
+    EXPECT_GT(run.seconds, 1.2);
 }
 
 // At 2400 bit/s a character takes 4.17 ms: polls come no faster than the
@@ -210,7 +240,9 @@ TEST_F(Link, NoGreetingAndHangUps)
     };
     for (const auto& script : hangUps) {
         PicProgram image;
+        testing::internal::CaptureStderr();
         run = uploadWith(image, script);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");
         EXPECT_EQ(run.result, 0);
         EXPECT_EQ(run.out, WAITING + NO_GREETING);
         EXPECT_LT(run.seconds, 10.0);
@@ -399,7 +431,9 @@ TEST_F(Link, OverlapIgnored)
     // A pass that loses the line mid-way: time-out at once, END attempted.
     linkWindows = LinkWindows();
     image.setData(0x1F10, PicProgram::BLANK);
+    testing::internal::CaptureStderr();
     run = uploadWith(image, [](Bootloader& b) { b.greet(); b.readFrame(); b.hangUp(); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");
     EXPECT_EQ(run.result, 0);
     EXPECT_LT(run.seconds, 2.5);
     EXPECT_NE(run.out.find("\nERROR: Timeout while waiting on bootloader response\n"), std::string::npos);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -299,7 +300,7 @@ std::string slurp(FILE* file)
 
 } // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& args)
+ProgramRun runProgram(const std::vector<std::string>& args, int signal, int afterMs, int stderrTerminal)
 {
     const char* program = getenv("PROGRAM_UPLOADER");
     if (!program)
@@ -314,9 +315,13 @@ ProgramRun runProgram(const std::vector<std::string>& args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         dup2(fileno(out), 1);
-        dup2(fileno(err), 2);
+        dup2(stderrTerminal >= 0 ? stderrTerminal : fileno(err), 2);
         execv(program, argv.data());
         _exit(127);
+    }
+    if (signal) {
+        poll(nullptr, 0, afterMs);
+        kill(pid, signal);
     }
     int status = 0;
     waitpid(pid, &status, 0);

@@ -91,6 +91,9 @@ struct ProgramRun {
     std::string out;
     std::string err;
 };
-ProgramRun runProgram(const std::vector<std::string>& args);
+// With a signal, sends it afterMs after the start; with a terminal, that
+// descriptor is the program's standard error.
+ProgramRun runProgram(const std::vector<std::string>& args, int signal = 0, int afterMs = 0,
+                      int stderrTerminal = -1);
 
 #endif

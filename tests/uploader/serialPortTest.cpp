@@ -1,10 +1,20 @@
 // Opening and configuring the port, read back from the device itself.
+#include "boardReset.h"
 #include "bootloaderLink.h"
+#include "hexInput.h"
+#include "portDiagnosis.h"
+#include "portList.h"
+#include "serialLine.h"
 #include "serialPort.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -12,6 +22,8 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +32,16 @@ namespace {
 // pseudo-terminals have none.
 bool fakeSerialDriver = false;
 int fakeSerialFlags = ASYNC_SPD_HI;
+
+// Modem lines, which a pseudo-terminal lacks too: each change is recorded
+// with its time.
+struct LineChange {
+    unsigned long request;
+    int bits;
+    std::chrono::steady_clock::time_point at;
+};
+bool fakeModemLines = false;
+std::vector<LineChange> lineChanges;
 
 struct Pty {
     int master = -1, slave = -1;
@@ -60,6 +82,10 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     va_end(args);
     if (fakeSerialDriver && request == TIOCGSERIAL) {
         static_cast<serial_struct*>(argument)->flags = fakeSerialFlags;
+        return 0;
+    }
+    if (fakeModemLines && (request == TIOCMBIC || request == TIOCMBIS)) {
+        lineChanges.push_back({request, *static_cast<int*>(argument), std::chrono::steady_clock::now()});
         return 0;
     }
     if (fakeSerialDriver && request == TIOCSSERIAL) {
@@ -170,4 +196,251 @@ TEST(SerialPort, AsksForLowLatencyAndTakesARefusalSilently)
     EXPECT_TRUE(port);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(SerialPort, RestoresWhatItFoundAndHoldsThePortExclusively)
+{
+    Pty pty;
+    termios before{};
+    tcgetattr(pty.slave, &before);
+    cfsetospeed(&before, B2400);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_cc[VTIME] = 7;
+    tcsetattr(pty.slave, TCSANOW, &before);
+    tcgetattr(pty.slave, &before);
+
+    fakeSerialDriver = true;
+    SerialPort port(openSerialPort(pty.name, B57600));
+    fakeSerialDriver = false;
+    ASSERT_TRUE(port);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    EXPECT_EQ(fakeSerialFlags, ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
+
+    fakeSerialDriver = true;
+    port.reset();
+    fakeSerialDriver = false;
+    termios after{};
+    tcgetattr(pty.slave, &after);
+    EXPECT_EQ(memcmp(&after, &before, sizeof before), 0);
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(fakeSerialFlags, ASYNC_SPD_HI);
+}
+
+TEST(SerialPort, RefusalsSayWhy)
+{
+    Pty pty;
+    char path[] = "/tmp/uploaderWhyXXXXXX";
+    close(mkstemp(path));
+    struct Case {
+        std::string port;
+        PortOpenError error;       // what openSerialPort reports; kind None: made up here
+        PortOpenError made;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"/nonexistent/tty", {PortOpenError::Open, ENOENT}, {}, "/nonexistent/tty does not exist"},
+        {path, {PortOpenError::NotTerminal, ENOTTY}, {},
+         std::string(path) + " is not a serial device (not a terminal); nothing was written to it.\n"},
+        {"/dev/null", {}, {PortOpenError::Open, EACCES},
+         "Permission denied: /dev/null belongs to group root, and the user must be in it: "
+         "sudo usermod -aG root $USER, then log in again.\n"},
+        {pty.name, {}, {PortOpenError::Open, EIO}, pty.name + ": Input/output error\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        PortOpenError error = c.made;
+        if (c.error.kind != PortOpenError::None) {
+            EXPECT_EQ(openSerialPort(c.port, B19200, &error), -1);
+            EXPECT_EQ(error.kind, c.error.kind);
+            EXPECT_EQ(error.error, c.error.error);
+        }
+        std::string reason = portFailureReason(c.port, error);
+        EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason);
+        EXPECT_EQ(reason.back(), '\n');
+    }
+    unlink(path);
+}
+
+// DTR and RTS through the ioctl seam: released, asserted for the time
+// asked, released, in that order and with those pauses.
+TEST(BoardReset, PulsesTheNamedLines)
+{
+    Pty pty;
+    struct Case {
+        ResetLines lines;
+        int bits;
+        int assertMs;
+    };
+    const Case cases[] = {
+        {ResetLines::Dtr, TIOCM_DTR, RESET_DEFAULT_MS},
+        {ResetLines::Rts, TIOCM_RTS, 20},
+        {ResetLines::Both, TIOCM_DTR | TIOCM_RTS, 150},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        lineChanges.clear();
+        fakeModemLines = true;
+        EXPECT_TRUE(pulseReset(pty.slave, c.lines, c.assertMs));
+        fakeModemLines = false;
+        ASSERT_EQ(lineChanges.size(), 3u);
+        const unsigned long order[] = {TIOCMBIC, TIOCMBIS, TIOCMBIC};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(lineChanges[i].request, order[i]);
+            EXPECT_EQ(lineChanges[i].bits, c.bits);
+        }
+        using std::chrono::milliseconds;
+        auto released = lineChanges[1].at - lineChanges[0].at;
+        auto asserted = lineChanges[2].at - lineChanges[1].at;
+        EXPECT_GE(released, milliseconds(RESET_RELEASE_MS));
+        EXPECT_LT(released, milliseconds(RESET_RELEASE_MS + 250));   // generous: a loaded machine
+        EXPECT_GE(asserted, milliseconds(c.assertMs));
+        EXPECT_LT(asserted, milliseconds(c.assertMs + 250));
+    }
+    // No modem lines: nothing changes, and the caller hears of it.
+    lineChanges.clear();
+    EXPECT_FALSE(pulseReset(pty.slave, ResetLines::Dtr, 10));
+    EXPECT_TRUE(pulseReset(pty.slave, ResetLines::None, 10));
+    EXPECT_TRUE(lineChanges.empty());
+
+    ResetLines lines = ResetLines::None;
+    int ms = 0;
+    EXPECT_TRUE(parseResetLines("rts", lines) && lines == ResetLines::Rts);
+    EXPECT_FALSE(parseResetLines("DTR", lines));
+    EXPECT_TRUE(parseResetMs("250", ms) && ms == 250);
+    for (const char* bad : {"", "0", "-5", "10001", "12ms", "+3"})
+        EXPECT_FALSE(parseResetMs(bad, ms)) << bad;
+}
+
+namespace {
+
+void makeFile(const std::string& path, const std::string& text = "")
+{
+    EXPECT_EQ(system(("mkdir -p " + path.substr(0, path.rfind('/'))).c_str()), 0);
+    FILE* f = fopen(path.c_str(), "w");
+    fputs(text.c_str(), f);
+    fclose(f);
+}
+
+} // namespace
+
+// A sysfs and /dev tree of its own: a USB adapter with a by-id name, a CDC
+// modem, a real and an absent 8250 UART, and a virtual terminal.
+TEST(PortList, ListsRealPortsWithWhatTheKernelKnows)
+{
+    char pattern[] = "/tmp/uploaderSysXXXXXX";
+    const std::string root = mkdtemp(pattern);
+    const std::string sys = root + "/sys", dev = root + "/dev";
+    const std::string usb = sys + "/devices/pci0000:00/usb1/1-2";
+    makeFile(usb + "/idVendor", "0403\n");
+    makeFile(usb + "/idProduct", "6001\n");
+    makeFile(usb + "/manufacturer", "FTDI\n");
+    makeFile(usb + "/product", "FT232R USB UART\n");
+    makeFile(usb + "/serial", "A50285BI\n");
+    makeFile(usb + "/1-2:1.0/ttyUSB0/uevent");
+    const std::string acm = sys + "/devices/pci0000:00/usb1/1-3";
+    makeFile(acm + "/idVendor", "2341\n");
+    makeFile(acm + "/idProduct", "0043\n");
+    makeFile(acm + "/1-3:1.0/tty/ttyACM0/uevent");
+    makeFile(sys + "/devices/platform/serial8250/uevent");
+    makeFile(sys + "/devices/pnp0/00:01/uevent");
+    struct Tty {
+        std::string name, device, type;
+    };
+    const Tty ttys[] = {
+        {"ttyUSB0", usb + "/1-2:1.0/ttyUSB0", ""},
+        {"ttyACM0", acm + "/1-3:1.0", ""},
+        {"ttyS0", sys + "/devices/pnp0/00:01", "4"},
+        {"ttyS1", sys + "/devices/platform/serial8250", "0"},
+        {"ttyS10", sys + "/devices/pnp0/00:01", "4"},
+        {"ttyS2", sys + "/devices/pnp0/00:01", "4"},
+        {"tty1", "", ""},
+    };
+    for (const Tty& t : ttys) {
+        const std::string dir = sys + "/class/tty/" + t.name;
+        makeFile(dir + "/dev", "4:64\n");
+        if (!t.device.empty()) {
+            EXPECT_EQ(symlink(t.device.c_str(), (dir + "/device").c_str()), 0);
+        }
+        if (!t.type.empty())
+            makeFile(dir + "/type", t.type + "\n");
+        makeFile(dev + "/" + t.name);
+    }
+    makeFile(dev + "/serial/by-id/.keep");
+    const std::string byId = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    EXPECT_EQ(symlink("../../ttyUSB0", byId.c_str()), 0);
+
+    std::vector<std::string> lines;
+    for (const SerialPortInfo& port : listSerialPorts(sys, dev))
+        lines.push_back(describePort(port));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         dev + "/ttyACM0  2341:0043",
+                         dev + "/ttyS0",
+                         dev + "/ttyS2",
+                         dev + "/ttyS10",
+                         dev + "/ttyUSB0  " + byId + "  0403:6001  FTDI FT232R USB UART  serial A50285BI",
+                     }));
+    EXPECT_TRUE(listSerialPorts(root + "/none", dev).empty());
+    EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
+
+TEST(HexInput, FifoWithoutAWriterIsRefusedInTime)
+{
+    char pattern[] = "/tmp/uploaderFifoXXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string why;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(openHexFile(fifo, why, 200));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(why, fifo + " is a named pipe that no program wrote to within 0.2 seconds.\n");
+
+    // A writer that holds the pipe open but has written nothing yet is
+    // waited for as long as it takes.
+    int writer = open(fifo.c_str(), O_RDWR);
+    OwnedFile file = openHexFile(fifo, why, 200);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(write(writer, ":00000001FF\n", 12), 12);
+    close(writer);
+    char line[32] = {};
+    EXPECT_TRUE(fgets(line, sizeof line, file.get()));
+    EXPECT_STREQ(line, ":00000001FF\n");
+    unlink(fifo.c_str());
+    rmdir(dir.c_str());
+}
+
+// The second of two ending signals restores the port from the handler and
+// ends the process by that signal, wherever the run was.
+TEST(Interrupt, SecondSignalRestoresThePortAndEndsAtOnce)
+{
+    Pty pty;
+    termios before{};
+    tcgetattr(pty.slave, &before);
+    pid_t child = fork();
+    if (child == 0) {
+        interruptWaitsOnSignals();
+        onSecondInterrupt(restoreSerialPortsNow);
+        int fd = openSerialPort(pty.name, B57600);
+        PortLine line(fd);
+        kill(getpid(), SIGINT);
+        int byte = 0;
+        if (line.readByte(byte, NO_DEADLINE) != LineResult::Interrupted || interruptSignal() != SIGINT)
+            _exit(3);
+        kill(getpid(), SIGTERM);   // held back until the run takes note
+        interruptTaken();
+        _exit(4);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    termios after{};
+    tcgetattr(pty.slave, &after);
+    EXPECT_EQ(memcmp(&after, &before, sizeof before), 0);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
 }
