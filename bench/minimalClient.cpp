@@ -10,6 +10,8 @@
 // Exit 0 when every frame was acknowledged without an error report, 1 when
 // the bootloader reported errors or fell silent, 2 on bad use.
 #include "PicProgram.h"
+#include "ownedHandles.h"
+#include "protocol.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,25 +28,11 @@
 
 namespace {
 
-constexpr unsigned char POLL_BYTE = 0x0D;            // carriage return that asks for the greeting
-constexpr unsigned char GREETING_ID = 'K';           // the greeting's first two bytes
-constexpr int GREETING_LENGTH = 6;                   // 'K' 'K' year(lo,hi) day month
-constexpr int IDENTIFICATION_LENGTH = 5;             // lower word, upper word, '>'
-constexpr unsigned char READY = '>';                 // ends identification and each response
-constexpr unsigned char ERROR_REPORT = '!';          // error byte, address word
-constexpr unsigned char WRITE_TEST = 'w';            // address word, data word
-constexpr int ERROR_REPORT_TAIL = 3;
-constexpr int WRITE_TEST_TAIL = 4;
+using namespace protocol;
 
-constexpr unsigned char END_PROGRAMMING = 0x01;      // code, checksum 0xFF
-constexpr unsigned char SET_ADDRESS = 0x02;          // code, address word, checksum
-constexpr unsigned char WRITE_PROGRAM_BLOCK = 0x04;  // code, four 14-bit words, checksum
-constexpr unsigned char WRITE_EEPROM_BLOCK = 0x05;   // code, four bytes as words, checksum
-
-constexpr int EEPROM_BASE = 0x2100;
-constexpr int PROGRAM_MASK = 0x3FFF;
-constexpr int EEPROM_MASK = 0xFF;
-constexpr int BLOCK_WORDS = 4;
+constexpr int IDENTIFICATION_LENGTH = 5;  // lower word, upper word, '>'
+constexpr int ERROR_REPORT_TAIL = 3;      // error byte, address word
+constexpr int WRITE_TEST_TAIL = 4;        // address word, data word
 
 constexpr int GREETING_WINDOW_S = 30;
 constexpr int RESPONSE_WINDOW_MS = 5000;
@@ -53,48 +41,18 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-struct Rate {
-    long bitsPerSecond;
-    speed_t speed;
-};
-constexpr Rate RATES[] = {
-    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
-};
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
 using Frame = std::vector<unsigned char>;
 
 void addWord(Frame& frame, int value)
 {
-    frame.push_back(static_cast<unsigned char>(value & 0xFF));
-    frame.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    uint8_t bytes[2];
+    putWord(value, bytes);
+    frame.insert(frame.end(), bytes, bytes + 2);
 }
 
 void addChecksum(Frame& frame)
 {
-    unsigned char sum = 0;
-    for (unsigned char b : frame)
-        sum = static_cast<unsigned char>(sum + b);
-    frame.push_back(static_cast<unsigned char>(0 - sum));
+    frame.push_back(checksum(frame.data(), static_cast<int>(frame.size())));
 }
 
 // The frames of one programming pass, in the order programUploader's pass
@@ -107,7 +65,7 @@ void addPass(PicProgram& image, int start, int lower, int upper, std::vector<Fra
     bool eepromMode = false;
     int address = image.findData(start);
     while (address >= 0) {
-        address -= address % BLOCK_WORDS;
+        address = blockStart(address);
         if (lower <= address && address <= upper) {
             address = image.findData(upper + 1);
             continue;
@@ -194,17 +152,17 @@ bool greet(int fd, long characterNs, int& lower, int& upper)
     std::vector<unsigned char> seen;
     while (time(nullptr) - start < GREETING_WINDOW_S) {
         size_t mark = 0;
-        while (mark < seen.size() && seen[mark] != GREETING_ID)
+        while (mark < seen.size() && seen[mark] != GREETING_MARK)
             ++mark;
         seen.erase(seen.begin(), seen.begin() + static_cast<long>(mark));
-        if (seen.size() >= GREETING_LENGTH && seen[1] == GREETING_ID)
+        if (seen.size() >= GREETING_LENGTH && seen[1] == GREETING_MARK)
             break;
-        if (seen.size() >= 2 && seen[1] != GREETING_ID) {
+        if (seen.size() >= 2 && seen[1] != GREETING_MARK) {
             seen.erase(seen.begin());
             continue;
         }
         // Once a greeting has begun no further poll is needed.
-        if (seen.empty() && !writeAll(fd, &POLL_BYTE, 1))
+        if (seen.empty() && !writeAll(fd, &POLL, 1))
             return false;
         unsigned char buffer[64];
         int n = readWithin(fd, buffer, sizeof buffer, characterNs);
@@ -271,13 +229,13 @@ int main(int argc, char** argv)
 {
     const char* port = nullptr;
     const char* file = nullptr;
-    const Rate* rate = nullptr;
+    const Speed* rate = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "-p") && i + 1 < argc) {
             port = argv[++i];
         } else if (!strcmp(argv[i], "-s") && i + 1 < argc) {
             long bps = strtol(argv[++i], nullptr, 10);
-            for (const Rate& r : RATES)
+            for (const Speed& r : UPLOAD_SPEEDS)
                 if (r.bitsPerSecond == bps)
                     rate = &r;
         } else {
@@ -291,14 +249,14 @@ int main(int argc, char** argv)
 
     PicProgram image;
     {
-        std::unique_ptr<FILE, FileCloser> hex(fopen(file, "r"));
+        OwnedFile hex(fopen(file, "r"));
         if (!hex || !image.readHex(hex.get())) {
             fprintf(stderr, "minimalClient: cannot read %s\n", file);
             return EXIT_USAGE;
         }
     }
 
-    Fd line(openLine(port, rate->speed));
+    OwnedFd line(openLine(port, rate->constant));
     if (line.get() < 0) {
         fprintf(stderr, "minimalClient: cannot open %s\n", port);
         return EXIT_USAGE;
@@ -310,8 +268,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "minimalClient: no greeting\n");
         return EXIT_FAILED;
     }
-    lower &= ~(BLOCK_WORDS - 1);
-    upper |= BLOCK_WORDS - 1;
+    const Range range = widen(Range{lower, upper});
+    lower = range.lower;
+    upper = range.upper;
 
     std::vector<Frame> frames;
     addPass(image, 0, lower, upper, frames);

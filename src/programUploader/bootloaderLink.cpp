@@ -1,34 +1,21 @@
 #include "bootloaderLink.h"
 
+#include "protocol.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cctype>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
+#include <cstdio>
+
+using namespace protocol;
 
 int errorAddress = 0;
-LinkWindows linkWindows;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-constexpr Clock::time_point NO_DEADLINE = Clock::time_point::max();
-
-constexpr int FRAME_MAX = 9;               // longest command before its checksum
-constexpr int GREETING_BUFFER = 64;        // the greeting read takes up to this
-constexpr int FIRST_YEAR = 2003;           // supported revision years
-constexpr int LAST_YEAR = 2006;
-constexpr int EEPROM_MODE_FROM = 0x2100;      // block starts above 0x20FF are EEPROM blocks
-constexpr int EEPROM_BASE = 0x2100;
-constexpr int PROGRAM_MASK = 0x3FFF;
-constexpr int EEPROM_MASK = 0xFF;
+constexpr int GREETING_BUFFER = 64;  // the greeting read takes up to this
 
 // The greeting may reach the port in pieces: a USB adapter hands bytes over
 // when its latency timer (up to 16 ms) expires.
@@ -36,225 +23,76 @@ constexpr microseconds MIN_POLL_PACE = milliseconds(1);
 constexpr microseconds MIN_QUIET = milliseconds(20);
 constexpr microseconds MAX_GREETING_GATHER = milliseconds(200);
 
-// Results of the waits below, besides a byte value 0-255.
-constexpr int LINE_TIMEOUT = -1;
-constexpr int LINE_HUNGUP = -2;
-
-enum class Wait { Ready, Timeout, HungUp };
-
-// Sets O_NONBLOCK for its lifetime and restores the flags it found.
-class NonBlocking {
-public:
-    explicit NonBlocking(int fd) : fd_(fd), flags_(fcntl(fd, F_GETFL))
-    {
-        // Inside an outer guard (every read of a response or the greeting)
-        // the port is non-blocking already: nothing to change or restore.
-        changed_ = flags_ >= 0 && !(flags_ & O_NONBLOCK);
-        if (changed_)
-            fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
-    }
-    ~NonBlocking()
-    {
-        if (changed_)
-            fcntl(fd_, F_SETFL, flags_);
-    }
-    NonBlocking(const NonBlocking&) = delete;
-    NonBlocking& operator=(const NonBlocking&) = delete;
-
-private:
-    int fd_;
-    int flags_;
-    bool changed_;
-};
-
-Clock::time_point after(int ms)
-{
-    return Clock::now() + milliseconds(ms);
-}
-
-// What is left until the deadline, for ppoll: microsecond resolution, since
-// the quiet wait after the greeting and the poll pace are only a few
-// character times long and whole milliseconds would stretch them.
-timespec pollTimeout(Clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-    if (left < 0)
-        left = 0;
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(left / 1000000000);
-    ts.tv_nsec = static_cast<long>(left % 1000000000);
-    return ts;
-}
-
-// Sleeps in ppoll() until the port can be read (or written) or the deadline
-// passes.  A pulled USB adapter shows as POLLHUP/POLLERR, never as "no data".
-Wait waitFor(int fd, short events, Clock::time_point deadline)
-{
-    for (;;) {
-        pollfd p{fd, events, 0};
-        timespec timeout{};
-        if (deadline != NO_DEADLINE)
-            timeout = pollTimeout(deadline);
-        int n = ppoll(&p, 1, deadline == NO_DEADLINE ? nullptr : &timeout, nullptr);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Wait::HungUp;
-        if (n == 0) {
-            if (Clock::now() >= deadline)
-                return Wait::Timeout;
-            continue;
-        }
-        if (p.revents & events)
-            return Wait::Ready;
-        return Wait::HungUp;
-    }
-}
-
-// Reads what has arrived, without waiting: bytes read, 0 when nothing is
-// there, LINE_HUNGUP when the line has gone (read gives 0 or EIO).
-int readAvailable(int fd, unsigned char* buffer, int size)
-{
-    NonBlocking nonBlocking(fd);
-    for (;;) {
-        ssize_t n = read(fd, buffer, size);
-        if (n > 0)
-            return static_cast<int>(n);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return 0;
-        return LINE_HUNGUP;
-    }
-}
-
-// One byte 0-255, LINE_TIMEOUT or LINE_HUNGUP.
-int readByte(int fd, Clock::time_point deadline)
-{
-    for (;;) {
-        Wait w = waitFor(fd, POLLIN, deadline);
-        if (w == Wait::Timeout)
-            return LINE_TIMEOUT;
-        if (w == Wait::HungUp)
-            return LINE_HUNGUP;
-        unsigned char byte;
-        int n = readAvailable(fd, &byte, 1);
-        if (n == 1)
-            return byte;
-        if (n == LINE_HUNGUP)
-            return LINE_HUNGUP;
-    }
-}
-
-// One word 0-0xFFFF, low byte first, LINE_TIMEOUT or LINE_HUNGUP.
-int readWordBefore(int fd, Clock::time_point deadline)
-{
-    int low = readByte(fd, deadline);
-    if (low < 0)
-        return low;
-    int high = readByte(fd, deadline);
-    if (high < 0)
-        return high;
-    return low + 256 * high;
-}
-
-// Writes all bytes, waiting for room while the line drains; false when the
-// line hangs up or the deadline passes first.
-bool writeAll(int fd, const unsigned char* data, int size, Clock::time_point deadline)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
-        if (waitFor(fd, POLLOUT, deadline) != Wait::Ready)
-            return false;
-    }
-    return true;
-}
-
-// Time one character (10 bits) takes on the line; a pseudo-terminal reports
-// the speed the port was configured with.
-microseconds characterTime(int fd)
-{
-    static constexpr struct { speed_t speed; long bitsPerSecond; } rates[] = {
-        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
-        {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200},
-    };
-    termios settings;
-    long bitsPerSecond = 19200;
-    if (tcgetattr(fd, &settings) == 0) {
-        speed_t speed = cfgetospeed(&settings);
-        for (const auto& rate : rates)
-            if (rate.speed == speed)
-                bitsPerSecond = rate.bitsPerSecond;
-    }
-    return microseconds(10 * 1000000L / bitsPerSecond);
-}
-
 // Gathers one answer to the polls: everything that arrives until the line
-// has been quiet for `quiet`, at most MAX_GREETING_GATHER in all.  Answers
-// the number of bytes (the first GREETING_BUFFER kept), or LINE_HUNGUP.
-int gatherGreeting(int fd, unsigned char* buffer, microseconds quiet)
+// has been quiet for `quiet`, at most MAX_GREETING_GATHER in all.  count is
+// the number of bytes (the first GREETING_BUFFER kept).
+LineResult gatherGreeting(SerialLine& line, uint8_t* buffer, microseconds quiet, int& count)
 {
-    const Clock::time_point end = Clock::now() + MAX_GREETING_GATHER;
-    int total = 0;
+    const Deadline end = line.after(MAX_GREETING_GATHER);
+    count = 0;
     for (;;) {
-        unsigned char overflow[GREETING_BUFFER];
-        unsigned char* into = total < GREETING_BUFFER ? buffer + total : overflow;
-        int room = total < GREETING_BUFFER ? GREETING_BUFFER - total : GREETING_BUFFER;
-        int n = readAvailable(fd, into, room);
-        if (n == LINE_HUNGUP)
-            return LINE_HUNGUP;
-        total += n;
-        Wait w = waitFor(fd, POLLIN, std::min(Clock::now() + quiet, end));
-        if (w == Wait::HungUp)
-            return LINE_HUNGUP;
-        if (w == Wait::Timeout)
-            return total;
+        uint8_t overflow[GREETING_BUFFER];
+        uint8_t* into = count < GREETING_BUFFER ? buffer + count : overflow;
+        int room = count < GREETING_BUFFER ? GREETING_BUFFER - count : GREETING_BUFFER;
+        int got = 0;
+        LineResult r = line.readAvailable(into, room, got);
+        if (r != LineResult::Ok)
+            return r;
+        count += got;
+        r = line.waitReadable(std::min(line.after(quiet), end));
+        if (r == LineResult::Timeout)
+            return LineResult::Ok;
+        if (r != LineResult::Ok)
+            return r;
     }
 }
 
-bool isGreeting(const unsigned char* bytes, int count)
+bool isGreeting(const uint8_t* bytes, int count)
 {
-    return count == GREETING_LENGTH && bytes[0] == GREETING_ID && bytes[1] == GREETING_ID;
+    return count == GREETING_LENGTH && bytes[0] == GREETING_MARK && bytes[1] == GREETING_MARK;
 }
 
 } // namespace
 
+void sendCommand(SerialLine& line, const LinkWindows& windows, const unsigned char* command, int count)
+{
+    // One write call a byte; a byte that cannot go out within the response
+    // window shows as the response's time-out.
+    const Deadline deadline = line.after(milliseconds(windows.responseMs));
+    for (int i = 0; i < count; ++i)
+        line.writeAll(&command[i], 1, deadline);
+    const uint8_t sum = checksum(command, count);
+    line.writeAll(&sum, 1, deadline);
+}
+
 void sendCommand(int fd, const unsigned char* command, int count)
 {
-    unsigned char sum = 0;
-    for (int i = 0; i < count; ++i) {
-        sum = static_cast<unsigned char>(sum + command[i]);
-        [[maybe_unused]] ssize_t n = write(fd, &command[i], 1);
-    }
-    unsigned char checksum = static_cast<unsigned char>(0 - sum);
-    [[maybe_unused]] ssize_t n = write(fd, &checksum, 1);
+    PortLine line(fd);
+    sendCommand(line, LinkWindows(), command, count);
 }
 
 void loadWord(int value, unsigned char* bytes)
 {
-    bytes[0] = static_cast<unsigned char>(value & 0xFF);
-    bytes[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+    putWord(value, bytes);
 }
 
 int readWord(int fd)
 {
-    int word = readWordBefore(fd, NO_DEADLINE);
-    return word < 0 ? -1 : word;
+    PortLine line(fd);
+    int word = 0;
+    return line.readWord(word, NO_DEADLINE) == LineResult::Ok ? word : -1;
+}
+
+void endProgramming(SerialLine& line, const LinkWindows& windows)
+{
+    const unsigned char frame[] = {END_PROGRAMMING};
+    sendCommand(line, windows, frame, 1);
 }
 
 void endProgramming(int fd)
 {
-    const unsigned char frame[] = {END_PROGRAMMING};
-    sendCommand(fd, frame, 1);
+    PortLine line(fd);
+    endProgramming(line, LinkWindows());
 }
 
 void dataDump(const unsigned char* data, int count, int perLine, int /*unused*/)
@@ -270,29 +108,31 @@ void dataDump(const unsigned char* data, int count, int perLine, int /*unused*/)
     printf("\n");
 }
 
-int handShake(int fd, int& year, int& month, int& day, int& lower, int& upper)
+int handShake(SerialLine& line, const LinkWindows& windows, int& year, int& month, int& day, int& lower,
+              int& upper)
 {
     year = 0;
-    NonBlocking nonBlocking(fd);
-    const Clock::time_point windowEnd = after(linkWindows.greetingMs);
-    const microseconds charTime = characterTime(fd);
+    const Deadline windowEnd = line.after(milliseconds(windows.greetingMs));
+    const microseconds charTime = line.characterTime();
     // One poll per character the line can carry, so no backlog of carriage
     // returns forms in front of the "hi" reply.
     const microseconds pace = std::max(MIN_POLL_PACE, charTime);
     const microseconds quiet = std::max(MIN_QUIET, 2 * charTime);
-    const unsigned char poll = POLL;
+    const milliseconds identification(windows.identificationMs);
+    const uint8_t poll = POLL;
 
     do {
-        [[maybe_unused]] ssize_t n = write(fd, &poll, 1);
-        Wait w = waitFor(fd, POLLIN, std::min(Clock::now() + pace, windowEnd));
-        if (w == Wait::HungUp)
-            break;
-        if (w == Wait::Timeout)
+        LineResult r = line.writeAll(&poll, 1, windowEnd);
+        if (r == LineResult::Ok)
+            r = line.waitReadable(std::min(line.after(pace), windowEnd));
+        if (r == LineResult::Timeout)
             continue;
+        if (r != LineResult::Ok)
+            break;
 
-        unsigned char greeting[GREETING_BUFFER];
-        int count = gatherGreeting(fd, greeting, quiet);
-        if (count == LINE_HUNGUP)
+        uint8_t greeting[GREETING_BUFFER];
+        int count = 0;
+        if (gatherGreeting(line, greeting, quiet, count) != LineResult::Ok)
             break;
         if (!isGreeting(greeting, count))
             continue;
@@ -303,68 +143,69 @@ int handShake(int fd, int& year, int& month, int& day, int& lower, int& upper)
 
         // Carriage returns still queued would reach the bootloader before
         // "hi" and could be taken as a new poll.
-        tcflush(fd, TCOFLUSH);
-        static const unsigned char reply[] = {'h', 'i'};
-        if (!writeAll(fd, reply, sizeof reply, windowEnd))
+        line.discardOutput();
+        static const uint8_t reply[] = {REPLY_FIRST, REPLY_SECOND};
+        r = line.writeAll(reply, sizeof reply, windowEnd);
+        if (r == LineResult::Ok)
+            r = line.readWord(lower, std::min(line.after(identification), windowEnd));
+        if (r == LineResult::Ok)
+            r = line.readWord(upper, std::min(line.after(identification), windowEnd));
+        int ready = 0;
+        if (r == LineResult::Ok)
+            r = line.readByte(ready, std::min(line.after(identification), windowEnd));
+        if (r == LineResult::Ok && ready == READY)
+            return (year >= FIRST_YEAR && year <= LAST_YEAR) ? 1 : 2;
+        if (r != LineResult::Ok && r != LineResult::Timeout)
             break;
-
-        int word = readWordBefore(fd, std::min(after(linkWindows.identificationMs), windowEnd));
-        if (word == LINE_HUNGUP)
-            break;
-        if (word >= 0) {
-            lower = word;
-            word = readWordBefore(fd, std::min(after(linkWindows.identificationMs), windowEnd));
-            if (word == LINE_HUNGUP)
-                break;
-        }
-        if (word >= 0) {
-            upper = word;
-            int ready = readByte(fd, std::min(after(linkWindows.identificationMs), windowEnd));
-            if (ready == LINE_HUNGUP)
-                break;
-            if (ready == READY)
-                return (year >= FIRST_YEAR && year <= LAST_YEAR) ? 1 : 2;
-        }
         // A wrong ready byte or a bootloader gone silent drops this
         // identification; the polls go on in what is left of the window.
         year = 0;
-    } while (Clock::now() < windowEnd);
+    } while (line.now() < windowEnd);
 
     year = 0;
     return 0;
 }
 
-int getResponse(PicProgram* image, int fd)
+int handShake(int fd, int& year, int& month, int& day, int& lower, int& upper, const LinkWindows& windows)
+{
+    PortLine line(fd);
+    return handShake(line, windows, year, month, day, lower, upper);
+}
+
+int getResponse(PicProgram* image, SerialLine& line, const LinkWindows& windows)
 {
     int status = STATUS_OK;
-    NonBlocking nonBlocking(fd);
     // One window for the whole response: reports do not renew it.
-    const Clock::time_point deadline = after(linkWindows.responseMs);
+    const Deadline deadline = line.after(milliseconds(windows.responseMs));
+    auto failed = [](LineResult r) {
+        return r == LineResult::Interrupted ? STATUS_INTERRUPTED : STATUS_TIMEOUT;
+    };
 
     for (;;) {
-        int byte = readByte(fd, deadline);
-        if (byte < 0)
-            return STATUS_TIMEOUT;
+        int byte = 0;
+        LineResult r = line.readByte(byte, deadline);
+        if (r != LineResult::Ok)
+            return failed(r);
 
         if (byte == READY)
             return status;
 
         if (byte == ERROR_REPORT) {
-            int error = readByte(fd, deadline);
-            if (error < 0)
-                return STATUS_TIMEOUT;
-            int address = readWordBefore(fd, deadline);
-            if (address < 0)
-                return STATUS_TIMEOUT;
+            int error = 0, address = 0;
+            r = line.readByte(error, deadline);
+            if (r == LineResult::Ok)
+                r = line.readWord(address, deadline);
+            if (r != LineResult::Ok)
+                return failed(r);
             errorAddress = address;
             status = error == 0 ? STATUS_ERROR_ZERO : -error;
         } else if (byte == WRITE_TEST) {
-            int address = readWordBefore(fd, deadline);
-            if (address < 0)
-                return STATUS_TIMEOUT;
-            int data = readWordBefore(fd, deadline);
-            if (data < 0)
-                return STATUS_TIMEOUT;
+            int address = 0, data = 0;
+            r = line.readWord(address, deadline);
+            if (r == LineResult::Ok)
+                r = line.readWord(data, deadline);
+            if (r != LineResult::Ok)
+                return failed(r);
             if ((image->getData(address) & PROGRAM_MASK) == data)
                 printf("\n NOTICE: Good write test at address %04X", address);
             else
@@ -374,6 +215,12 @@ int getResponse(PicProgram* image, int fd)
             status = byte == 0 ? STATUS_UNEXPECTED_ZERO : -(byte * 256);
         }
     }
+}
+
+int getResponse(PicProgram* image, int fd, const LinkWindows& windows)
+{
+    PortLine line(fd);
+    return getResponse(image, line, windows);
 }
 
 void reportError(int status)
@@ -420,53 +267,52 @@ void reportError(int status)
     }
 }
 
-int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper)
+int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
+                  int upper)
 {
-    unsigned char command[FRAME_MAX];
+    unsigned char command[COMMAND_MAX];
     int previousStart = -16;
     bool eepromMode = false;
 
     address = image->findData(address);
     while (address >= 0) {
-        address -= address % 4;
+        address = blockStart(address);
         if (lower <= address && address <= upper) {
             address = image->findData(upper + 1);
             continue;
         }
 
-        int target = address;
-        if (address >= EEPROM_MODE_FROM) {
-            target = address - EEPROM_BASE;
+        if (isEepromBlock(address))
             eepromMode = true;
-        }
+        const int target = wireAddress(address);
 
-        if (address - previousStart > 4) {
+        if (address - previousStart > BLOCK_WORDS) {
             // SET_ADDRESS: code, target low, target high
             command[0] = SET_ADDRESS;
             loadWord(target, &command[1]);
-            sendCommand(fd, command, 3);
-            int status = getResponse(image, fd);
+            sendCommand(line, windows, command, 3);
+            int status = getResponse(image, line, windows);
             if (status < 0)
                 return status;
         }
 
-        const int blockStart = address;
+        const int start = address;
         previousStart = address;
 
         // Block: code, then four words low byte first at bytes 1-2, 3-4, 5-6, 7-8
         int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
         command[0] = eepromMode ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK;
-        for (int n = 0; n < 4; ++n) {
+        for (int n = 0; n < BLOCK_WORDS; ++n) {
             loadWord(image->getData(address) & mask, &command[1 + 2 * n]);
             ++address;
         }
-        sendCommand(fd, command, FRAME_MAX);
+        sendCommand(line, windows, command, COMMAND_MAX);
         // The progress line goes out while the bootloader writes the block,
         // not between its '>' and the next frame, where a slow terminal or
         // pipe would hold up every block.  What the user sees is the same.
-        printf("  programming address %04X\r", blockStart);
+        printf("  programming address %04X\r", start);
         fflush(nullptr);
-        int status = getResponse(image, fd);
+        int status = getResponse(image, line, windows);
         if (status < 0) {
             if (eepromMode)
                 errorAddress += EEPROM_BASE;
@@ -478,13 +324,19 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper)
     return 1;
 }
 
-int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly)
+int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper, const LinkWindows& windows)
+{
+    PortLine line(fd);
+    return outputProgram(image, line, windows, address, lower, upper);
+}
+
+int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly)
 {
     int year, month, day, lower, upper;
 
     printf("\nWaiting for the bootloader's greeting . . .");
     fflush(nullptr);
-    int status = handShake(fd, year, month, day, lower, upper);
+    int status = handShake(line, windows, year, month, day, lower, upper);
     if (status == 0) {
         printf("\nERROR: Could not establish communication with the bootloader.\n");
         return 0;
@@ -497,19 +349,19 @@ int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly)
         return 0;
     }
 
-    if ((lower & 3) != 0) {
+    if (blockStart(lower) != lower) {
         printf("WARNING: The bootloader's address space does not start on a block boundry.\n");
-        lower &= ~3;
+        lower = blockStart(lower);
         printf("         Using %04X as the lower address.\n", lower);
     }
-    if ((upper & 3) != 3) {
+    if (blockEnd(upper) != upper) {
         printf("WARNING: The bootloader's address space does not end on a block boundry.\n");
-        upper |= 3;
+        upper = blockEnd(upper);
         printf("         Using %04X as the upper address.\n", upper);
     }
 
     if (queryOnly) {
-        endProgramming(fd);
+        endProgramming(line, windows);
         return 1;
     }
 
@@ -517,22 +369,28 @@ int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly)
         printf(ignoreOverlap ? "WARNING:" : "ERROR:");
         printf(" The program and the bootloader overlap.\n");
         if (!ignoreOverlap) {
-            endProgramming(fd);
+            endProgramming(line, windows);
             return 0;
         }
     }
 
     for (int start : {0, EEPROM_BASE}) {
         int cursor = start;
-        status = outputProgram(image, fd, cursor, lower, upper);
+        status = outputProgram(image, line, windows, cursor, lower, upper);
         if (status < 0) {
             reportError(status);
-            endProgramming(fd);
+            endProgramming(line, windows);
             return 0;
         }
     }
 
-    endProgramming(fd);
+    endProgramming(line, windows);
     printf("\nProgramming complete\n");
     return 1;
+}
+
+int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly, const LinkWindows& windows)
+{
+    PortLine line(fd);
+    return upload(image, line, windows, ignoreOverlap, queryOnly);
 }

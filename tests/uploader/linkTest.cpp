@@ -1,5 +1,6 @@
 // The bootloader link against a peer process on a pseudo-terminal.
 #include "bootloaderLink.h"
+#include "protocol.h"
 #include "peer.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,10 @@ std::string opening(const std::string& date, const std::string& range)
            "\n             address range: " + range + "\n";
 }
 
-// Short windows keep the suite fast; the defaults are checked on their own.
+// The windows every call below passes to the link.  Short windows keep the
+// suite fast; the defaults are checked on their own.
+LinkWindows linkWindows;
+
 class Link : public ::testing::Test {
 protected:
     void SetUp() override
@@ -49,14 +53,14 @@ struct Identity {
 Identity shake(int fd)
 {
     Identity id{};
-    id.result = handShake(fd, id.year, id.month, id.day, id.lower, id.upper);
+    id.result = handShake(fd, id.year, id.month, id.day, id.lower, id.upper, linkWindows);
     return id;
 }
 
 LinkRun uploadWith(PicProgram& image, std::function<void(Bootloader&)> script, char ignoreOverlap = 0,
                char queryOnly = 0)
 {
-    return runLink(std::move(script), [&](int fd) { return upload(&image, fd, ignoreOverlap, queryOnly); });
+    return runLink(std::move(script), [&](int fd) { return upload(&image, fd, ignoreOverlap, queryOnly, linkWindows); });
 }
 
 } // namespace
@@ -69,9 +73,9 @@ TEST(Frames, BytesAndChecksums)
     EXPECT_EQ(bytes[1], 0x21);
 
     LinkRun run = runLink([](Bootloader& b) { b.send("\x34\x12\xFF\x00"s); }, [](int fd) {
-        const unsigned char setAddress[] = {SET_ADDRESS, 0x00, 0x20};
-        const unsigned char blank[] = {WRITE_PROGRAM_BLOCK, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F};
-        const unsigned char eeprom[] = {WRITE_EEPROM_BLOCK, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
+        const unsigned char setAddress[] = {protocol::SET_ADDRESS, 0x00, 0x20};
+        const unsigned char blank[] = {protocol::WRITE_PROGRAM_BLOCK, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F};
+        const unsigned char eeprom[] = {protocol::WRITE_EEPROM_BLOCK, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
         sendCommand(fd, setAddress, 3);
         sendCommand(fd, blank, 9);
         sendCommand(fd, eeprom, 9);
@@ -272,9 +276,9 @@ TEST_F(Link, Responses)
         errorAddress = 0;
         std::string next;
         LinkRun run = runLink([&](Bootloader& b) { b.send(c.bytes); }, [&](int fd) {
-            int status = getResponse(&image, fd);
+            int status = getResponse(&image, fd, linkWindows);
             if (!c.next.empty())
-                next = std::to_string(getResponse(&image, fd));
+                next = std::to_string(getResponse(&image, fd, linkWindows));
             return status;
         });
         EXPECT_EQ(run.result, c.status);
@@ -296,12 +300,12 @@ TEST_F(Link, ResponseWindowAndHangUp)
     linkWindows = LinkWindows();
     // The real window: an error report, then silence.
     LinkRun run = runLink([](Bootloader& b) { b.send("!V\x22\x00"s); },
-                      [&](int fd) { return getResponse(&image, fd); });
+                      [&](int fd) { return getResponse(&image, fd, linkWindows); });
     EXPECT_EQ(run.result, STATUS_TIMEOUT);
     EXPECT_EQ(errorAddress, 0x22);
     EXPECT_GE(run.seconds, 4.0);
 
-    run = runLink([](Bootloader& b) { b.send("!"); b.hangUp(); }, [&](int fd) { return getResponse(&image, fd); });
+    run = runLink([](Bootloader& b) { b.send("!"); b.hangUp(); }, [&](int fd) { return getResponse(&image, fd, linkWindows); });
     EXPECT_EQ(run.result, STATUS_TIMEOUT);
     EXPECT_LT(run.seconds, 2.5);
 }

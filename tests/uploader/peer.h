@@ -1,5 +1,9 @@
 // The bootloader's end of a pseudo-terminal, run in a process of its own so
 // that the uploader meets a real peer: real hang-ups, real timing.
+//
+// The peer spells every byte of the protocol out literally instead of taking
+// the shared protocol header: it checks the uploader's bytes, so it must not
+// share a mistake with the code it checks.
 #ifndef UPLOADER_PEER_H
 #define UPLOADER_PEER_H
 
