@@ -1,5 +1,6 @@
 #include "bootloaderLink.h"
 
+#include "passWalk.h"
 #include "protocol.h"
 
 #include <algorithm>
@@ -271,25 +272,16 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
                   int upper)
 {
     unsigned char command[COMMAND_MAX];
-    int previousStart = -16;
-    bool eepromMode = false;
 
-    address = image->findData(address);
-    while (address >= 0) {
-        address = blockStart(address);
-        if (lower <= address && address <= upper) {
-            address = image->findData(upper + 1);
-            continue;
-        }
-
-        if (isEepromBlock(address))
-            eepromMode = true;
-        const int target = wireAddress(address);
-
-        if (address - previousStart > BLOCK_WORDS) {
+    // The walk moves address from block to block; the counts shown to the
+    // user take the same walk.
+    PassWalk walk(*image, address, lower, upper);
+    while (walk.next()) {
+        const bool eepromMode = walk.eeprom();
+        if (walk.setAddressFirst()) {
             // SET_ADDRESS: code, target low, target high
             command[0] = SET_ADDRESS;
-            loadWord(target, &command[1]);
+            loadWord(wireAddress(address), &command[1]);
             sendCommand(line, windows, command, 3);
             int status = getResponse(image, line, windows);
             if (status < 0)
@@ -297,7 +289,6 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
         }
 
         const int start = address;
-        previousStart = address;
 
         // Block: code, then four words low byte first at bytes 1-2, 3-4, 5-6, 7-8
         int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
@@ -318,8 +309,6 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
                 errorAddress += EEPROM_BASE;
             return status;
         }
-
-        address = image->findData(address);
     }
     return 1;
 }
