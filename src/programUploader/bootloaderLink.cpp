@@ -1,6 +1,7 @@
 #include "bootloaderLink.h"
 
 #include "passWalk.h"
+#include "progress.h"
 #include "protocol.h"
 
 #include <algorithm>
@@ -269,7 +270,7 @@ void reportError(int status)
 }
 
 int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
-                  int upper)
+                  int upper, Progress* progress)
 {
     unsigned char command[COMMAND_MAX];
 
@@ -301,8 +302,7 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
         // The progress line goes out while the bootloader writes the block,
         // not between its '>' and the next frame, where a slow terminal or
         // pipe would hold up every block.  What the user sees is the same.
-        printf("  programming address %04X\r", start);
-        fflush(nullptr);
+        showBlockSent(progress, start);
         int status = getResponse(image, line, windows);
         if (status < 0) {
             if (eepromMode)
@@ -319,7 +319,8 @@ int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper,
     return outputProgram(image, line, windows, address, lower, upper);
 }
 
-int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly)
+int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly,
+           UploadReport* report)
 {
     int year, month, day, lower, upper;
 
@@ -363,10 +364,13 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
         }
     }
 
+    Progress* progress = report ? report->begin(*image, lower, upper) : nullptr;
     for (int start : {0, EEPROM_BASE}) {
         int cursor = start;
-        status = outputProgram(image, line, windows, cursor, lower, upper);
+        status = outputProgram(image, line, windows, cursor, lower, upper, progress);
         if (status < 0) {
+            if (report)
+                report->failed();
             reportError(status);
             endProgramming(line, windows);
             return 0;
@@ -374,12 +378,17 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
     }
 
     endProgramming(line, windows);
+    if (report)
+        report->passesDone();
     printf("\nProgramming complete\n");
+    if (report)
+        report->printSummary();
     return 1;
 }
 
-int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly, const LinkWindows& windows)
+int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly, const LinkWindows& windows,
+           UploadReport* report)
 {
     PortLine line(fd);
-    return upload(image, line, windows, ignoreOverlap, queryOnly);
+    return upload(image, line, windows, ignoreOverlap, queryOnly, report);
 }

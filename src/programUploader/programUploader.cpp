@@ -17,6 +17,7 @@
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -272,7 +273,8 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
 
     if (!queryOnly)
         showForecast(fileName, image, lineSpeed);
-    int result = upload(&image, port.get(), ignoreOverlap, queryOnly);
+    UploadReport report(std::move(droppedWords));
+    int result = upload(&image, port.get(), ignoreOverlap, queryOnly, LinkWindows(), &report);
 
     hexFile.reset();
     port.reset();
