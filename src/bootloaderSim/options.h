@@ -25,6 +25,7 @@ struct Options {
     double eepromWriteMs = 4;
     bool once = false;
     bool stats = false;
+    bool version = false;  // --version: print it and end
     Faults faults;
 };
 
