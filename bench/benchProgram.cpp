@@ -8,19 +8,16 @@
 //                                 two EEPROM runs
 //   benchProgram tiny FILE.hex    one block, for timing the greeting
 #include "PicProgram.h"
+#include "ownedHandles.h"
+#include "protocol.h"
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 
 constexpr int BOOTLOADER_END = 0x00FF;  // the bootloader's own range ends here
-constexpr int PROGRAM_MASK = 0x3FFF;
-
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
+using protocol::PROGRAM_MASK;
 
 // Words that change from one address to the next, so a block sent to the
 // wrong place shows in the chip's dump.
@@ -85,7 +82,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "benchProgram: the %s program does not fit the image\n", argv[1]);
         return 1;
     }
-    std::unique_ptr<FILE, FileCloser> out(fopen(argv[2], "w"));
+    OwnedFile out(fopen(argv[2], "w"));
     if (!out || !image.writeHex(out.get())) {
         fprintf(stderr, "benchProgram: cannot write %s\n", argv[2]);
         return 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdarg>
 
 // ---------------------------------------------------------------- construction
 
@@ -181,6 +182,17 @@ constexpr int RECORD_START_LINEAR = 0x05;    // EIP start address, no data for u
 
 constexpr const char* READ_PREFIX = "PicProgram::readHex - ";
 
+// Hands one formatted message to the caller's report.  The longest message,
+// with its numbers at their widest, takes 99 characters.
+__attribute__((format(printf, 2, 3))) void say(const PicProgram::ReadReport& report, const char* format, ...) {
+    char message[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    report(message);
+}
+
 int hexValue(int c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -199,7 +211,7 @@ struct Record {
 
 class HexScanner {
 public:
-    explicit HexScanner(FILE* f) : file(f) {}
+    HexScanner(FILE* f, const PicProgram::ReadReport& r) : file(f), report(r) {}
 
     // Passes over everything up to the next ':'; false at the end of the file.
     bool findRecord() {
@@ -230,7 +242,7 @@ public:
         if (!readByte(checksum)) return false;
         int expected = (0x100 - (sum & 0xFF)) & 0xFF;
         if (checksum != expected) {
-            fprintf(stderr, "%sbad checksum %02X on line %d (the record's bytes need %02X)\n", READ_PREFIX,
+            say(report, "%sbad checksum %02X on line %d (the record's bytes need %02X)\n", READ_PREFIX,
                     checksum, recordLine, expected);
             return false;
         }
@@ -252,29 +264,34 @@ private:
     int readDigit() {
         int c = getc(file);
         if (c == EOF) {
-            fprintf(stderr, "%sunexpected end of file\n", READ_PREFIX);
+            say(report, "%sunexpected end of file\n", READ_PREFIX);
             return -1;
         }
         int v = hexValue(c);
         if (v >= 0) return v;
         if (c == '\n' || c == '\r') {
-            fprintf(stderr, "%sthe record on line %d ends before its checksum\n", READ_PREFIX, recordLine);
+            say(report, "%sthe record on line %d ends before its checksum\n", READ_PREFIX, recordLine);
         } else if (isprint(c)) {
-            fprintf(stderr, "%sinvalid character '%c' in the record on line %d\n", READ_PREFIX, c, recordLine);
+            say(report, "%sinvalid character '%c' in the record on line %d\n", READ_PREFIX, c, recordLine);
         } else {
-            fprintf(stderr, "%sinvalid character 0x%02X in the record on line %d\n", READ_PREFIX, c, recordLine);
+            say(report, "%sinvalid character 0x%02X in the record on line %d\n", READ_PREFIX, c, recordLine);
         }
         return -1;
     }
 
     FILE* file;
+    const PicProgram::ReadReport& report;
     int line = 1;
     int recordLine = 1;
 };
 }  // namespace
 
 bool PicProgram::readHex(FILE* file) {
-    HexScanner scanner(file);
+    return readHex(file, [](const char* message) { fputs(message, stderr); });
+}
+
+bool PicProgram::readHex(FILE* file, const ReadReport& report) {
+    HexScanner scanner(file, report);
     long base = 0;  // byte address added by extended address records
     Record r;
     while (scanner.findRecord()) {
@@ -287,7 +304,7 @@ bool PicProgram::readHex(FILE* file) {
             for (int i = 0; i + 1 < r.count; i += 2, ++image) {
                 int word = r.data[i + 1] << 8 | r.data[i];
                 if (image > INT_MAX || !setData(static_cast<int>(image), word)) {
-                    fprintf(stderr, "%sinvalid address %04lX\n", READ_PREFIX, image);
+                    say(report, "%sinvalid address %04lX\n", READ_PREFIX, image);
                 }
             }
             break;
@@ -297,7 +314,7 @@ bool PicProgram::readHex(FILE* file) {
         case RECORD_EXTENDED_SEGMENT:
         case RECORD_EXTENDED_LINEAR:
             if (r.count != 2) {
-                fprintf(stderr, "%sthe extended address record on line %d holds %d bytes instead of 2\n",
+                say(report, "%sthe extended address record on line %d holds %d bytes instead of 2\n",
                         READ_PREFIX, scanner.lineOfRecord(), r.count);
                 return false;
             }
@@ -308,12 +325,12 @@ bool PicProgram::readHex(FILE* file) {
         case RECORD_START_LINEAR:
             break;
         default:
-            fprintf(stderr, "%sunknown record type %02X on line %d\n", READ_PREFIX, r.type,
+            say(report, "%sunknown record type %02X on line %d\n", READ_PREFIX, r.type,
                     scanner.lineOfRecord());
             return false;
         }
     }
-    fprintf(stderr, "%sunexpected end of file, no end record\n", READ_PREFIX);
+    say(report, "%sunexpected end of file, no end record\n", READ_PREFIX);
     return false;
 }
 

@@ -13,6 +13,7 @@
 #define PIC_PROGRAM_H
 
 #include <cstdio>
+#include <functional>
 
 class PicProgram {
 public:
@@ -50,11 +51,16 @@ public:
     // Blanks configuration words 0x2000-0x2006; 0x2007 keeps its value.
     void clearConfig();
 
+    // Receives each of the reader's messages as a whole line, "\n" included.
+    using ReadReport = std::function<void(const char* message)>;
+
     // Adds the words of an Intel HEX stream to the image.  Returns false on a
     // read error (bad checksum, stray character, short record, unknown record
-    // type, no end record), after one line on standard error; no word of a
-    // refused record is stored.
+    // type, no end record), after one message; no word of a refused record is
+    // stored.  A word at an address the image lacks gets a message of its own
+    // and reading goes on.  Messages go to standard error, or to report.
     bool readHex(FILE* file);
+    bool readHex(FILE* file, const ReadReport& report);
     // Writes the whole image as Intel HEX; false when the stream refuses output.
     bool writeHex(FILE* file);
 

@@ -6,6 +6,9 @@ namespace hexTools {
 
 namespace {
 
+using protocol::BLOCK_WORDS;
+using protocol::Range;
+
 // One region of the image address space and how to search it.
 struct Region {
     int start;
@@ -36,16 +39,11 @@ char mapChar(bool used, bool inRange) {
 
 bool blockUsed(PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
 
-// Whole blocks, as the uploader protects the range.
-Range widened(const Range& r) {
-    return {r.low - r.low % BLOCK_WORDS, r.high - r.high % BLOCK_WORDS + BLOCK_WORDS - 1};
-}
-
 void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* range) {
     for (int line = start; line <= end; line += MAP_LINE_BLOCKS * BLOCK_WORDS) {
         fprintf(out, "%04X ", line);
         for (int b = line; b < line + MAP_LINE_BLOCKS * BLOCK_WORDS && b <= end; b += BLOCK_WORDS) {
-            bool inRange = range && b <= range->high && b + BLOCK_WORDS - 1 >= range->low;
+            bool inRange = range && b <= range->upper && b + BLOCK_WORDS - 1 >= range->lower;
             fputc(mapChar(blockUsed(image, b), inRange), out);
         }
         fputc('\n', out);
@@ -105,7 +103,7 @@ void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bo
 
 void printMap(FILE* out, PicProgram& image, const Range* range) {
     Range blocks{};
-    if (range) blocks = widened(*range);
+    if (range) blocks = protocol::widen(*range);
     const Range* marked = range ? &blocks : nullptr;
 
     fprintf(out, "flash, one character per %d words: %c used, %c blank", BLOCK_WORDS, MAP_USED, MAP_BLANK);
@@ -115,12 +113,12 @@ void printMap(FILE* out, PicProgram& image, const Range* range) {
     printBlocks(out, image, PicProgram::FLASH_START, image.getFlashSize() - 1, marked);
 
     if (range) {
-        fprintf(out, "bootloader range %04X-%04X", range->low, range->high);
-        if (blocks.low != range->low || blocks.high != range->high)
-            fprintf(out, " (whole blocks %04X-%04X)", blocks.low, blocks.high);
+        fprintf(out, "bootloader range %04X-%04X", range->lower, range->upper);
+        if (blocks.lower != range->lower || blocks.upper != range->upper)
+            fprintf(out, " (whole blocks %04X-%04X)", blocks.lower, blocks.upper);
         int used = 0;
         int first = -1;
-        for (int a = blocks.low; a <= blocks.high; ++a) {
+        for (int a = blocks.lower; a <= blocks.upper; ++a) {
             int w = image.getData(a);
             if (w == PicProgram::BLANK || w < 0) continue;  // -1: no such cell
             if (first < 0) first = a;
@@ -135,7 +133,7 @@ void printMap(FILE* out, PicProgram& image, const Range* range) {
     fprintf(out, "config, one character per word:\n%04X ", PicProgram::CONFIG_START);
     for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) {
         bool used = image.getData(a) != PicProgram::BLANK;
-        bool inRange = marked && a >= marked->low && a <= marked->high;
+        bool inRange = marked && marked->contains(a);
         fputc(mapChar(used, inRange), out);
     }
     for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) {

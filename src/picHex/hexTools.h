@@ -5,13 +5,13 @@
 #define PICHEX_HEX_TOOLS_H
 
 #include "PicProgram.h"
+#include "protocol.h"
 
 #include <cstdio>
 #include <vector>
 
 namespace hexTools {
 
-constexpr int BLOCK_WORDS = 4;     // the bootloader writes four words at a time
 constexpr int MAP_LINE_BLOCKS = 64;  // blocks a line of the flash map
 
 constexpr char MAP_BLANK = '.';         // no word of the block is used
@@ -23,12 +23,6 @@ constexpr char MAP_RANGE_USED = '!';    // in the bootloader's range, yet used
 struct Run {
     int first;
     int last;
-};
-
-// Inclusive flash addresses of a bootloader's own code.
-struct Range {
-    int low;
-    int high;
 };
 
 // Each region's used addresses in ascending order: flash, configuration,
@@ -44,8 +38,9 @@ int firstOutside(PicProgram& image, int flashWords, int eepromWords);
 void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bool wordsLost);
 
 // The flash as one character a block, 64 blocks a line, then the
-// configuration words and the EEPROM.  range may be null.
-void printMap(FILE* out, PicProgram& image, const Range* range);
+// configuration words and the EEPROM.  range, a bootloader's own code, may be
+// null; it is marked in the whole blocks the uploader keeps clear for it.
+void printMap(FILE* out, PicProgram& image, const protocol::Range* range);
 
 // Every address whose word differs between a and b, blank against used
 // included, in ascending order.

@@ -5,6 +5,8 @@
 
 #include "PicProgram.h"
 #include "hexTools.h"
+#include "ownedHandles.h"
+#include "protocol.h"
 
 #include <cctype>
 #include <cerrno>
@@ -13,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -77,7 +78,7 @@ struct CommandLine {
     int flashWords = PicProgram::FLASH_CAPACITY;
     int eepromWords = PicProgram::EEPROM_CAPACITY;
     bool hasRange = false;
-    hexTools::Range range{};
+    protocol::Range range{};
 };
 
 enum class Parse { Run, Help, Version, Refused };
@@ -100,11 +101,11 @@ bool parseHexAddress(const std::string& text, int& value) {
     return true;
 }
 
-bool parseRange(const std::string& text, hexTools::Range& range) {
+bool parseRange(const std::string& text, protocol::Range& range) {
     size_t dash = text.find('-');
     if (dash == std::string::npos) return false;
-    return parseHexAddress(text.substr(0, dash), range.low) && parseHexAddress(text.substr(dash + 1), range.high) &&
-           range.low <= range.high;
+    return parseHexAddress(text.substr(0, dash), range.lower) &&
+           parseHexAddress(text.substr(dash + 1), range.upper) && range.lower <= range.upper;
 }
 
 // Fills cl from the arguments; on a refusal, a one-line reason in why (empty
@@ -153,51 +154,12 @@ Parse parseCommandLine(int argc, char** argv, CommandLine& cl, std::string& why)
     return Parse::Run;
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// Holds what is written to standard error while it lives, then passes it on.
-// The reader reports a word at an address no chip has and still reads on;
-// that report is the only sign that the image lacks a word of the file.
-class StderrCapture {
-public:
-    StderrCapture() : file_(tmpfile()) {
-        fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        if (file_ && saved_ >= 0) dup2(fileno(file_.get()), STDERR_FILENO);
-    }
-    ~StderrCapture() { release(); }
-
-    // Restores standard error, writes the captured text to it and tells
-    // whether there was any.
-    bool release() {
-        if (saved_ < 0) return false;
-        fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        saved_ = -1;
-        if (!file_) return false;
-        rewind(file_.get());
-        bool any = false;
-        char buffer[512];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, file_.get())) > 0; any = true)
-            fwrite(buffer, 1, n, stderr);
-        return any;
-    }
-
-private:
-    File file_;
-    int saved_ = -1;
-};
-
 enum class Read { Whole, Partial, Refused };
 
 // Refused and Partial come after a message; the reader prints its own
 // reasons first.
 Read readImage(const std::string& path, PicProgram& image) {
-    File owned;
+    OwnedFile owned;
     FILE* in = stdin;
     if (path != STANDARD_STREAM) {
         owned.reset(fopen(path.c_str(), "r"));
@@ -208,9 +170,13 @@ Read readImage(const std::string& path, PicProgram& image) {
         in = owned.get();
     }
     const char* name = owned ? path.c_str() : "the standard input";
-    StderrCapture capture;
-    bool read = image.readHex(in);
-    bool reported = capture.release();
+    // The reader reports a word at an address no chip has and still reads
+    // on; that report is the only sign that the image lacks a word of the file.
+    bool reported = false;
+    bool read = image.readHex(in, [&reported](const char* message) {
+        fputs(message, stderr);
+        reported = true;
+    });
     if (!read) {
         fprintf(stderr, "picHex: cannot read %s\n", name);
         return Read::Refused;
@@ -226,7 +192,7 @@ bool writeImage(const std::string& path, PicProgram& image) {
     // A refused standard output is reported once, by the check every run
     // ends with.
     if (path == STANDARD_STREAM) return image.writeHex(stdout);
-    File out(fopen(path.c_str(), "w"));
+    OwnedFile out(fopen(path.c_str(), "w"));
     if (!out) {
         fprintf(stderr, "picHex: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;

@@ -1,79 +1,47 @@
 // Helpers shared by the image tests: run readHex on text held in a real
-// temporary stream, catch what it writes to standard error, and collect
-// writeHex output as a string.
+// temporary stream, collect what it reports, and collect writeHex output as a
+// string.
 #ifndef HEX_TEST_SUPPORT_H
 #define HEX_TEST_SUPPORT_H
 
 #include "PicProgram.h"
+#include "ownedHandles.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <regex>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace hextest {
 
-struct FileCloser {
-    void operator()(FILE* f) const { if (f) std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// Redirects file descriptor 2 into a temporary file for its lifetime;
-// text() gives everything written so far.
-class StderrCapture {
-public:
-    StderrCapture() : sink(std::tmpfile()) {
-        std::fflush(stderr);
-        saved = dup(STDERR_FILENO);
-        dup2(fileno(sink.get()), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    std::string text() {
-        restore();
-        std::string out;
-        std::rewind(sink.get());
-        char buf[512];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, sink.get())) > 0) out.append(buf, n);
-        return out;
-    }
-private:
-    void restore() {
-        if (saved < 0) return;
-        std::fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        saved = -1;
-    }
-    File sink;
-    int saved = -1;
-};
-
 // A stream holding exactly `text`, positioned at its start.
-inline File streamOf(const std::string& text) {
-    File f(std::tmpfile());
+inline OwnedFile streamOf(const std::string& text) {
+    OwnedFile f(std::tmpfile());
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f.get());
     std::rewind(f.get());
     return f;
 }
 
+// A report that appends each message to text.
+inline PicProgram::ReadReport collectInto(std::string& text) {
+    return [&text](const char* message) { text += message; };
+}
+
 struct ReadResult {
     bool ok;
-    std::string err;  // everything readHex wrote to standard error
+    std::string err;  // every message readHex reported, in order
 };
 
 inline ReadResult readText(PicProgram& image, const std::string& text) {
-    File f = streamOf(text);
-    StderrCapture capture;
-    bool ok = image.readHex(f.get());
-    return {ok, capture.text()};
+    OwnedFile f = streamOf(text);
+    ReadResult r{false, ""};
+    r.ok = image.readHex(f.get(), collectInto(r.err));
+    return r;
 }
 
 inline std::string writeText(PicProgram& image, bool* ok = nullptr) {
-    File f(std::tmpfile());
+    OwnedFile f(std::tmpfile());
     bool result = image.writeHex(f.get());
     if (ok) *ok = result;
     std::fflush(f.get());

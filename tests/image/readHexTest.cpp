@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -130,15 +131,66 @@ TEST(ReadHexAccepts, FromANamedFileInTextMode) {
     ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
     close(fd);
     {
-        File f(std::fopen(path, "r"));
+        OwnedFile f(std::fopen(path, "r"));
         ASSERT_TRUE(f);
         PicProgram p;
-        StderrCapture capture;
-        EXPECT_TRUE(p.readHex(f.get()));
-        EXPECT_EQ(capture.text(), "");
+        std::string err;
+        EXPECT_TRUE(p.readHex(f.get(), collectInto(err)));
+        EXPECT_EQ(err, "");
         EXPECT_EQ(usedAddresses(p), (std::vector<int>{0, 1, 2}));
     }
     unlink(path);
+}
+
+// Reads text in a child process whose standard error is a pipe, with the
+// overload that takes no report: what reaches descriptor 2, and the result.
+ReadResult readTextInChild(const std::string& text) {
+    int ends[2];
+    if (pipe(ends) != 0) return {false, "pipe failed"};
+    OwnedFd readEnd(ends[0]);
+    OwnedFd writeEnd(ends[1]);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return {false, "fork failed"};
+    if (pid == 0) {
+        dup2(writeEnd.get(), STDERR_FILENO);
+        PicProgram p;
+        OwnedFile f = streamOf(text);
+        bool ok = p.readHex(f.get());
+        std::fflush(stderr);
+        _exit(ok ? 0 : 1);
+    }
+    writeEnd.reset();
+    std::string err;
+    char buf[512];
+    for (ssize_t n; (n = read(readEnd.get(), buf, sizeof buf)) > 0;) err.append(buf, size_t(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) && WEXITSTATUS(status) == 0, err};
+}
+
+TEST(ReadHexDefaultReport, WritesEveryMessageToStandardErrorAsItStands) {
+    struct Case {
+        std::string text;
+        bool ok;
+        std::string err;
+    };
+    const Case cases[] = {
+        {":02401000341268\n:02460000341272\n" + END, true,
+         "PicProgram::readHex - invalid address 2008\nPicProgram::readHex - invalid address 2300\n"},
+        {":020000000528D2\n" + END, false,
+         "PicProgram::readHex - bad checksum D2 on line 1 (the record's bytes need D1)\n"},
+        {":0400000005", false, EOF_TEXT},
+        {":020000000528D1\n" + END, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ReadResult child = readTextInChild(c.text);
+        EXPECT_EQ(child.ok, c.ok);
+        EXPECT_EQ(child.err, c.err);
+        PicProgram p;
+        EXPECT_EQ(readText(p, c.text).err, c.err);
+    }
 }
 
 TEST(ReadHexInvalidAddress, ReportsImageAddressAndReadsOn) {
@@ -170,10 +222,9 @@ TEST(ReadHexEndRecord, NothingAfterItIsRead) {
 
 TEST(ReadHexEndRecord, StreamIsLeftOpenJustAfterIt) {
     PicProgram p;
-    File f = streamOf(":020000000528D1\n" + END + "tail");
-    StderrCapture capture;
-    EXPECT_TRUE(p.readHex(f.get()));
-    capture.text();
+    OwnedFile f = streamOf(":020000000528D1\n" + END + "tail");
+    std::string err;
+    EXPECT_TRUE(p.readHex(f.get(), collectInto(err)));
     // The stream is still usable by the caller.
     EXPECT_EQ(std::fseek(f.get(), 0, SEEK_SET), 0);
 }

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace hextest;
@@ -115,7 +117,7 @@ TEST(WriteHex, OnlyTheLowSixteenBitsAreWritten) {
 TEST(WriteHex, WritesFromTheStreamsCurrentPosition) {
     PicProgram p;
     p.setData(0, 0x2805);
-    File f(std::tmpfile());
+    OwnedFile f(std::tmpfile());
     std::fputs("; header kept\n", f.get());
     EXPECT_TRUE(p.writeHex(f.get()));
     std::fflush(f.get());
@@ -132,7 +134,7 @@ TEST(WriteHexRefusedOutput, FullDevice) {
     PicProgram full;
     for (int a = 0; a < 0x1000; ++a) full.setData(a, a);
     for (PicProgram* p : {&blank, &full}) {
-        File f(std::fopen("/dev/full", "w"));
+        OwnedFile f(std::fopen("/dev/full", "w"));
         ASSERT_TRUE(f) << "no /dev/full";
         EXPECT_FALSE(p->writeHex(f.get()));
     }
@@ -144,7 +146,7 @@ TEST(WriteHexRefusedOutput, ReadOnlyStream) {
     ASSERT_GE(fd, 0);
     close(fd);
     {
-        File f(std::fopen(path, "r"));
+        OwnedFile f(std::fopen(path, "r"));
         ASSERT_TRUE(f);
         PicProgram p;
         p.setData(0, 0x2805);
@@ -155,7 +157,7 @@ TEST(WriteHexRefusedOutput, ReadOnlyStream) {
 
 TEST(WriteHexRefusedOutput, UnbufferedFullDevice) {
     // Without a buffer each write fails on its own, not only the final flush.
-    File f(std::fopen("/dev/full", "w"));
+    OwnedFile f(std::fopen("/dev/full", "w"));
     ASSERT_TRUE(f);
     std::setvbuf(f.get(), nullptr, _IONBF, 0);
     PicProgram p;
