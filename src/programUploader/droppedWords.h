@@ -1,6 +1,6 @@
-// The hex reader reports a word at an address the chip does not have on
-// standard error and reads on without it.  The uploader needs those
-// addresses for its summary of what was not written.
+// The hex reader reports a word at an address the chip does not have and
+// reads on without it.  The uploader needs those addresses for its summary
+// of what was not written.
 #ifndef DROPPED_WORDS_H
 #define DROPPED_WORDS_H
 
