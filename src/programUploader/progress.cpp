@@ -207,6 +207,10 @@ std::string uploadForecast(const std::string& fileName, PicProgram& image, int b
     const int eeprom = usedWords(image, PicProgram::EEPROM_START);
     const double seconds = double(plan.lineBytes()) * BITS_PER_CHARACTER / bitsPerSecond +
                            plan.blocks * BLOCK_WRITE_SECONDS;
+    if (plan.blocks == 0)
+        return format("%s: %d flash %s, %d configuration %s, %d EEPROM %s; nothing to send", fileName.c_str(), flash,
+                      plural(flash, "word", "words"), config, plural(config, "word", "words"), eeprom,
+                      plural(eeprom, "byte", "bytes"));
     return format("%s: %d flash %s, %d configuration %s, %d EEPROM %s; %d %s to send, about %s at %d bit/s",
                   fileName.c_str(), flash, plural(flash, "word", "words"), config, plural(config, "word", "words"),
                   eeprom, plural(eeprom, "byte", "bytes"), plan.blocks, plural(plan.blocks, "block", "blocks"),
