@@ -153,11 +153,9 @@ void longOptionsHelp()
 // take minutes, shows at once.
 void showForecast(const std::string& fileName, PicProgram& image, speed_t lineSpeed)
 {
-    if (isatty(STDERR_FILENO) != 1)
-        return;
-    for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
-        if (s.constant == lineSpeed)
-            fprintf(stderr, "%s\n", uploadForecast(fileName, image, s.bitsPerSecond).c_str());
+    const int bitsPerSecond = protocol::bitsPerSecond(lineSpeed);
+    if (isatty(STDERR_FILENO) == 1 && bitsPerSecond > 0)
+        fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
 }
 
 } // namespace
