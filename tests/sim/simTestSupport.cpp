@@ -1,5 +1,8 @@
 #include "simTestSupport.h"
 
+#include "frames.h"
+#include "protocol.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 double now() {
     timespec ts;
@@ -25,43 +29,41 @@ Process::~Process() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0) ::close(out_);
 }
 
 bool Process::start(const std::vector<std::string>& argv) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return false;
+    OwnedFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
     pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        dup2(pipeFds[1], 2);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
+        dup2(writeEnd.get(), 1);
+        dup2(writeEnd.get(), 2);
+        readEnd.reset();
+        writeEnd.reset();
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
-    ::close(pipeFds[1]);
     pid_ = pid;
-    out_ = pipeFds[0];
+    out_ = std::move(readEnd);
     return true;
 }
 
 void Process::drain(double seconds) {
     double end = now() + seconds;
-    while (out_ >= 0) {
+    while (out_) {
         double left = end - now();
         if (left < 0) left = 0;
-        pollfd p{out_, POLLIN, 0};
+        pollfd p{out_.get(), POLLIN, 0};
         if (poll(&p, 1, int(left * 1000)) <= 0) return;
         char buffer[4096];
-        ssize_t n = ::read(out_, buffer, sizeof buffer);
+        ssize_t n = ::read(out_.get(), buffer, sizeof buffer);
         if (n <= 0) {
-            ::close(out_);
-            out_ = -1;
+            out_.reset();
             return;
         }
         pending_.append(buffer, size_t(n));
@@ -80,10 +82,10 @@ bool Process::readLine(std::string& line, double seconds) {
             return true;
         }
         double left = end - now();
-        if (left <= 0 || out_ < 0) return false;
+        if (left <= 0 || !out_) return false;
         size_t before = pending_.size();
         drain(left < 0.05 ? left : 0.05);
-        if (pending_.size() == before && out_ < 0) return false;
+        if (pending_.size() == before && !out_) return false;
     }
 }
 
@@ -105,7 +107,7 @@ int Process::wait(double seconds) {
         }
     }
     pid_ = -1;
-    while (out_ >= 0) drain(1);
+    while (out_) drain(1);
     output_ += pending_;
     pending_.clear();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -133,40 +135,32 @@ int Sim::stop() {
 }
 
 Client::Client(const std::string& port, int baud) {
-    fd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return;
+    fd_.reset(open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    if (!fd_) return;
     termios t;
-    tcgetattr(fd_, &t);
+    tcgetattr(fd_.get(), &t);
     cfmakeraw(&t);
-    speed_t s = baud == 2400 ? B2400 : baud == 9600 ? B9600 : baud == 57600 ? B57600 : B19200;
+    speed_t s = protocol::speedConstant(baud);
     cfsetispeed(&t, s);
     cfsetospeed(&t, s);
-    tcsetattr(fd_, TCSANOW, &t);
+    tcsetattr(fd_.get(), TCSANOW, &t);
 }
 
-Client::~Client() { close(); }
-
 void Client::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 void Client::send(const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        ssize_t n = write(fd_.get(), bytes.data() + done, bytes.size() - done);
         if (n > 0) done += size_t(n);
         else if (n < 0 && errno == EAGAIN) usleep(1000);
         else return;
     }
 }
 
-void Client::sendFrame(std::vector<uint8_t> command) {
-    unsigned sum = 0;
-    for (uint8_t b : command) sum += b;
-    command.push_back(uint8_t(0 - sum));
-    send(command);
-}
+void Client::sendFrame(std::vector<uint8_t> command) { send(withChecksum(command)); }
 
 std::vector<uint8_t> Client::read(size_t count, double seconds) {
     std::vector<uint8_t> got;
@@ -174,11 +168,11 @@ std::vector<uint8_t> Client::read(size_t count, double seconds) {
     while (got.size() < count) {
         double left = end - now();
         if (left <= 0) break;
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         if (poll(&p, 1, int(left * 1000) + 1) <= 0) continue;
         uint8_t buffer[256];
         size_t want = count - got.size() < sizeof buffer ? count - got.size() : sizeof buffer;
-        ssize_t n = ::read(fd_, buffer, want);
+        ssize_t n = ::read(fd_.get(), buffer, want);
         if (n > 0) got.insert(got.end(), buffer, buffer + n);
         else if (n == 0 || (n < 0 && errno != EAGAIN)) break;
     }
@@ -189,10 +183,10 @@ std::vector<uint8_t> Client::readQuiet(double quiet, double limit) {
     std::vector<uint8_t> got;
     double end = now() + limit;
     while (now() < end) {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         if (poll(&p, 1, int(quiet * 1000)) <= 0) break;
         uint8_t buffer[256];
-        ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
         if (n > 0) got.insert(got.end(), buffer, buffer + n);
         else if (n == 0 || (n < 0 && errno != EAGAIN)) break;
     }

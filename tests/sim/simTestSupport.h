@@ -2,6 +2,8 @@
 #ifndef SIM_TEST_SUPPORT_H
 #define SIM_TEST_SUPPORT_H
 
+#include "ownedHandles.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -28,7 +30,7 @@ public:
 private:
     void drain(double seconds);
     pid_t pid_ = -1;
-    int out_ = -1;
+    OwnedFd out_;
     std::string pending_;
     std::string output_;
 };
@@ -42,12 +44,13 @@ struct Sim {
     int stop();
 };
 
-// The test's own end of a pty slave: a minimal uploader.
+// The test's own end of a pty slave: a minimal uploader.  It speaks in
+// literal bytes (the poll, "hi", the greeting's 'K') on purpose, as frames.h
+// does: it is the peer that checks the simulator's side of the wire.
 class Client {
 public:
     explicit Client(const std::string& port, int baud = 19200);
-    ~Client();
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return bool(fd_); }
     void send(const std::vector<uint8_t>& bytes);
     void sendFrame(std::vector<uint8_t> command);  // appends the checksum
     // Reads exactly count bytes within the time limit (fewer on time-out).
@@ -61,7 +64,7 @@ public:
     void close();
 
 private:
-    int fd_ = -1;
+    OwnedFd fd_;
 };
 
 std::string tempDir();
