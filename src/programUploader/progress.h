@@ -32,14 +32,13 @@ public:
     // on a terminal the line is ended where it stands.
     void breakLine();
 
+private:
     // The terminal's width in columns, 80 when it does not tell.
     static int columns(FILE* out);
     // The line for a block: the plain words, then as many of the figures as
     // fit in width - 1 columns (a line that fills the last column makes some
     // terminals wrap).
     static std::string line(int start, int sent, int total, double elapsed, double left, int width);
-
-private:
     void draw(int start, int sent, double left);
     FILE* out_;
     bool terminal_;
