@@ -31,9 +31,15 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-std::string plainLine(int start)
+// The plain progress line, as scripts and logs read it; a terminal's line
+// keeps its words and adds the figures after them.
+constexpr const char* PLAIN_LINE = "  programming address %04X\r";
+
+std::string plainWords(int start)
 {
-    return format("  programming address %04X", start);
+    std::string words = format(PLAIN_LINE, start);
+    words.pop_back();
+    return words;
 }
 
 const char* plural(long n, const char* one, const char* many)
@@ -109,7 +115,7 @@ int Progress::columns(FILE* out)
 
 std::string Progress::line(int start, int sent, int total, double elapsed, double left, int width)
 {
-    const std::string words = plainLine(start);
+    const std::string words = plainWords(start);
     const int digits = static_cast<int>(std::to_string(total).size());
     const int share = total > 0 ? static_cast<int>(100L * sent / total) : 100;
     // Longest first; the first that fits is drawn.
@@ -132,7 +138,7 @@ void Progress::blockSent(int start)
     ++sent_;
     lastStart_ = start;
     if (!terminal_) {
-        fprintf(out_, "%s\r", plainLine(start).c_str());
+        fprintf(out_, PLAIN_LINE, start);
         fflush(nullptr);
         return;
     }
@@ -183,7 +189,7 @@ void showBlockSent(Progress* progress, int start)
         progress->blockSent(start);
         return;
     }
-    printf("%s\r", plainLine(start).c_str());
+    printf(PLAIN_LINE, start);
     fflush(nullptr);
 }
 
