@@ -29,12 +29,13 @@ bool load(const char* path, PicProgram& into) {
     return true;
 }
 
-void usage() {
+void usage(FILE* out = stderr) {
     fputs("usage: chipCheck [--range LO-HI] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
           "  --range LO-HI  the bootloader's range as it reports it (default 1F00-1FFF)\n"
           "  -o             the upload ignored an overlap with that range\n"
+          "  --help, --version  print this text or the version\n"
           "exit 0 when the chip holds the program, 1 when it differs, 2 on bad use\n",
-          stderr);
+          out);
 }
 
 }  // namespace
@@ -53,6 +54,12 @@ int main(int argc, char** argv) {
                 return 2;
             }
             range = protocol::Range{int(lo), int(hi)};
+        } else if (!strcmp(argv[i], "--help")) {
+            usage(stdout);
+            return 0;
+        } else if (!strcmp(argv[i], "--version")) {
+            printf("chipCheck %s\n", PIC_TOOLS_VERSION);
+            return 0;
         } else if (!strcmp(argv[i], "-o")) {
             ignoreOverlap = true;
         } else if (argv[i][0] != '-' && fileCount < 3) {

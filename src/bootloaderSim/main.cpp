@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return EXIT_USAGE;
     }
+    if (options.version) {
+        printf("bootloaderSim %s\n", PIC_TOOLS_VERSION);
+        return 0;
+    }
     catchSignals();
 
     Chip chip(options.flashWords, options.eepromBytes);

@@ -48,7 +48,7 @@ bool parseWriteMs(const std::string& text, Options& o) {
 }
 
 enum Option {
-    LINK = 1000, DEVICE, BAUD, FLASH, EEPROM, RANGE, DATE, MEMORY, DUMP, WRITE_MS, ONCE, STATS, FAULT, HELP
+    LINK = 1000, DEVICE, BAUD, FLASH, EEPROM, RANGE, DATE, MEMORY, DUMP, WRITE_MS, ONCE, STATS, FAULT, HELP, VERSION
 };
 
 const option LONG_OPTIONS[] = {
@@ -59,6 +59,7 @@ const option LONG_OPTIONS[] = {
     {"dump", required_argument, nullptr, DUMP},     {"write-ms", required_argument, nullptr, WRITE_MS},
     {"once", no_argument, nullptr, ONCE},           {"stats", no_argument, nullptr, STATS},
     {"fault", required_argument, nullptr, FAULT},   {"help", no_argument, nullptr, HELP},
+    {"version", no_argument, nullptr, VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -85,7 +86,8 @@ void printUsage(FILE* out) {
           "  --stats            print the run's figures at exit\n"
           "  --fault SPEC       repeatable: checksum@N verify@ADDR refuse@ADDR silent@N\n"
           "                     garbage@N:HH badready writetest hangup@N mute-ident\n"
-          "                     trickle late@S (N frames from 1, ADDR hex image address)\n",
+          "                     trickle late@S (N frames from 1, ADDR hex image address)\n"
+          "  --help, --version  print this text or the version and end\n",
           out);
 }
 
@@ -129,6 +131,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
             if (!addFault(o.faults, arg, why)) return false;
             break;
         case HELP: return why.clear(), false;
+        case VERSION: o.version = true; return true;
         default:
             why = std::string("unknown option ") + (optind > 0 && optind <= argc ? argv[optind - 1] : "");
             return false;

@@ -18,6 +18,7 @@ struct Options {
     std::string dump;
     bool once = false;
     bool stats = false;
+    bool version = false;  // --version: print it and end
     Faults faults;
 };
 

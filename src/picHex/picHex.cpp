@@ -45,7 +45,7 @@ void printUsage(FILE* out) {
           "                 (---- for blank); exit 1 when there is one\n"
           "  picHex compare A B\n"
           "                 exit 0 when A and B hold the same words, else 1\n"
-          "  picHex --help\n"
+          "  picHex --help, picHex --version\n"
           "A file name - reads standard input; -o - writes standard output.\n"
           "Exit status: 0 done, 1 the images differ, 2 an error.\n",
           out);
@@ -81,7 +81,7 @@ struct CommandLine {
     protocol::Range range{};
 };
 
-enum class Parse { Run, Help, Refused };
+enum class Parse { Run, Help, Version, Refused };
 
 bool parseNumber(const std::string& text, long min, long max, int& value) {
     if (text.empty() || text[0] == '-' || text[0] == '+') return false;
@@ -113,6 +113,8 @@ bool parseRange(const std::string& text, protocol::Range& range) {
 Parse parseCommandLine(int argc, char** argv, CommandLine& cl, std::string& why) {
     for (int i = 1; i < argc; ++i)
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) return Parse::Help;
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--version") == 0) return Parse::Version;
     if (argc < 2) return Parse::Refused;
     for (const CommandInfo& c : COMMANDS)
         if (strcmp(argv[1], c.name) == 0) cl.command = &c;
@@ -265,6 +267,9 @@ int main(int argc, char** argv) {
     switch (parseCommandLine(argc, argv, cl, why)) {
     case Parse::Help:
         printUsage(stdout);
+        return standardOutputWritten() ? EXIT_DONE : EXIT_ERROR;
+    case Parse::Version:
+        printf("picHex %s\n", PIC_TOOLS_VERSION);
         return standardOutputWritten() ? EXIT_DONE : EXIT_ERROR;
     case Parse::Refused:
         if (!why.empty()) fprintf(stderr, "picHex: %s\n", why.c_str());

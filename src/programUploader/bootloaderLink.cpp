@@ -1,5 +1,7 @@
 #include "bootloaderLink.h"
 
+#include "passWalk.h"
+#include "progress.h"
 #include "protocol.h"
 
 #include <algorithm>
@@ -285,28 +287,19 @@ void reportError(int status)
 }
 
 int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
-                  int upper)
+                  int upper, Progress* progress)
 {
     unsigned char command[COMMAND_MAX];
-    int previousStart = -16;
-    bool eepromMode = false;
 
-    address = image->findData(address);
-    while (address >= 0) {
-        address = blockStart(address);
-        if (lower <= address && address <= upper) {
-            address = image->findData(upper + 1);
-            continue;
-        }
-
-        if (isEepromBlock(address))
-            eepromMode = true;
-        const int target = wireAddress(address);
-
-        if (address - previousStart > BLOCK_WORDS) {
+    // The walk moves address from block to block; the counts shown to the
+    // user take the same walk.
+    PassWalk walk(*image, address, lower, upper);
+    while (walk.next()) {
+        const bool eepromMode = walk.eeprom();
+        if (walk.setAddressFirst()) {
             // SET_ADDRESS: code, target low, target high
             command[0] = SET_ADDRESS;
-            loadWord(target, &command[1]);
+            loadWord(wireAddress(address), &command[1]);
             sendCommand(line, windows, command, 3);
             int status = getResponse(image, line, windows);
             if (status == STATUS_INTERRUPTED)
@@ -316,7 +309,6 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
         }
 
         const int start = address;
-        previousStart = address;
 
         // Block: code, then four words low byte first at bytes 1-2, 3-4, 5-6, 7-8
         int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
@@ -329,8 +321,7 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
         // The progress line goes out while the bootloader writes the block,
         // not between its '>' and the next frame, where a slow terminal or
         // pipe would hold up every block.  What the user sees is the same.
-        printf("  programming address %04X\r", start);
-        fflush(nullptr);
+        showBlockSent(progress, start);
         int status = getResponse(image, line, windows);
         if (status == STATUS_INTERRUPTED) {
             errorAddress = start;
@@ -341,8 +332,6 @@ int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& window
                 errorAddress += EEPROM_BASE;
             return status;
         }
-
-        address = image->findData(address);
     }
     return 1;
 }
@@ -367,7 +356,8 @@ void reportHangUp(const SerialLine& line)
 
 } // namespace
 
-int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly)
+int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly,
+           UploadReport* report)
 {
     int year, month, day, lower, upper;
 
@@ -416,10 +406,13 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
         }
     }
 
+    Progress* progress = report ? report->begin(*image, lower, upper) : nullptr;
     for (int start : {0, EEPROM_BASE}) {
         int cursor = start;
-        status = outputProgram(image, line, windows, cursor, lower, upper);
+        status = outputProgram(image, line, windows, cursor, lower, upper, progress);
         if (status < 0) {
+            if (report)
+                report->failed();
             reportError(status);
             reportHangUp(line);
             endProgramming(line, windows);
@@ -428,12 +421,17 @@ int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char
     }
 
     endProgramming(line, windows);
+    if (report)
+        report->passesDone();
     printf("\nProgramming complete\n");
+    if (report)
+        report->printSummary();
     return 1;
 }
 
-int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly, const LinkWindows& windows)
+int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly, const LinkWindows& windows,
+           UploadReport* report)
 {
     PortLine line(fd);
-    return upload(image, line, windows, ignoreOverlap, queryOnly);
+    return upload(image, line, windows, ignoreOverlap, queryOnly, report);
 }

@@ -11,6 +11,9 @@
 #include "PicProgram.h"
 #include "serialLine.h"
 
+class Progress;
+class UploadReport;
+
 // Status codes passed back through the link; every negative one is a failure.
 // Error reports give the negated error byte, unexpected bytes the negated
 // byte times 256.  A zero byte would give 0, which passes as success, so it
@@ -57,13 +60,17 @@ int getResponse(PicProgram* image, SerialLine& line, const LinkWindows& windows)
 // Prints the message of a negative status code; nothing for other values.
 void reportError(int status);
 // One programming pass from address; 1 when complete, else the failing status.
+// Each block sent is shown through progress, or as the plain line without one.
 int outputProgram(PicProgram* image, int fd, int& address, int lower, int upper,
                   const LinkWindows& windows = LinkWindows());
 int outputProgram(PicProgram* image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
-                  int upper);
-// One whole exchange with the bootloader: 1 success, 0 failure.
+                  int upper, Progress* progress = nullptr);
+// One whole exchange with the bootloader: 1 success, 0 failure.  report, when
+// given, draws the progress figures and prints the summary of the words that
+// were not written.
 int upload(PicProgram* image, int fd, char ignoreOverlap, char queryOnly,
-           const LinkWindows& windows = LinkWindows());
-int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly);
+           const LinkWindows& windows = LinkWindows(), UploadReport* report = nullptr);
+int upload(PicProgram* image, SerialLine& line, const LinkWindows& windows, char ignoreOverlap, char queryOnly,
+           UploadReport* report = nullptr);
 
 #endif

@@ -2,15 +2,18 @@
 // bootloader that runs on the chip.
 //
 // Exit value: 1 after a successful upload or query, 0 after a failed one,
-// 255 (-1) when the run cannot start.  Users' scripts test for these.
+// 255 (-1) when the run cannot start.  Users' scripts test for these;
+// --exit-status=conventional gives 0, 1 and 2 instead, for make and set -e.
 
 #include "PicProgram.h"
 #include "boardReset.h"
 #include "bootloaderLink.h"
+#include "droppedWords.h"
 #include "hexInput.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
+#include "progress.h"
 #include "protocol.h"
 #include "serialLine.h"
 #include "serialPort.h"
@@ -19,6 +22,7 @@
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,6 +43,8 @@ struct LongOptionSpec {
 };
 constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"help", ValueRule::None},
+    {"version", ValueRule::None},
+    {"exit-status", ValueRule::Required},
     {"reset", ValueRule::EqualsOnly},
     {"reset-ms", ValueRule::Required},
     {"list-ports", ValueRule::None},
@@ -52,9 +58,11 @@ struct LongOption {
 
 // Splits argv into the long options and the rest (argv[0] first).  False,
 // after a line on standard error, for an unknown long option or one that
-// lacks or must not have a value.
+// lacks or must not have a value; the others are still taken, so that an
+// --exit-status anywhere on the line decides how that failure exits.
 bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std::vector<char*>& rest)
 {
+    bool ok = true;
     rest.assign(argv, argv + (argc > 0 ? 1 : 0));
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -73,16 +81,19 @@ bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std:
                 spec = &s;
         if (!spec) {
             fprintf(stderr, "unknown option --%s\n", option.name.c_str());
-            return false;
+            ok = false;
+            continue;
         }
         if (spec->value == ValueRule::None && option.hasValue) {
             fprintf(stderr, "option --%s takes no value\n", option.name.c_str());
-            return false;
+            ok = false;
+            continue;
         }
         if (spec->value == ValueRule::Required && !option.hasValue) {
             if (i + 1 >= argc) {
                 fprintf(stderr, "option --%s needs a value\n", option.name.c_str());
-                return false;
+                ok = false;
+                continue;
             }
             option.value = argv[++i];
             option.hasValue = true;
@@ -90,7 +101,36 @@ bool takeLongOptions(int argc, char** argv, std::vector<LongOption>& found, std:
         found.push_back(option);
     }
     rest.push_back(nullptr);
+    return ok;
+}
+
+// How the run's outcome becomes the exit value.  The run itself returns the
+// classic values (1 success, 0 failure, -1 cannot start) or SHOWN_INFO.
+enum class ExitStatus { Classic, Conventional };
+constexpr int SHOWN_INFO = 2;      // --help, --version or a port listing: nothing was run, nothing failed
+constexpr int NOTHING_LISTED = 3;  // --list-ports found no port: 1 under either style
+
+bool chooseExitStatus(const std::string& name, ExitStatus& style)
+{
+    if (name == "classic")
+        style = ExitStatus::Classic;
+    else if (name == "conventional")
+        style = ExitStatus::Conventional;
+    else
+        return false;
     return true;
+}
+
+int exitValue(int result, ExitStatus style)
+{
+    constexpr int CONVENTIONAL_SUCCESS = 0, CONVENTIONAL_FAILED = 1, CONVENTIONAL_CANNOT_START = 2;
+    if (result == SHOWN_INFO)
+        return 0;
+    if (result == NOTHING_LISTED)
+        return 1;
+    if (style == ExitStatus::Classic)
+        return result;
+    return result == 1 ? CONVENTIONAL_SUCCESS : result == 0 ? CONVENTIONAL_FAILED : CONVENTIONAL_CANNOT_START;
 }
 
 
@@ -120,7 +160,7 @@ bool takeResetOption(const LongOption& option, ResetSettings& reset)
     return false;
 }
 
-// One port a line on standard output; 0 when it listed any, 1 otherwise.
+// One port a line on standard output; SHOWN_INFO when it listed any.
 int listPorts()
 {
     std::vector<SerialPortInfo> ports = listSerialPorts();
@@ -128,7 +168,7 @@ int listPorts()
         printf("%s\n", describePort(port).c_str());
     if (ports.empty())
         fprintf(stderr, "No serial port was found on this machine.\n");
-    return ports.empty() ? 1 : 0;
+    return ports.empty() ? NOTHING_LISTED : SHOWN_INFO;
 }
 
 // Resets the board through the modem lines, or asks the user to, when a
@@ -160,6 +200,26 @@ void usage(const char* programName, const std::string& portName)
     printf("-s\tSpecify the speed for the serial port to use. The default\n");
     printf("\tis 19200bps.\n\n");
     printf("\tA filename with the hex file to upload must be specified.\n\n");
+}
+
+void longOptionsHelp()
+{
+    printf("Long options:\n");
+    printf("  --help                      print this text and exit\n");
+    printf("  --version                   print the version and exit\n");
+    printf("  --exit-status=conventional  exit 0 after success, 1 after a failed upload or\n");
+    printf("                              query, 2 when the run cannot start (the default,\n");
+    printf("                              --exit-status=classic, is 1, 0 and 255)\n\n");
+}
+
+// The file's words and what sending them will take, shown before the wait
+// for the greeting where a person watches: an empty file, or one that will
+// take minutes, shows at once.
+void showForecast(const std::string& fileName, PicProgram& image, speed_t lineSpeed)
+{
+    const int bitsPerSecond = protocol::bitsPerSecond(lineSpeed);
+    if (isatty(STDERR_FILENO) == 1 && bitsPerSecond > 0)
+        fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
 }
 
 } // namespace
@@ -210,7 +270,8 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
     return 0;
 }
 
-int main(int argc, char** argv)
+// The whole run; its result is the classic exit value or SHOWN_INFO.
+int runUploader(int argc, char** argv, ExitStatus& exitStatus)
 {
     std::string fileName;
     std::string portName = DEFAULT_PORT;
@@ -221,7 +282,15 @@ int main(int argc, char** argv)
 
     std::vector<LongOption> longOptions;
     std::vector<char*> args;
-    if (argc < 2 || !takeLongOptions(argc, argv, longOptions, args) ||
+    const bool longOptionsTaken = argc >= 2 && takeLongOptions(argc, argv, longOptions, args);
+    for (const LongOption& option : longOptions) {
+        if (option.name == "exit-status" && !chooseExitStatus(option.value, exitStatus)) {
+            fprintf(stderr, "unknown exit status %s (classic or conventional)\n", option.value.c_str());
+            usage(programName, portName);
+            return -1;
+        }
+    }
+    if (!longOptionsTaken ||
         readParams(static_cast<int>(args.size()) - 1, args.data(), fileName, portName, &lineSpeed,
                    &ignoreOverlap, &queryOnly) == -1) {
         usage(programName, portName);
@@ -231,7 +300,12 @@ int main(int argc, char** argv)
     for (const LongOption& option : longOptions) {
         if (option.name == "help") {
             usage(programName, portName);
-            return 0;
+            longOptionsHelp();
+            return SHOWN_INFO;
+        }
+        if (option.name == "version") {
+            printf("programUploader %s\n", PIC_TOOLS_VERSION);
+            return SHOWN_INFO;
         }
         if ((option.name == "reset" || option.name == "reset-ms") && !takeResetOption(option, reset)) {
             usage(programName, portName);
@@ -243,6 +317,7 @@ int main(int argc, char** argv)
 
     PicProgram image;
     OwnedFile hexFile;
+    std::vector<long> droppedWords;
     if (!queryOnly) {
         if (fileName.empty()) {
             printf("A filename must be specified.\n");
@@ -256,7 +331,7 @@ int main(int argc, char** argv)
             fputs(why.c_str(), stderr);
             return -1;
         }
-        if (!image.readHex(hexFile.get())) {
+        if (!readHexNotingDropped(image, hexFile.get(), droppedWords)) {
             printf("Error reading from file %s\n", fileName.c_str());
             return -1;
         }
@@ -276,9 +351,19 @@ int main(int argc, char** argv)
     }
     startBootloader(port.get(), portName, reset);
 
-    int result = upload(&image, port.get(), ignoreOverlap, queryOnly);
+    if (!queryOnly)
+        showForecast(fileName, image, lineSpeed);
+    UploadReport report(std::move(droppedWords));
+    int result = upload(&image, port.get(), ignoreOverlap, queryOnly, LinkWindows(), &report);
 
     hexFile.reset();
     port.reset();
     return result;
+}
+
+int main(int argc, char** argv)
+{
+    ExitStatus exitStatus = ExitStatus::Classic;
+    const int result = runUploader(argc, argv, exitStatus);
+    return exitValue(result, exitStatus);
 }

@@ -1,0 +1,400 @@
+// What the uploader tells its user: the progress figures on a terminal (the
+// uploader's standard output on a pseudo-terminal, against the simulator),
+// the plain text on a pipe, the summary of words that did not reach the chip,
+// help, version and the exit values.
+#include "simTestSupport.h"
+
+#include "PicProgram.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::vector<std::string> FAST{"--baud", "0", "--write-ms", "0,0"};
+
+struct UploadRun {
+    int status = -2;
+    std::string out;  // the uploader's standard output and error
+    int simBlocks = -1;
+};
+
+PicProgram imageOf(const std::vector<std::pair<int, int>>& words) {
+    PicProgram image;
+    for (const auto& w : words) image.setData(w.first, w.second);
+    return image;
+}
+
+// Flash runs with a gap, a configuration word, EEPROM bytes.
+const std::vector<std::pair<int, int>> SMALL{{0x0000, 0x2800}, {0x0001, 0x2801}, {0x0005, 0x2805}, {0x0123, 0x0123},
+                                             {0x0128, 0x0128}, {0x2007, 0x3F72}, {0x2100, 0x12}, {0x2101, 0x34},
+                                             {0x21FF, 0x56}};
+
+std::string saveHex(PicProgram image, const std::string& dir) {
+    const std::string path = dir + "/program.hex";
+    FILE* f = fopen(path.c_str(), "w");
+    if (f) {
+        image.writeHex(f);
+        fclose(f);
+    }
+    return path;
+}
+
+// Runs the uploader with its standard output and error on a fresh
+// pseudo-terminal of `columns` columns, and answers all it wrote there.
+int runOnTerminal(const std::vector<std::string>& argv, unsigned short columns, std::string& out) {
+    termios raw{};
+    cfmakeraw(&raw);  // the bytes as the program wrote them, no \n to \r\n
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, &raw, &size) != 0) return -2;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, 1);
+        dup2(slave, 2);
+        close(master);
+        close(slave);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(slave);
+    const double end = now() + 20;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (now() > end || poll(&p, 1, 100) < 0) break;
+        char buffer[4096];
+        ssize_t n = p.revents ? read(master, buffer, sizeof buffer) : 0;
+        if (n > 0) out.append(buffer, size_t(n));
+        if (n < 0) break;  // EIO: the uploader has closed the terminal
+    }
+    close(master);
+    if (now() > end) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Uploads hexPath to a fresh simulator; columns 0 for a pipe.
+UploadRun upload(const std::string& hexPath, std::vector<std::string> simArgs, const std::vector<std::string>& uploaderArgs,
+           int columns = 0) {
+    UploadRun r;
+    Sim sim;
+    simArgs.insert(simArgs.end(), {"--once", "--stats"});
+    if (!sim.start(simArgs)) return r;
+    std::vector<std::string> argv{PROGRAM_UPLOADER};
+    argv.insert(argv.end(), uploaderArgs.begin(), uploaderArgs.end());
+    argv.insert(argv.end(), {"-p", sim.port, hexPath});
+    if (columns > 0) {
+        r.status = runOnTerminal(argv, static_cast<unsigned short>(columns), r.out);
+    } else {
+        Process uploader;
+        if (!uploader.start(argv)) return r;
+        std::string first;
+        uploader.readLine(first, 20);
+        r.status = uploader.wait(20);
+        r.out = first + "\n" + uploader.output();
+    }
+    sim.process.wait(5);
+    const std::string& stats = sim.process.output();
+    size_t at = stats.find("\nblocks: ");
+    if (at != std::string::npos) r.simBlocks = atoi(stats.c_str() + at + 9);
+    return r;
+}
+
+UploadRun upload(const PicProgram& image, const std::vector<std::string>& simArgs,
+           const std::vector<std::string>& uploaderArgs, int columns = 0) {
+    const std::string dir = tempDir();
+    UploadRun r = upload(saveHex(image, dir), simArgs, uploaderArgs, columns);
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+    return r;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The pieces of a terminal's output between carriage returns and line feeds.
+std::vector<std::string> segments(const std::string& out) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    for (char c : out) {
+        if (c == '\r' || c == '\n') {
+            if (!piece.empty()) pieces.push_back(piece);
+            piece.clear();
+        } else {
+            piece += c;
+        }
+    }
+    if (!piece.empty()) pieces.push_back(piece);
+    return pieces;
+}
+
+// A progress line "  programming address XXXX  [ k/total blocks  p%  m:ss
+// elapsed, m:ss left]" (times may be -:--), padded with spaces; its k and total.
+bool progressFigures(const std::string& line, int& sent, int& total) {
+    unsigned start = 0;
+    int share = 0, end = 0;
+    char elapsed[16] = {}, left[16] = {};
+    if (sscanf(line.c_str(), "  programming address %4X  [%d/%d blocks %d%%  %15s elapsed, %15s left]%n", &start, &sent,
+               &total, &share, elapsed, left, &end) != 6 || end == 0)
+        return false;
+    auto isTime = [](const char* t) {
+        unsigned m = 0, sec = 0;
+        char tail = 0;
+        return strcmp(t, "-:--") == 0 ||
+               (sscanf(t, "%u:%2u%c", &m, &sec, &tail) >= 2 && sec < 60);
+    };
+    if (!isTime(elapsed) || !isTime(left) || share != 100 * sent / total) return false;
+    return line.find_first_not_of(' ', size_t(end)) == std::string::npos;
+}
+
+// The progress line ends right before next: "]", spaces, "\r\n", then next.
+bool lineEndedBefore(const std::string& out, const std::string& next) {
+    size_t at = out.find("\r\n" + next);
+    if (at == std::string::npos) return false;
+    while (at > 0 && out[at - 1] == ' ') --at;
+    return at > 0 && out[at - 1] == ']';
+}
+
+std::string afterComplete(const std::string& out) {
+    const std::string complete = "\nProgramming complete\n";
+    size_t at = out.find(complete);
+    return at == std::string::npos ? "(no completion)" : out.substr(at + complete.size());
+}
+
+struct CountCase {
+    const char* name;
+    std::vector<std::pair<int, int>> words;
+    std::vector<std::string> simArgs;
+    std::vector<std::string> uploaderArgs;
+};
+
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+
+class TerminalProgress : public ::testing::TestWithParam<CountCase> {};
+
+// Every line counts the block it shows, the total is the number of blocks
+// the simulator receives, and the last line is ended before what follows.
+TEST_P(TerminalProgress, CountsExactlyTheBlocksTheSimulatorReceives) {
+    const CountCase& c = GetParam();
+    std::vector<std::string> simArgs = FAST;
+    simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+    UploadRun r = upload(imageOf(c.words), simArgs, c.uploaderArgs, 120);
+    ASSERT_EQ(r.status, 1) << r.out;
+    ASSERT_GT(r.simBlocks, 0);
+    int expected = 1;
+    for (const std::string& s : segments(r.out)) {
+        if (s.compare(0, 21, "  programming address") != 0) continue;
+        int sent = 0, total = 0;
+        ASSERT_TRUE(progressFigures(s, sent, total)) << s;
+        EXPECT_EQ(total, r.simBlocks) << s;
+        // The final figures redraw the last block's line once more.
+        EXPECT_EQ(sent, std::min(expected++, r.simBlocks)) << s;
+    }
+    EXPECT_EQ(expected, r.simBlocks + 2) << r.out;
+    EXPECT_TRUE(contains(r.out, "/" + std::to_string(r.simBlocks) + " blocks  100%")) << r.out;
+    EXPECT_TRUE(lineEndedBefore(r.out, "\nProgramming complete\n")) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, TerminalProgress,
+    ::testing::Values(
+        CountCase{"ConfigurationNotReached", SMALL, {}, {}},
+        CountCase{"OverlapIgnoredWalksIntoConfiguration",
+                  [] { auto w = SMALL; w.insert(w.end(), {{0x1F10, 1}, {0x1F20, 2}}); return w; }(), {}, {"-o"}},
+        CountCase{"EepromOnly", {{0x2100, 1}, {0x2104, 2}, {0x2105, 3}, {0x2140, 4}}, {}, {}},
+        CountCase{"FlashEndRunsIntoConfiguration", {{0x0000, 1}, {0x1FFF, 2}, {0x2007, 0x3F72}}, {"--range", "0100-01FF"}, {}}),
+    [](const ::testing::TestParamInfo<CountCase>& info) { return std::string(info.param.name); });
+
+TEST(TerminalProgressLine, NeverWiderThanTheTerminal) {
+    // 0 columns is a terminal that does not tell: 80 is assumed.
+    for (int columns : {30, 60, 0}) {
+        SCOPED_TRACE(columns);
+        std::string out;
+        const std::string dir = tempDir();
+        const std::string hex = saveHex(imageOf(SMALL), dir);
+        Sim sim;
+        ASSERT_TRUE(sim.start(FAST));
+        int status = runOnTerminal({PROGRAM_UPLOADER, "-p", sim.port, hex}, static_cast<unsigned short>(columns), out);
+        EXPECT_EQ(status, 1) << out;
+        const size_t room = (columns ? columns : 80) - 1;
+        int lines = 0;
+        for (const std::string& s : segments(out)) {
+            if (s.compare(0, 21, "  programming address") != 0) continue;
+            ++lines;
+            EXPECT_LE(s.size(), room) << s;
+        }
+        EXPECT_GT(lines, 0) << out;
+        EXPECT_EQ(columns == 0, contains(out, " elapsed, ")) << out;
+        sim.stop();
+        EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+    }
+}
+
+TEST(TerminalProgressLine, AnErrorStartsOnAFreshLineAndTheForecastComesFirst) {
+    std::vector<std::string> simArgs = FAST;
+    simArgs.insert(simArgs.end(), {"--fault", "checksum@3"});
+    UploadRun r = upload(imageOf(SMALL), simArgs, {}, 120);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(lineEndedBefore(r.out, "\nERROR: Did not pass checksum test while at address 0004\n")) << r.out;
+    // Standard error is the terminal too: the line before the wait.
+    EXPECT_EQ(r.out.find("program.hex: 5 flash words, 1 configuration word, 3 EEPROM bytes; 6 blocks to send, about 0:01 "
+                         "at 19200 bit/s\n\nWaiting"),
+              r.out.find("program.hex: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "/program.hex: 5 flash words")) << r.out;
+}
+
+// On a pipe the lines are the plain ones, byte for byte; the summary is the
+// only addition.
+TEST(PipeOutput, IsThePlainTextThenTheSummary) {
+    UploadRun r = upload(imageOf(SMALL), FAST, {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nWaiting for the bootloader's greeting . . . got it.\n"
+                     "V Oruzavuver revision date: 2004-06-15\n"
+                     "             address range: 1F00-1FFF\n"
+                     "  programming address 0000\r  programming address 0004\r  programming address 0120\r"
+                     "  programming address 0128\r  programming address 2100\r  programming address 21FC\r"
+                     "\nProgramming complete\n"
+                     "WARNING: 1 configuration word was not written (2007): the programming pass did\n"
+                     "         not reach it. Set it with a hardware programmer.\n");
+}
+
+// An Intel HEX data record of words at a byte address, with its checksum.
+std::string record(int type, int address, const std::vector<int>& bytes) {
+    int sum = int(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
+    char text[600];
+    int n = snprintf(text, sizeof text, ":%02X%04X%02X", int(bytes.size()), address, type);
+    for (int b : bytes) n += snprintf(text + n, sizeof text - n, "%02X", b), sum += b;
+    snprintf(text + n, sizeof text - n, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return text;
+}
+
+struct SummaryCase {
+    const char* name;
+    std::string hex;
+    std::vector<std::string> uploaderArgs;
+    const char* summary;
+};
+
+void PrintTo(const SummaryCase& c, std::ostream* os) { *os << c.name; }
+
+class Summary : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(Summary, NamesWhatDidNotReachTheChip) {
+    const SummaryCase& c = GetParam();
+    const std::string dir = tempDir();
+    ASSERT_TRUE(writeFile(dir + "/program.hex", c.hex));
+    UploadRun r = upload(dir + "/program.hex", FAST, c.uploaderArgs);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(afterComplete(r.out), c.summary) << r.out;
+    // The reader's own line for each dropped word still comes first.
+    EXPECT_EQ(contains(r.out, "PicProgram::readHex - invalid address 8000\n"), contains(c.summary, "8000"));
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
+
+const std::string END = ":00000001FF\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Summary,
+    ::testing::Values(
+        SummaryCase{"EverythingWritten", record(0, 0, {1, 0, 2, 0}) + record(0, 0x4200, {7, 0}) + END, {}, ""},
+        SummaryCase{"ConfigurationWords", record(0, 0, {1, 0}) + record(0, 0x4000, {1, 0}) + record(0, 0x400C, {2, 0, 0x72, 0x3F}) + END, {},
+                    "WARNING: 3 configuration words were not written (2000, 2006-2007): the\n"
+                    "         programming pass did not reach them. Set them with a hardware\n"
+                    "         programmer.\n"},
+        SummaryCase{"InsideTheBootloadersRange",
+                    record(0, 0x3E20, {1, 0, 2, 0}) + record(0, 0x3E40, {3, 0}) + record(0, 0x400E, {0x72, 0x3F}) + END,
+                    {"-o"},
+                    "WARNING: 3 words inside the bootloader's range 1F00-1FFF were skipped (-o):\n"
+                    "         1F10-1F11, 1F20.\n"},
+        SummaryCase{"AddressesTheChipDoesNotHave",
+                    record(0, 0, {1, 0}) + record(4, 0, {0, 1}) + record(0, 0, {1, 0, 2, 0}) + END, {},
+                    "WARNING: 2 words at addresses the chip does not have were dropped when the file\n"
+                    "         was read: 8000-8001.\n"}),
+    [](const ::testing::TestParamInfo<SummaryCase>& info) { return std::string(info.param.name); });
+
+// 1 success, 0 failure, 255 cannot start by default; 0, 1, 2 on request.
+TEST(ExitStatus, ConventionalValues) {
+    const std::string dir = tempDir();
+    const std::string good = saveHex(imageOf(SMALL), dir);
+    struct Case {
+        std::vector<std::string> simArgs;
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {FAST, {"--exit-status=conventional"}, 0},
+        {{"--baud", "0", "--write-ms", "0,0", "--fault", "checksum@3"}, {"--exit-status", "conventional"}, 1},
+        {{"--baud", "0", "--write-ms", "0,0", "--range", "0000-00FF"}, {"--exit-status=conventional"}, 1},
+        {FAST, {"--exit-status=classic"}, 1},
+    };
+    for (const Case& c : cases) {
+        UploadRun r = upload(good, c.simArgs, c.args);
+        EXPECT_EQ(r.status, c.status) << r.out;
+    }
+    struct StartCase {
+        std::vector<std::string> args;
+        int status;
+    } starts[] = {
+        {{"--exit-status=conventional", dir + "/missing.hex"}, 2},
+        {{"-x", "--exit-status=conventional", good}, 2},
+        {{"--unknown", "--exit-status=conventional", good}, 2},
+        {{"--exit-status=sometimes", good}, 255},
+        {{"-p", "/nonexistent/port", "--exit-status=conventional", good}, 2},
+    };
+    for (const StartCase& c : starts) {
+        std::vector<std::string> argv{PROGRAM_UPLOADER};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process p;
+        ASSERT_TRUE(p.start(argv));
+        EXPECT_EQ(p.wait(10), c.status) << c.args[0] << " " << c.args[1] << "\n" << p.output();
+    }
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
+
+// What a shell command prints on its standard output, and its exit status.
+int capture(const std::string& command, std::string& out) {
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -2;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HelpAndVersion, AllFourPrograms) {
+    struct Case {
+        std::string program;
+        const char* name;
+    } programs[] = {
+        {PROGRAM_UPLOADER, "programUploader"}, {BOOTLOADER_SIM, "bootloaderSim"},
+        {PIC_HEX, "picHex"}, {CHIP_CHECK, "chipCheck"},
+    };
+    for (const Case& c : programs) {
+        SCOPED_TRACE(c.name);
+        std::string version, help;
+        EXPECT_EQ(capture(c.program + " --version 2>/dev/null", version), 0);
+        EXPECT_EQ(version, std::string(c.name) + " " + PIC_TOOLS_VERSION + "\n");
+        EXPECT_EQ(capture(c.program + " --help 2>/dev/null", help), 0);
+        EXPECT_TRUE(contains(help, "--version")) << help;
+    }
+    // The uploader's single letters keep their rule: -h is an unknown
+    // option.  An unknown long option names itself on standard error.
+    std::string out;
+    EXPECT_EQ(capture(std::string(PROGRAM_UPLOADER) + " -h 2>/dev/null", out), 255);
+    EXPECT_TRUE(contains(out, "Usage:")) << out;
+    out.clear();
+    EXPECT_EQ(capture(std::string(PROGRAM_UPLOADER) + " --foo x.hex 2>&1 >/dev/null", out), 255);
+    EXPECT_EQ(out, "unknown option --foo\n");
+}
+
+}  // namespace
