@@ -349,10 +349,12 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
         fputs(portFailureReason(portName, portError).c_str(), stderr);
         return -1;
     }
-    startBootloader(port.get(), portName, reset);
-
+    // What will be sent first, so that the line that asks for the board's
+    // reset is the last before the wait.
     if (!queryOnly)
         showForecast(fileName, image, lineSpeed);
+    startBootloader(port.get(), portName, reset);
+
     UploadReport report(std::move(droppedWords));
     int result = upload(&image, port.get(), ignoreOverlap, queryOnly, LinkWindows(), &report);
 
