@@ -209,7 +209,11 @@ void longOptionsHelp()
     printf("  --version                   print the version and exit\n");
     printf("  --exit-status=conventional  exit 0 after success, 1 after a failed upload or\n");
     printf("                              query, 2 when the run cannot start (the default,\n");
-    printf("                              --exit-status=classic, is 1, 0 and 255)\n\n");
+    printf("                              --exit-status=classic, is 1, 0 and 255)\n");
+    printf("  --reset[=dtr|rts|both|none] pulse the adapter's modem line(s) to reset the\n");
+    printf("                              board before the wait (--reset alone: dtr)\n");
+    printf("  --reset-ms=MS               how long the reset line is asserted (default %d)\n", RESET_DEFAULT_MS);
+    printf("  --list-ports                list this machine's serial ports and exit\n\n");
 }
 
 // The file's words and what sending them will take, shown before the wait

@@ -386,6 +386,11 @@ TEST(HelpAndVersion, AllFourPrograms) {
         EXPECT_EQ(capture(c.program + " --help 2>/dev/null", help), 0);
         EXPECT_TRUE(contains(help, "--version")) << help;
     }
+    // Every long option the uploader takes is in its help.
+    std::string help;
+    EXPECT_EQ(capture(std::string(PROGRAM_UPLOADER) + " --help", help), 0);
+    for (const char* option : {"--help", "--version", "--exit-status=", "--reset[=", "--reset-ms=", "--list-ports"})
+        EXPECT_TRUE(contains(help, std::string("\n  ") + option)) << option << "\n" << help;
     // The uploader's single letters keep their rule: -h is an unknown
     // option.  An unknown long option names itself on standard error.
     std::string out;
