@@ -9,7 +9,7 @@
 ;   'P' x y                      waits for x, lets 3 ms pass (y arrives
 ;                                meanwhile at 19200 bit/s), reads both from
 ;                                the receive FIFO and answers x y
-; Anything else is answered with '?'.
+; Anything else is answered with '?'.  Sends '>' once after each reset.
         list    p=16f877a
         #include <p16f877a.inc>
         errorlevel -302 ; bank selection is done with banksel throughout
@@ -29,6 +29,8 @@ main
         call    usartInit
         movlw   (1 << T1CKPS1) | (1 << T1CKPS0) | (1 << TMR1ON)
         movwf   T1CON
+        movlw   '>'
+        call    usartPut
 loop
         call    usartGet
         movwf   cmd

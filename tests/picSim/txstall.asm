@@ -1,7 +1,7 @@
-; Waits for any byte, restarts the serial port, then sends pairs "AB", each 'B' written to TXREG one
-; cycle later (after 'A') than the one before, so that one of them lands
-; where the shift register empties; three passes of 256 pairs, each with its
-; own alignment to the baud clock.  Ends with 'Z'.  Before each 'A' it waits
+; Waits for any byte, then sends pairs "AB", each 'B' written to TXREG one
+; cycle later (after 'A') than the one before, across the cycle where the
+; shift register empties; 16 passes of 102 pairs, each pass with its own
+; alignment to the baud clock.  Ends with 'Z'.  Before each 'A' it waits
 ; for TRMT and then TXIF, as firmware that sends a byte does: a transmitter
 ; stuck with TRMT=1 and TXIF=0 stops it there for good.
         list    p=16f877a
@@ -28,17 +28,32 @@ wait767Loop
         goto    wait767Loop
         return
 
+; Called after a skip test: 3, 7 and 15 cycles more than a skip.
+wait2
+        return
+wait4
+        goto    $ + 1
+        goto    $ + 1
+        return
+wait8
+        goto    $ + 1
+        goto    $ + 1
+        goto    $ + 1
+        goto    $ + 1
+        goto    $ + 1
+        goto    $ + 1
+        return
+
 main
         call    usartInit
         call    usartGet
-        bcf     RCSTA, SPEN     ; restart the baud clock here, so every run
-        bsf     RCSTA, SPEN     ; sweeps the same cycles whenever 'g' came
         clrf    pass
 passStart
-        movlw   1
+        movlw   d'34'           ; 'B' from about 2540 cycles after 'A'
         movwf   coarse
         clrf    fine
-        clrf    pairs
+        movlw   d'102'
+        movwf   pairs
 pair
         banksel TXSTA
 pairIdle
@@ -71,12 +86,14 @@ pairCoarse
         goto    $ + 1
         movlw   'B'
         movwf   TXREG
-        btfsc   pass, 0         ; the pass's shift against the baud clock
-        goto    $ + 1
+        btfsc   pass, 0         ; the pass's own shift against the baud
+        goto    $ + 1           ; clock: 0 to 26 cycles
         btfsc   pass, 1
-        goto    $ + 1
-        btfsc   pass, 1
-        goto    $ + 1
+        call    wait2
+        btfsc   pass, 2
+        call    wait4
+        btfsc   pass, 3
+        call    wait8
         incf    fine, F
         movf    fine, W
         xorlw   3
@@ -89,7 +106,7 @@ pairNext
         goto    pair
         incf    pass, F
         movf    pass, W
-        xorlw   3
+        xorlw   d'16'
         btfss   STATUS, Z
         goto    passStart
         movlw   'Z'
