@@ -56,6 +56,18 @@ bool loadImage(const std::string& path, PicProgram& image) {
     return f && image.readHex(f.get());
 }
 
+// A copy of a firmware with its configuration word changed.
+std::string withConfig(const std::string& dir, const std::string& firmwareHex, int clear, int set) {
+    PicProgram firmware;
+    if (!loadImage(firmwareHex, firmware)) ADD_FAILURE() << "cannot read " << firmwareHex;
+    std::vector<std::pair<int, int>> words;
+    for (int a = 0; a < 0x2000; ++a) {
+        if (firmware.getData(a) != PicProgram::BLANK) words.push_back({a, firmware.getData(a)});
+    }
+    words.push_back({0x2007, (firmware.getData(0x2007) & ~clear) | set});
+    return imageFile(dir, "config.hex", words);
+}
+
 int word(const std::vector<uint8_t>& b, size_t at) { return b.size() >= at + 2 ? b[at] | (b[at + 1] << 8) : -1; }
 
 // The monitor's side of a test: a client that knows its commands.
@@ -65,9 +77,11 @@ struct Monitor {
     // The monitor answers '?' to what it does not know: once that comes
     // back, it is listening (a '>' from its start may come first).
     bool ready() {
-        client.send({'x'});
-        for (std::vector<uint8_t> b = client.read(1, 5); !b.empty(); b = client.read(1, 5))
-            if (b[0] == '?') return true;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            client.send({'x'});
+            for (std::vector<uint8_t> b = client.read(1, 2); !b.empty(); b = client.read(1, 2))
+                if (b[0] == '?') return true;
+        }
         return false;
     }
     int writeProgram(int address, int value) {  // answers the ticks
@@ -111,7 +125,8 @@ std::vector<uint8_t> exchangePaced(Client& client, const std::vector<uint8_t>& b
             got.insert(got.end(), part.begin(), part.end());
         }
     }
-    std::vector<uint8_t> rest = client.read(bytes.size() - std::min(got.size(), bytes.size()), 2);
+    // A machine too slow for real time falls behind, but loses nothing.
+    std::vector<uint8_t> rest = client.read(bytes.size() - std::min(got.size(), bytes.size()), 20);
     got.insert(got.end(), rest.begin(), rest.end());
     return got;
 }
@@ -213,14 +228,17 @@ TEST(PicSimLine, ATransmitterStuckByALateTxifIsRestarted) {
 }
 
 TEST(PicSimRun, RealTimeHoldsTheInstructionRateToTheClock) {
+    // 4 MHz: a rate that a sanitizer build on a busy machine still reaches,
+    // so only the pacing is measured.
+    const double clock = 4e6;
     PicSim sim;
-    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--seconds", "1", "--stats"}));
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--clock", "4000000", "--seconds", "1", "--stats"}));
     ASSERT_EQ(sim.process.wait(10), 0);
     const std::string& out = sim.process.output();
     size_t at = out.find("cycles_per_s: ");
     ASSERT_NE(at, std::string::npos) << out;
     double rate = atof(out.c_str() + at + 14);
-    EXPECT_NEAR(rate, CYCLES_PER_SECOND, 0.05 * CYCLES_PER_SECOND) << out;
+    EXPECT_NEAR(rate, clock / 4, 0.03 * clock / 4) << out;
 }
 
 TEST(PicSimRun, SecondsStopsAtThatSimulatedTime) {
@@ -237,6 +255,21 @@ TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
     ASSERT_TRUE(monitor.ready());  // within the first 300 ms
     EXPECT_EQ(monitor.client.read(3, 3), std::vector<uint8_t>({'>', '>'}));  // one start after each pulse
     EXPECT_EQ(sim.process.wait(10), 0);
+}
+
+TEST(PicSimRun, TheWatchdogResetsAChipWhoseConfigurationEnablesIt) {
+    for (bool enabled : {true, false}) {
+        // WDTE is bit 2; the monitor never clears the watchdog.
+        std::string firmware = withConfig(tempDir(), MONITOR, enabled ? 0 : 1 << 2, enabled ? 1 << 2 : 0);
+        PicSim sim;
+        ASSERT_TRUE(sim.start({"--firmware", firmware, "--fast"}));
+        Monitor monitor(sim.port);
+        ASSERT_TRUE(monitor.ready());
+        // 18 ms nominal times the 1:128 prescaler that reset assigns to it:
+        // 2.3 s, less than 3 s of wall time even at the real-time pace.
+        EXPECT_EQ(monitor.client.read(1, 3), enabled ? std::vector<uint8_t>{'>'} : std::vector<uint8_t>{});
+        EXPECT_EQ(sim.stop(), 0);
+    }
 }
 
 TEST(PicSimRun, SigtermEndsTheRunWithTheDumpOfEveryMemory) {
@@ -275,7 +308,7 @@ protected:
     }
     PicProgram stopAndDump() {
         PicProgram dumped;
-        EXPECT_EQ(sim_.stop(), 0);
+        EXPECT_EQ(sim_.stop(), 0) << sim_.process.output();
         EXPECT_TRUE(loadImage(dump_, dumped));
         return dumped;
     }
@@ -325,15 +358,7 @@ TEST_F(PicSimSelfWrite, GpsimAloneWritesAtOnceWithoutLatchOrStallAndChangesTheCo
 
 TEST_F(PicSimSelfWrite, WriteProtectionKeepsTheProtectedBlocks) {
     // The monitor with WRT1:WRT0 = 10: 0x0000-0x00FF protected.
-    PicProgram firmware;
-    ASSERT_TRUE(loadImage(MONITOR, firmware));
-    std::string dir = tempDir();
-    std::vector<std::pair<int, int>> words;
-    for (int a = 0; a < 0x2000; ++a) {
-        if (firmware.getData(a) != PicProgram::BLANK) words.push_back({a, firmware.getData(a)});
-    }
-    words.push_back({0x2007, firmware.getData(0x2007) & ~(1 << 9)});
-    start({}, imageFile(dir, "protected.hex", words));
+    start({}, withConfig(tempDir(), MONITOR, 1 << 9, 0));
     for (int start : {0x00F0, 0x0100})
         for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
     PicProgram dumped = stopAndDump();
