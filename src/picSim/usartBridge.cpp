@@ -74,6 +74,8 @@ bool UsartBridge::txLine() {
     return pin.get_direction() != IOPIN::DIR_OUTPUT || pin.getDrivingState();
 }
 
+// gpsim reports a pin that no stimulus node drives as floating, whatever
+// setDrivenState says; a forced state is what reaches the receiver.
 void UsartBridge::driveRx(bool high) { chip_.portC(RX_BIT).getPin().forceDrivenState(high ? '1' : '0'); }
 
 void UsartBridge::takeFromPort() {
