@@ -1,5 +1,4 @@
-// The simulated PIC's memories and the rules for comparing a chip with a
-// program that was uploaded into it.
+// The simulated PIC's memories.
 //
 // The chip's memory is a PicProgram whose erased cells are blank: a flash or
 // configuration word of 0x3FFF and an EEPROM byte of 0xFF read back as such
@@ -10,15 +9,10 @@
 #include "PicProgram.h"
 
 #include <memory>
-#include <set>
 #include <string>
-#include <vector>
 
 constexpr int ERASED_WORD = 0x3FFF;  // a blank flash or configuration cell reads this
 constexpr int ERASED_BYTE = 0xFF;    // a blank EEPROM cell reads this
-constexpr int WORD_MASK = 0x3FFF;    // program words are 14 bits
-constexpr int BYTE_MASK = 0xFF;
-constexpr int BLOCK_WORDS = 4;
 
 class Chip {
 public:
@@ -56,33 +50,12 @@ private:
 // blank.  address is an image address.
 int chipValue(int address, int value);
 
-// The bootloader's range widened to whole blocks, as the uploader protects it.
-struct Range {
-    int lower;
-    int upper;
-    bool contains(int address) const { return lower <= address && address <= upper; }
-};
-Range widen(Range r);
-
-// The block starts (image addresses) that an upload of program sends when
-// the bootloader reports range: the flash walk from 0 and the EEPROM walk
-// from 0x2100, each skipping blocks that start inside the widened range.
-// Empty when the program overlaps the widened range and the overlap is not
-// ignored.
-std::set<int> blocksSent(PicProgram& program, Range range, bool ignoreOverlap);
-// True when the program holds a used word inside the widened range.
-bool overlaps(PicProgram& program, Range range);
-
-// Where a chip differs from what it should hold after uploading program to
-// a chip that held before: every cell of a sent block holds the program's
-// masked word, every other cell is unchanged.  One line per differing cell,
-// "ADDR: chip XXXX, expected YYYY" (a dash for blank), at most `limit` lines.
-std::vector<std::string> uploadDifferences(PicProgram& chip, PicProgram& before, PicProgram& program,
-                                           Range range, bool ignoreOverlap, size_t limit = 20);
-
-// Where the chip differs from the program outside the widened range,
-// leaving out the configuration words the upload does not send.
-std::vector<std::string> programDifferences(PicProgram& chip, PicProgram& program, Range range,
-                                            bool ignoreOverlap, size_t limit = 20);
+// Every address a chip of the program's sizes has, in image order.
+template <typename F>
+void forEachAddress(PicProgram& p, F f) {
+    for (int a = 0; a < p.getFlashSize(); ++a) f(a);
+    for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) f(a);
+    for (int a = PicProgram::EEPROM_START; a < PicProgram::EEPROM_START + p.getEepromSize(); ++a) f(a);
+}
 
 #endif

@@ -5,7 +5,8 @@
 // does not send are left out.  With BEFORE.hex (the chip's content before
 // the upload) every cell is checked: sent blocks hold the program, all else
 // is unchanged.
-#include "chip.h"
+#include "ownedHandles.h"
+#include "uploadOracle.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +16,8 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
 bool load(const char* path, PicProgram& into) {
-    std::unique_ptr<FILE, FileCloser> f(fopen(path, "r"));
+    OwnedFile f(fopen(path, "r"));
     if (!f) {
         fprintf(stderr, "chipCheck: cannot open %s\n", path);
         return false;
@@ -43,7 +40,7 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Range range{0x1F00, 0x1FFF};
+    protocol::Range range{0x1F00, 0x1FFF};
     bool ignoreOverlap = false;
     const char* files[3] = {nullptr, nullptr, nullptr};
     int fileCount = 0;
@@ -55,7 +52,7 @@ int main(int argc, char** argv) {
                 usage();
                 return 2;
             }
-            range = Range{int(lo), int(hi)};
+            range = protocol::Range{int(lo), int(hi)};
         } else if (!strcmp(argv[i], "-o")) {
             ignoreOverlap = true;
         } else if (argv[i][0] != '-' && fileCount < 3) {
@@ -75,7 +72,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> differences =
         files[2] ? uploadDifferences(*chip, *before, *program, range, ignoreOverlap)
                  : programDifferences(*chip, *program, range, ignoreOverlap);
-    Range w = widen(range);
+    protocol::Range w = protectedRange(range);
     if (differences.empty()) {
         printf("chipCheck: %s holds exactly %s outside %04X-%04X\n", files[1], files[0], w.lower, w.upper);
         return 0;

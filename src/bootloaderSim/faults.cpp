@@ -1,5 +1,6 @@
 #include "faults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -20,7 +21,33 @@ bool parseSeconds(const std::string& text, double& value) {
     return *end == '\0' && value >= 0 && value <= 3600;
 }
 
+bool listed(const std::vector<int>& values, int value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
 }  // namespace
+
+bool Faults::strikes(Fault fault, int at) const {
+    switch (fault) {
+    case Fault::Checksum: return listed(checksumFrames, at);
+    case Fault::Silent: return silentFrom > 0 && at >= silentFrom;
+    case Fault::Hangup: return hangupAt == at;
+    case Fault::Verify: return listed(verifyAddresses, at);
+    case Fault::Refuse: return listed(refuseAddresses, at);
+    case Fault::BadReady: return badReady;
+    case Fault::MuteIdent: return muteIdent;
+    case Fault::WriteTest: return writeTest;
+    case Fault::Trickle: return trickle;
+    }
+    return false;
+}
+
+std::vector<uint8_t> Faults::strayBytes(int frame) const {
+    std::vector<uint8_t> bytes;
+    for (const Garbage& g : garbage)
+        if (g.frame == frame) bytes.push_back(uint8_t(g.byte));
+    return bytes;
+}
 
 bool addFault(Faults& faults, const std::string& spec, std::string& why) {
     size_t at = spec.find('@');

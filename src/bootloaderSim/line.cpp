@@ -1,6 +1,7 @@
 #include "line.h"
 
 #include "clock.h"
+#include "protocol.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,17 +26,6 @@ constexpr size_t QUEUE_LIMIT = 1 << 20;
 constexpr double NO_PEER_NAP = 0.002;
 constexpr int BITS_PER_CHARACTER = 10;  // start, 8 data, stop
 
-struct SpeedEntry {
-    speed_t speed;
-    int baud;
-};
-const SpeedEntry SPEEDS[] = {
-    {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
-    {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
-    {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
-};
-
 // Waits for the descriptor's events for up to `seconds` (negative: no
 // limit).  ppoll rather than poll: at 57600 bit/s a character takes 174 us,
 // and poll's whole milliseconds would stretch every paced byte to one.
@@ -49,33 +39,16 @@ int pollFor(pollfd& p, double seconds) {
 
 }  // namespace
 
-int baudFromSpeed(unsigned speed) {
-    for (const SpeedEntry& e : SPEEDS)
-        if (e.speed == speed) return e.baud;
-    return 0;
-}
-
-unsigned speedFromBaud(int baud) {
-    for (const SpeedEntry& e : SPEEDS)
-        if (e.baud == baud) return e.speed;
-    return B0;
-}
-
-Line::~Line() { close(); }
-
-void Line::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void Line::close() { fd_.reset(); }
 
 bool Line::openPty(std::string& slavePath, std::string& err) {
-    int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    fd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK));
+    int fd = fd_.get();
     if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
         err = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-        if (fd >= 0) ::close(fd);
+        fd_.reset();
         return false;
     }
-    fd_ = fd;
     isPty_ = true;
     const char* name = ptsname(fd);
     if (!name) {
@@ -103,12 +76,12 @@ bool Line::openPty(std::string& slavePath, std::string& err) {
 }
 
 bool Line::openDevice(const std::string& path, int baud, std::string& err) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    fd_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    int fd = fd_.get();
     if (fd < 0) {
         err = "cannot open " + path + ": " + strerror(errno);
         return false;
     }
-    fd_ = fd;
     isPty_ = false;
     termios t;
     if (tcgetattr(fd, &t) != 0) {
@@ -119,7 +92,7 @@ bool Line::openDevice(const std::string& path, int baud, std::string& err) {
     t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD | CS8;
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    speed_t speed = speedFromBaud(baud);
+    speed_t speed = protocol::speedConstant(baud);
     if (speed == B0) {
         err = "the device cannot run at " + std::to_string(baud) + " bit/s";
         return false;
@@ -139,7 +112,7 @@ int Line::lineBaud() const {
     if (!isPty_) return deviceBaud_;
     if (pacing_ > 0) return pacing_;
     termios t;
-    if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) lastBaud_ = baudFromSpeed(cfgetospeed(&t));
+    if (fd_ && tcgetattr(fd_.get(), &t) == 0) lastBaud_ = protocol::bitsPerSecond(cfgetospeed(&t));
     return lastBaud_;
 }
 
@@ -151,10 +124,10 @@ double Line::charTime() const {
 }
 
 void Line::pump() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     uint8_t buffer[4096];
     for (;;) {
-        ssize_t n = read(fd_, buffer, sizeof buffer);
+        ssize_t n = read(fd_.get(), buffer, sizeof buffer);
         if (n > 0) {
             double now = monotonicSeconds();
             for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i) queue_.push_back({buffer[i], now});
@@ -174,11 +147,11 @@ bool Line::waitUntil(double when) {
         double now = monotonicSeconds();
         if (now >= when) return true;
         double left = when - now;
-        if (peerGone_ || fd_ < 0) {
+        if (peerGone_ || !fd_) {
             usleep(useconds_t(std::min(left, NO_PEER_NAP) * 1e6));
             continue;
         }
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         if (pollFor(p, left) > 0 && (p.revents & POLLHUP) && isPty_) peerGone_ = true;
     }
 }
@@ -209,7 +182,7 @@ Line::Take Line::take(uint8_t& byte, double& entry, double& arrival, double dead
         if (peerGone_) return Take::Hangup;
         if (deadline >= 0 && now >= deadline) return Take::Timeout;
         // Nothing queued: sleep until something comes or the deadline.
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         // Wake now and then so that a stop request is seen even if the
         // signal fell between the test above and the poll.
         constexpr double STOP_CHECK = 0.2;
@@ -224,15 +197,15 @@ Line::Take Line::take(uint8_t& byte, double& entry, double& arrival, double dead
 
 void Line::writeAll(const uint8_t* bytes, size_t count) {
     size_t done = 0;
-    while (done < count && fd_ >= 0) {
-        ssize_t n = write(fd_, bytes + done, count - done);
+    while (done < count && fd_) {
+        ssize_t n = write(fd_.get(), bytes + done, count - done);
         if (n > 0) {
             done += size_t(n);
             continue;
         }
         if (n < 0 && errno == EAGAIN) {
             // The peer does not read; let the line drain a little.
-            pollfd p{fd_, POLLOUT, 0};
+            pollfd p{fd_.get(), POLLOUT, 0};
             poll(&p, 1, 10);
             if (stopRequested || peerGone_) break;
             pump();

@@ -10,6 +10,8 @@
 #ifndef SIM_LINE_H
 #define SIM_LINE_H
 
+#include "ownedHandles.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -18,7 +20,6 @@
 class Line {
 public:
     Line() = default;
-    ~Line();
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
@@ -29,7 +30,7 @@ public:
     // at the given speed; the device paces itself.
     bool openDevice(const std::string& path, int baud, std::string& err);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return bool(fd_); }
 
     // -1 follows the speed the peer set on the line, 0 turns pacing off,
     // N paces at N bit/s.
@@ -72,7 +73,7 @@ private:
     void pump();
     void writeAll(const uint8_t* bytes, size_t count);
 
-    int fd_ = -1;
+    OwnedFd fd_;
     bool isPty_ = false;
     int deviceBaud_ = 0;
     mutable int lastBaud_ = 0;  // the line's speed when it was last read
@@ -84,10 +85,6 @@ private:
     uint64_t bytesIn_ = 0;
     uint64_t bytesOut_ = 0;
 };
-
-// Speed constant <-> bit/s for the speeds a POSIX line offers (0 if unknown).
-int baudFromSpeed(unsigned speed);
-unsigned speedFromBaud(int baud);
 
 // Set from a signal handler; every wait of the line ends when it is set.
 extern volatile int stopRequested;

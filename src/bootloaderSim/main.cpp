@@ -1,9 +1,9 @@
 // bootloaderSim: a PIC with its serial bootloader at the far end of a
 // pseudo-terminal (or a real serial line), for trying and testing the
 // uploader without a board.
-#include "bootloader.h"
 #include "chip.h"
 #include "line.h"
+#include "lineDriver.h"
 #include "options.h"
 #include "stats.h"
 
@@ -91,16 +91,16 @@ int main(int argc, char** argv) {
     fflush(stdout);
 
     Stats stats;
-    Bootloader bootloader(line, chip, options, stats);
-    Bootloader::Outcome outcome;
+    LineDriver driver(line, chip, options, stats);
+    LineDriver::Outcome outcome;
     do {
-        outcome = bootloader.serveSession();
-    } while (!options.once && (outcome == Bootloader::Outcome::Completed || outcome == Bootloader::Outcome::PeerGone));
-    bootloader.closeSessionClock();
+        outcome = driver.serveSession();
+    } while (!options.once && (outcome == LineDriver::Outcome::Completed || outcome == LineDriver::Outcome::PeerGone));
+    driver.closeSessionClock();
 
     int status = 0;
-    if (outcome == Bootloader::Outcome::LineClosed) status = 1;
-    if (options.once && outcome != Bootloader::Outcome::Completed) status = 1;
+    if (outcome == LineDriver::Outcome::LineClosed) status = 1;
+    if (options.once && outcome != LineDriver::Outcome::Completed) status = 1;
 
     if (!options.dump.empty() && !chip.dump(options.dump, why)) {
         fprintf(stderr, "bootloaderSim: %s\n", why.c_str());

@@ -15,14 +15,14 @@ bool parseLong(const char* text, int base, long min, long max, long& value) {
     return errno == 0 && *end == '\0' && value >= min && value <= max;
 }
 
-bool parseRange(const std::string& text, Range& range) {
+bool parseRange(const std::string& text, protocol::Range& range) {
     size_t dash = text.find('-');
     if (dash == std::string::npos) return false;
     long lo = 0, hi = 0;
     if (dash > 4 || text.size() - dash - 1 > 4) return false;
     if (!parseLong(text.substr(0, dash).c_str(), 16, 0, 0xFFFF, lo)) return false;
     if (!parseLong(text.substr(dash + 1).c_str(), 16, 0, 0xFFFF, hi)) return false;
-    range = Range{int(lo), int(hi)};
+    range = protocol::Range{int(lo), int(hi)};
     return true;
 }
 
@@ -31,9 +31,9 @@ bool parseDate(const std::string& text, Options& o) {
     char tail = 0;
     if (text.size() != 10 || sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
     if (text[4] != '-' || text[7] != '-' || m < 1 || m > 12 || d < 1 || d > 31) return false;
-    o.year = y;
-    o.month = m;
-    o.day = d;
+    o.bootloader.year = y;
+    o.bootloader.month = m;
+    o.bootloader.day = d;
     return true;
 }
 
@@ -42,8 +42,8 @@ bool parseWriteMs(const std::string& text, Options& o) {
     char tail = 0;
     if (sscanf(text.c_str(), "%lf,%lf%c", &f, &e, &tail) != 2) return false;
     if (!(f >= 0 && f <= 10000 && e >= 0 && e <= 10000)) return false;
-    o.programWriteMs = f;
-    o.eepromWriteMs = e;
+    o.bootloader.programWriteMs = f;
+    o.bootloader.eepromWriteMs = e;
     return true;
 }
 
@@ -113,7 +113,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
             o.eepromBytes = int(n);
             break;
         case RANGE:
-            if (!parseRange(arg, o.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
+            if (!parseRange(arg, o.bootloader.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
             break;
         case DATE:
             if (!parseDate(arg, o)) return why = "bad --date " + arg + " (YYYY-MM-DD)", false;

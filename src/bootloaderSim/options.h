@@ -2,7 +2,7 @@
 #ifndef SIM_OPTIONS_H
 #define SIM_OPTIONS_H
 
-#include "chip.h"
+#include "bootloaderMachine.h"
 #include "faults.h"
 
 #include <string>
@@ -13,16 +13,9 @@ struct Options {
     int baud = -1;       // -1: follow the line's speed; 0: no pacing
     int flashWords = 8192;
     int eepromBytes = 256;
-    Range range{0x1F00, 0x1FFF};
-    int year = 2004;
-    int month = 6;
-    int day = 15;
+    BootloaderSettings bootloader;
     std::string memory;
     std::string dump;
-    // Typical self-timed erase/write cycle of a PIC16F87xA: 4 ms for a
-    // program memory write and for a data EEPROM byte.
-    double programWriteMs = 4;
-    double eepromWriteMs = 4;
     bool once = false;
     bool stats = false;
     Faults faults;

@@ -46,3 +46,28 @@ void Stats::print(FILE* out, int lineBaud) const {
     fprintf(out, "turnaround_total_s: %.6f\n", total);
     fflush(out);
 }
+
+void StatsRecorder::startSession() {
+    greetingWritten_ = -1;
+    readyWritten_ = -1;
+}
+
+void StatsRecorder::replyBegun() {
+    if (stats_.greetingToH < 0) stats_.greetingToH = arrival_ - greetingWritten_;
+}
+
+void StatsRecorder::frameBegun() {
+    if (readyWritten_ >= 0) {
+        stats_.turnarounds.push_back(entry_ - readyWritten_);
+        readyWritten_ = -1;
+    }
+    if (!firstFrameSeen_) {
+        stats_.greetingToFrame = arrival_ - greetingWritten_;
+        firstFrameSeen_ = true;
+    }
+}
+
+void StatsRecorder::blockWritten(double seconds) {
+    if (seconds > 0) stats_.writeSeconds += seconds;
+    ++stats_.blocks;
+}

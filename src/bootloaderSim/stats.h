@@ -2,6 +2,8 @@
 #ifndef SIM_STATS_H
 #define SIM_STATS_H
 
+#include "bootloaderMachine.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -20,6 +22,36 @@ struct Stats {
 
     // lineBaud 0: the wire time is not known.
     void print(FILE* out, int lineBaud) const;
+};
+
+// Keeps the figures from what the bootloader's state machine does and the
+// times the line driver stamps: when the byte being fed was written and
+// delivered, when the greeting and each '>' left.
+class StatsRecorder : public MachineObserver {
+public:
+    explicit StatsRecorder(Stats& stats) : stats_(stats) {}
+
+    void startSession();
+    void byteDelivered(double entry, double arrival) {
+        entry_ = entry;
+        arrival_ = arrival;
+    }
+    void greetingWritten(double when) { greetingWritten_ = when; }
+    void readyWritten(double when) { readyWritten_ = when; }
+
+    void replyBegun() override;
+    void frameBegun() override;
+    void frameTaken() override { ++stats_.frames; }
+    void blockWritten(double seconds) override;
+    void errorReported() override { ++stats_.errors; }
+
+private:
+    Stats& stats_;
+    double entry_ = 0;
+    double arrival_ = 0;
+    double greetingWritten_ = -1;
+    double readyWritten_ = -1;
+    bool firstFrameSeen_ = false;
 };
 
 #endif

@@ -1,5 +1,6 @@
 // The simulator's side of the link, byte for byte, against the test's own
 // minimal client on the simulator's pseudo-terminal.
+#include "frames.h"
 #include "simTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,17 +11,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 const Bytes READY_ONLY{'>'};
-
-Bytes programBlock(int a, int b, int c, int d) {
-    return {4, uint8_t(a), uint8_t(a >> 8), uint8_t(b), uint8_t(b >> 8),
-            uint8_t(c), uint8_t(c >> 8), uint8_t(d), uint8_t(d >> 8)};
-}
-Bytes eepromBlock(int a, int b, int c, int d) { return {5, uint8_t(a), 0, uint8_t(b), 0, uint8_t(c), 0, uint8_t(d), 0}; }
-Bytes setAddress(int address) { return {2, uint8_t(address), uint8_t(address >> 8)}; }
-Bytes report(char error, int address) { return {'!', uint8_t(error), uint8_t(address), uint8_t(address >> 8), '>'}; }
 
 struct Session {
     Sim sim;

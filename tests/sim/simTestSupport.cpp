@@ -1,5 +1,8 @@
 #include "simTestSupport.h"
 
+#include "frames.h"
+#include "protocol.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -138,7 +141,7 @@ Client::Client(const std::string& port, int baud) {
     termios t;
     tcgetattr(fd_, &t);
     cfmakeraw(&t);
-    speed_t s = baud == 2400 ? B2400 : baud == 9600 ? B9600 : baud == 57600 ? B57600 : B19200;
+    speed_t s = protocol::speedConstant(baud);
     cfsetispeed(&t, s);
     cfsetospeed(&t, s);
     tcsetattr(fd_, TCSANOW, &t);
@@ -161,12 +164,7 @@ void Client::send(const std::vector<uint8_t>& bytes) {
     }
 }
 
-void Client::sendFrame(std::vector<uint8_t> command) {
-    unsigned sum = 0;
-    for (uint8_t b : command) sum += b;
-    command.push_back(uint8_t(0 - sum));
-    send(command);
-}
+void Client::sendFrame(std::vector<uint8_t> command) { send(withChecksum(command)); }
 
 std::vector<uint8_t> Client::read(size_t count, double seconds) {
     std::vector<uint8_t> got;

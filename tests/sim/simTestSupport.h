@@ -42,7 +42,9 @@ struct Sim {
     int stop();
 };
 
-// The test's own end of a pty slave: a minimal uploader.
+// The test's own end of a pty slave: a minimal uploader.  It speaks in
+// literal bytes (the poll, "hi", the greeting's 'K') on purpose, as frames.h
+// does: it is the peer that checks the simulator's side of the wire.
 class Client {
 public:
     explicit Client(const std::string& port, int baud = 19200);

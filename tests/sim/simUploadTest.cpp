@@ -5,7 +5,8 @@
 #include "simTestSupport.h"
 
 #include "PicProgram.h"
-#include "chip.h"
+#include "ownedHandles.h"
+#include "uploadOracle.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +16,13 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
 bool saveHex(PicProgram& image, const std::string& path) {
-    std::unique_ptr<FILE, FileCloser> f(fopen(path.c_str(), "w"));
+    OwnedFile f(fopen(path.c_str(), "w"));
     return f && image.writeHex(f.get());
 }
 
 bool loadHex(const std::string& path, PicProgram& image) {
-    std::unique_ptr<FILE, FileCloser> f(fopen(path.c_str(), "r"));
+    OwnedFile f(fopen(path.c_str(), "r"));
     return f && image.readHex(f.get());
 }
 
@@ -85,7 +82,7 @@ std::vector<std::string> fastWith(std::vector<std::string> more) {
 
 // The chip after the upload holds the program outside the bootloader's
 // range and nothing else.
-void expectChipHolds(const Upload& u, PicProgram& image, Range range = {0x1F00, 0x1FFF}, bool ignoreOverlap = false) {
+void expectChipHolds(const Upload& u, PicProgram& image, protocol::Range range = {0x1F00, 0x1FFF}, bool ignoreOverlap = false) {
     PicProgram chip, blank;
     ASSERT_TRUE(loadHex(u.chipPath(), chip)) << u.output;
     std::vector<std::string> wrong = uploadDifferences(chip, blank, image, range, ignoreOverlap);
@@ -281,7 +278,7 @@ TEST(UploadProperty, RandomImagesLandExactly) {
         for (int i = 0; i < bytes; ++i) image.setData(0x2100 + pick(0, 255), pick(0, 0xFF));
         int lower = pick(0, 0x1FFF), upper = std::min(0x1FFF, lower + pick(0, 0x200));
         if (pick(0, 4) == 0) upper = 0x1FFF;
-        Range range{lower, upper};
+        protocol::Range range{lower, upper};
         char rangeText[16];
         snprintf(rangeText, sizeof rangeText, "%04X-%04X", lower, upper);
         bool ignore = pick(0, 1) == 1;

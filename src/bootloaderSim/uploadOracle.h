@@ -1,0 +1,46 @@
+// What a chip should hold after an upload: the rules chipCheck and the
+// tests compare a simulated chip with.
+//
+// This is an oracle for the uploader, so it keeps its own reading of the
+// upload's walk on purpose: how the reported range is widened, where blocks
+// start and which blocks the two passes send are worked out here again from
+// the rules, not taken from the protocol library the uploader itself uses,
+// so that a mistake there cannot hide by agreeing with itself.  Only the
+// range's type is shared.
+#ifndef SIM_UPLOAD_ORACLE_H
+#define SIM_UPLOAD_ORACLE_H
+
+#include "PicProgram.h"
+#include "protocol.h"
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+// The bootloader's range as the uploader protects it: from the start of the
+// block holding its lower address to the end of the block holding its upper.
+protocol::Range protectedRange(protocol::Range reported);
+
+// The block starts (image addresses) that an upload of program sends when
+// the bootloader reports range: the flash walk from 0 and the EEPROM walk
+// from 0x2100, each skipping blocks that start inside the protected range.
+// Empty when the program overlaps the protected range and the overlap is
+// not ignored.
+std::set<int> blocksSent(PicProgram& program, protocol::Range range, bool ignoreOverlap);
+// True when the program holds a used word inside the protected range.
+bool overlaps(PicProgram& program, protocol::Range range);
+
+// Where a chip differs from what it should hold after uploading program to
+// a chip that held before: every cell of a sent block holds the program's
+// masked word, every other cell is unchanged.  One line per differing cell,
+// "ADDR: chip XXXX, expected YYYY" (a dash for blank), at most `limit` lines.
+std::vector<std::string> uploadDifferences(PicProgram& chip, PicProgram& before, PicProgram& program,
+                                           protocol::Range range, bool ignoreOverlap, size_t limit = 20);
+
+// Where the chip differs from the program outside the protected range,
+// leaving out the configuration words the upload does not send.
+std::vector<std::string> programDifferences(PicProgram& chip, PicProgram& program, protocol::Range range,
+                                            bool ignoreOverlap, size_t limit = 20);
+
+#endif
