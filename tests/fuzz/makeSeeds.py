@@ -1,9 +1,19 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz_uploader: the bootloader's side of whole
-sessions as bootloaderSim plays them (its default greeting, date and range,
-its write times, and each of its faults), in the target's input format:
-one byte of flags, then chunks of a control byte and up to 16 bytes."""
+"""Writes the seed corpora of the link's fuzz targets.
+
+corpus-uploader: the bootloader's side of whole sessions as bootloaderSim
+plays them (its default greeting, date and range, its write times, and each
+of its faults), in fuzz_uploader's input format: one byte of flags, then
+chunks of a control byte and up to 16 bytes.
+
+corpus-bootloaderSim (only when the path of a built fuzz_uploader is given):
+what the uploader itself wrote in those sessions, traced by fuzz_uploader,
+behind fuzz_bootloaderSim's header that sets the same range and faults.
+
+    python3 tests/fuzz/makeSeeds.py [build/fuzz/tests/fuzz/fuzz_uploader]
+"""
 import os
+import subprocess
 import sys
 
 QUERY_ONLY, IGNORE_OVERLAP, HANG_UP_AT_END = 1, 2, 4
@@ -100,9 +110,62 @@ SEEDS = {
     "noise": bytes([0]) + chunks(b"\x00\xff\x0d>KK", NOW, reply=False) + opening() + responses(),
 }
 
+
+def uploader_wrote(fuzz_uploader, seed):
+    """The bytes the uploader wrote when fuzz_uploader ran the seed."""
+    trace = subprocess.run([fuzz_uploader, seed], env=dict(os.environ, FUZZ_UPLOADER_TRACE="1"),
+                           stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, check=True).stderr.decode()
+    wrote = bytearray()
+    for line in trace.splitlines():
+        if line.startswith("result"):
+            if wrote:  # libFuzzer may run an input twice
+                break
+            continue
+        if line.startswith("< "):
+            wrote.append(int(line.split()[1], 16))
+    return bytes(wrote)
+
+
+def sim_header(range_index=0, chip=0, flags=0, checksum_frames=0, silent_from=0, hangup_at=0,
+               verify_at=0xFFFF, refuse_at=0xFFFF, stray_frame=0, stray=0):
+    """fuzz_bootloaderSim's header: range, chip, fault flags (1 write test,
+    2 trickle, 4 bad ready, 8 mute identification), checksum frames (bit n:
+    frame n + 1), silent from, hang-up at, verify and refuse addresses
+    (0xFFFF: none), the frame and byte of a stray byte."""
+    return bytes([range_index, chip, flags, checksum_frames, silent_from, hangup_at]) + \
+        word(verify_at) + word(refuse_at) + bytes([stray_frame, stray])
+
+
+SIM_SEEDS = {
+    "upload": ("upload", sim_header()),
+    "query": ("query", sim_header()),
+    "write-test": ("write-test", sim_header(flags=1)),
+    "trickle": ("trickle", sim_header(flags=2)),
+    "bad-ready": ("bad-ready", sim_header(flags=4)),
+    "mute-ident": ("mute-ident", sim_header(flags=8)),
+    "checksum": ("checksum", sim_header(checksum_frames=2)),
+    "verify": ("verify", sim_header(verify_at=0x0005)),
+    "refuse-eeprom": ("refuse-eeprom", sim_header(refuse_at=0x2105)),
+    "garbage": ("garbage", sim_header(stray_frame=5, stray=ord("x"))),
+    "silent": ("silent", sim_header(silent_from=2)),
+    "hang-up": ("hang-up", sim_header(hangup_at=2)),
+    "overlap-ignored": ("overlap-ignored", sim_header(range_index=1)),
+    "small-chip": ("upload", sim_header(chip=2)),
+}
+
 if __name__ == "__main__":
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus-uploader")
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = os.path.join(here, "corpus-uploader")
     os.makedirs(out, exist_ok=True)
     for name, data in SEEDS.items():
         with open(os.path.join(out, name + ".bin"), "wb") as f:
             f.write(data)
+    if len(sys.argv) > 1:
+        sim_out = os.path.join(here, "corpus-bootloaderSim")
+        os.makedirs(sim_out, exist_ok=True)
+        for name, (session, header) in SIM_SEEDS.items():
+            wrote = uploader_wrote(sys.argv[1], os.path.join(out, session + ".bin"))
+            if name == "upload":
+                wrote += wrote  # a second uploader on the same chip
+            with open(os.path.join(sim_out, name + ".bin"), "wb") as f:
+                f.write(header + wrote)
