@@ -357,8 +357,10 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
                 fail("a greeting was not answered with \"hi\"");
             continue;
         }
-        const Bytes& g = *tokens[t - (t > 0 ? 1 : 0)].answer;
-        if (t == 0 || tokens[t - 1].kind != Token::Poll || g.size() != 6 || g[0] != 'K' || g[1] != 'K')
+        if (t == 0 || tokens[t - 1].kind != Token::Poll)
+            fail("\"hi\" without a poll before it");
+        const Bytes& g = *tokens[t - 1].answer;
+        if (g.size() != 6 || g[0] != 'K' || g[1] != 'K')
             fail("\"hi\" without a greeting before it");
         const Bytes& id = *k.answer;
         if (id.size() > 5)
