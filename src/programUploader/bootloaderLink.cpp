@@ -145,14 +145,17 @@ int handShake(SerialLine& line, const LinkWindows& windows, int& year, int& mont
         // "hi" and could be taken as a new poll.
         line.discardOutput();
         static const uint8_t reply[] = {REPLY_FIRST, REPLY_SECOND};
-        r = line.writeAll(reply, sizeof reply, windowEnd);
+        r = line.writeAll(reply, sizeof reply, line.after(identification));
+        // The identification has a window of its own, even past the end of
+        // the polls' window: a greeting gathered at its very end has had its
+        // "hi", and the bootloader now answers and waits for frames.
         if (r == LineResult::Ok)
-            r = line.readWord(lower, std::min(line.after(identification), windowEnd));
+            r = line.readWord(lower, line.after(identification));
         if (r == LineResult::Ok)
-            r = line.readWord(upper, std::min(line.after(identification), windowEnd));
+            r = line.readWord(upper, line.after(identification));
         int ready = 0;
         if (r == LineResult::Ok)
-            r = line.readByte(ready, std::min(line.after(identification), windowEnd));
+            r = line.readByte(ready, line.after(identification));
         if (r == LineResult::Ok && ready == READY)
             return (year >= FIRST_YEAR && year <= LAST_YEAR) ? 1 : 2;
         if (r != LineResult::Ok && r != LineResult::Timeout)
