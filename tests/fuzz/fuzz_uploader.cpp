@@ -17,6 +17,7 @@
 // - "hi" answers exactly a 6-byte greeting, frames follow only a complete
 //   identification with an accepted year, and nothing is read after the end
 //   command;
+// - an identification that comes within its window after "hi" is read;
 // - END_PROGRAMMING is written once, last, exactly when the bootloader was
 //   identified with an accepted year;
 // - every block frame carries the image's words for the address the
@@ -161,6 +162,8 @@ public:
             armed_ = true;
             arrival_ = now_ + chunks_[current_].delay;
         }
+        if (size == 2 && data[0] == 'h' && data[1] == 'i')
+            identification[written.size() - 2] = availableBy(5) - now_;
         return hungUp() ? LineResult::HungUp : LineResult::Ok;
     }
 
@@ -172,6 +175,9 @@ public:
     Bytes written;
     std::vector<Bytes> read;
     Bytes readFirst;
+    // For each "hi" (by its place in written): how long after it the far end
+    // had sent the five bytes of an identification.
+    std::map<size_t, Deadline::duration> identification;
     long operations = 0;
 
 private:
@@ -190,6 +196,31 @@ private:
         arrival_ = now_ + chunks_[current_].delay;
     }
     Bytes& readsAfter() { return read.empty() ? readFirst : read.back(); }
+    // When the far end would have sent count more bytes if each were read as
+    // it arrived and nothing more were written; NO_DEADLINE if it never would.
+    Deadline availableBy(size_t count) const
+    {
+        size_t chunk = current_, position = position_;
+        bool armed = armed_;
+        Deadline arrival = arrival_, at = now_;
+        while (count > 0) {
+            if (chunk >= chunks_.size() || !armed)
+                return NO_DEADLINE;
+            at = std::max(at, arrival);
+            size_t take = std::min(count, chunks_[chunk].bytes.size() - position);
+            count -= take;
+            position += take;
+            if (position == chunks_[chunk].bytes.size()) {
+                ++chunk;
+                position = 0;
+                if (chunk < chunks_.size()) {
+                    armed = !chunks_[chunk].afterWrite;
+                    arrival = at + chunks_[chunk].delay;
+                }
+            }
+        }
+        return at;
+    }
 
     std::vector<Chunk> chunks_;
     bool hangUpAtEnd_;
@@ -365,6 +396,8 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
         const Bytes& id = *k.answer;
         if (id.size() > 5)
             fail("more than the identification was read after \"hi\"");
+        if (id.size() < 5 && !hangUp && line.identification.at(k.start) < milliseconds(windows.identificationMs))
+            fail("an identification that came at once after \"hi\" was not read");
         if (id.size() < 5 || id[4] != '>') {
             if (t + 1 < tokens.size() && tokens[t + 1].kind != Token::Poll)
                 fail("the polls did not go on after an incomplete identification");

@@ -107,6 +107,8 @@ SEEDS = {
                        b"".join(chunks(b">", MS4) for _ in range(6)),
     "unaligned-range": bytes([0]) + opening(lower=0x1F01, upper=0x1F00) + responses(),
     "hang-up": bytes([HANG_UP_AT_END]) + opening() + chunks(b">") + chunks(b">", MS4),
+    "greeted-at-window-end": bytes([0]) + b"".join(chunks(b"\0", d, reply=False) for d in (MS250, MS250, MS30, MS30)) +
+                             chunks(greeting(), MS30, reply=False) + chunks(ident(), MS4) + responses(),
     "noise": bytes([0]) + chunks(b"\x00\xff\x0d>KK", NOW, reply=False) + opening() + responses(),
 }
 
