@@ -17,7 +17,7 @@
 // - "hi" answers exactly a 6-byte greeting, frames follow only a complete
 //   identification with an accepted year, and nothing is read after the end
 //   command;
-// - an identification that comes within its window after "hi" is read;
+// - an identification or a response that comes within its window is read;
 // - END_PROGRAMMING is written once, last, exactly when the bootloader was
 //   identified with an accepted year;
 // - every block frame carries the image's words for the address the
@@ -154,16 +154,15 @@ public:
     LineResult writeAll(const uint8_t* data, int size, Deadline /*deadline*/) override
     {
         count();
-        for (int i = 0; i < size; ++i) {
-            written.push_back(data[i]);
-            read.emplace_back();
-        }
         if (current_ < chunks_.size() && !armed_) {
             armed_ = true;
             arrival_ = now_ + chunks_[current_].delay;
         }
-        if (size == 2 && data[0] == 'h' && data[1] == 'i')
-            identification[written.size() - 2] = availableBy(5) - now_;
+        for (int i = 0; i < size; ++i) {
+            written.push_back(data[i]);
+            read.emplace_back();
+            after.push_back(Cursor{current_, position_, armed_, arrival_, now_});
+        }
         return hungUp() ? LineResult::HungUp : LineResult::Ok;
     }
 
@@ -175,10 +174,37 @@ public:
     Bytes written;
     std::vector<Bytes> read;
     Bytes readFirst;
-    // For each "hi" (by its place in written): how long after it the far end
-    // had sent the five bytes of an identification.
-    std::map<size_t, Deadline::duration> identification;
     long operations = 0;
+
+    // Where the far end stood in its script: `at` is the time, the rest
+    // what it sends next and when.
+    struct Cursor {
+        size_t chunk, position;
+        bool armed;
+        Deadline arrival, at;
+    };
+    // The far end as each written byte left it.
+    std::vector<Cursor> after;
+
+    // Moves the cursor past the next byte the far end sends, taken the
+    // moment it arrives with nothing more written; false when none comes.
+    bool next(Cursor& c, uint8_t& byte) const
+    {
+        if (c.chunk >= chunks_.size() || !c.armed)
+            return false;
+        c.at = std::max(c.at, c.arrival);
+        const Bytes& bytes = chunks_[c.chunk].bytes;
+        byte = bytes[c.position++];
+        if (c.position == bytes.size()) {
+            ++c.chunk;
+            c.position = 0;
+            if (c.chunk < chunks_.size()) {
+                c.armed = !chunks_[c.chunk].afterWrite;
+                c.arrival = c.at + chunks_[c.chunk].delay;
+            }
+        }
+        return true;
+    }
 
 private:
     void count()
@@ -196,31 +222,6 @@ private:
         arrival_ = now_ + chunks_[current_].delay;
     }
     Bytes& readsAfter() { return read.empty() ? readFirst : read.back(); }
-    // When the far end would have sent count more bytes if each were read as
-    // it arrived and nothing more were written; NO_DEADLINE if it never would.
-    Deadline availableBy(size_t count) const
-    {
-        size_t chunk = current_, position = position_;
-        bool armed = armed_;
-        Deadline arrival = arrival_, at = now_;
-        while (count > 0) {
-            if (chunk >= chunks_.size() || !armed)
-                return NO_DEADLINE;
-            at = std::max(at, arrival);
-            size_t take = std::min(count, chunks_[chunk].bytes.size() - position);
-            count -= take;
-            position += take;
-            if (position == chunks_[chunk].bytes.size()) {
-                ++chunk;
-                position = 0;
-                if (chunk < chunks_.size()) {
-                    armed = !chunks_[chunk].afterWrite;
-                    arrival = at + chunks_[chunk].delay;
-                }
-            }
-        }
-        return at;
-    }
 
     std::vector<Chunk> chunks_;
     bool hangUpAtEnd_;
@@ -257,6 +258,22 @@ Answer judge(const Bytes& r)
         }
     }
     return Answer::Unfinished;
+}
+
+// When the far end's response from the cursor on would have ended with its
+// '>', read as it arrived; NO_DEADLINE if it never would.
+Deadline whenAnswered(const ScriptedLine& line, ScriptedLine::Cursor c)
+{
+    uint8_t byte;
+    while (line.next(c, byte)) {
+        int skip = byte == '>' ? -1 : byte == 'w' ? 4 : byte == '!' ? 3 : 0;
+        if (skip < 0)
+            return c.at;
+        while (skip-- > 0)
+            if (!line.next(c, byte))
+                return NO_DEADLINE;
+    }
+    return NO_DEADLINE;
 }
 
 int expectedWord(int address, int mask)
@@ -396,8 +413,15 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
         const Bytes& id = *k.answer;
         if (id.size() > 5)
             fail("more than the identification was read after \"hi\"");
-        if (id.size() < 5 && !hangUp && line.identification.at(k.start) < milliseconds(windows.identificationMs))
-            fail("an identification that came at once after \"hi\" was not read");
+        if (id.size() < 5 && !hangUp) {
+            ScriptedLine::Cursor c = line.after[k.end - 1];
+            uint8_t byte;
+            int sent = 0;
+            while (sent < 5 && line.next(c, byte))
+                ++sent;
+            if (sent == 5 && c.at - line.after[k.end - 1].at < milliseconds(windows.identificationMs))
+                fail("an identification that came within its window after \"hi\" was not read");
+        }
         if (id.size() < 5 || id[4] != '>') {
             if (t + 1 < tokens.size() && tokens[t + 1].kind != Token::Poll)
                 fail("the polls did not go on after an incomplete identification");
@@ -473,6 +497,11 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
             }
             if (answer == Answer::Clean)
                 acknowledged[start] = true;
+        }
+        if (answer == Answer::Unfinished && !hangUp) {
+            const ScriptedLine::Cursor& sent = line.after[tokens[j].end - 1];
+            if (whenAnswered(line, sent) - sent.at < milliseconds(windows.responseMs))
+                fail("a response that came within its window was not read");
         }
         if (answer != Answer::Clean) {
             if (j + 1 != last)
