@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything with warnings as errors, runs the
-# whole test suite, then fuzzes the hex reader.
+# whole test suite, then runs the fuzz targets.
 #   SANITIZE=1   build and test under AddressSanitizer + UndefinedBehaviorSanitizer
-#   FUZZ=0       leave the fuzz run out (FUZZ_SECONDS sets its length, default 60)
+#   FUZZ=0       leave the fuzz run out (FUZZ_SECONDS sets each target's length, default 20)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

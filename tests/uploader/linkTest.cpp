@@ -156,6 +156,16 @@ TEST_F(Link, GreetingVariants)
              b.send(word(0x1F00) + word(0x1FFF) + ">");
          },
          {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+        {"greeted at the end of the window, identified after it",
+         [](Bootloader& b) {
+             b.awaitPoll();
+             b.pause(1400);  // of the 1500 ms window
+             b.send(greetingBytes(2004));
+             b.awaitHi();
+             b.pause(150);
+             b.send(word(0x1F00) + word(0x1FFF) + ">");
+         },
+         {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"year 2002", [](Bootloader& b) { b.greet(2002); }, {2, 2002, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"year 2007", [](Bootloader& b) { b.greet(2007); }, {2, 2007, 6, 15, 0x1F00, 0x1FFF}, 1},
     };

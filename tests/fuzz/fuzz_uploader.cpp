@@ -1,0 +1,572 @@
+// Fuzz target for the uploader's side of the link: one whole upload of a
+// small fixed image over a line whose far end is the fuzzer's input.
+//
+// Input: one byte of flags, then chunks.  A chunk is a control byte and up to
+// 16 bytes that the far end sends:
+//   bits 0-3  length - 1
+//   bits 4-6  delay, an index into DELAYS
+//   bit  7    the delay counts from the uploader's next write (a reply);
+//             otherwise from when the previous chunk was read to its end
+// The line's clock is virtual: a wait for bytes that have not yet "arrived"
+// moves it to their arrival, a wait with nothing coming moves it to the wait's
+// deadline, so a run never sleeps.
+//
+// After every run an oracle of its own reads the whole exchange (what the
+// uploader wrote, and what it read between its writes) and checks:
+// - the uploader writes nothing but polls, "hi" and well-formed frames;
+// - "hi" answers exactly a 6-byte greeting, frames follow only a complete
+//   identification with an accepted year, and nothing is read after the end
+//   command;
+// - an identification or a response that comes within its window is read;
+// - END_PROGRAMMING is written once, last, exactly when the bootloader was
+//   identified with an accepted year;
+// - every block frame carries the image's words for the address the
+//   bootloader would write them at, outside the bootloader's range;
+// - the result is 1 only if every block the image needs was answered by a
+//   '>' that ended a response with no error report and no stray byte in it,
+//   and after such an answer the upload goes on;
+// - the run ends within a bounded number of line operations and of virtual
+//   time.
+#include "PicProgram.h"
+#include "bootloaderLink.h"
+#include "serialLine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+using Bytes = std::vector<uint8_t>;
+
+// The oracle spells the protocol's bytes out itself rather than taking the
+// link's header, so that it cannot share a mistake with the code it checks.
+constexpr uint8_t CR = 0x0D;
+constexpr uint8_t END = 0x01, SET = 0x02, PROGRAM = 0x04, EEPROM = 0x05;
+
+// Flags in the input's first byte.
+constexpr uint8_t QUERY_ONLY = 1;
+constexpr uint8_t IGNORE_OVERLAP = 2;
+constexpr uint8_t HANG_UP_AT_END = 4;  // the line hangs up once the input is spent
+
+const microseconds DELAYS[8] = {
+    microseconds(0), microseconds(100), milliseconds(1),    milliseconds(4),
+    milliseconds(30), milliseconds(250), milliseconds(1500), milliseconds(6000),
+};
+
+// The greeting window is cut from 30 s to 600 ms of virtual time (a run that
+// is never greeted then costs 600 polls instead of 30000) and the
+// identification's from 1 s to 200 ms, so that a greeting can still follow
+// an identification that timed out.  The response window is the protocol's.
+LinkWindows fuzzWindows()
+{
+    LinkWindows w;
+    w.greetingMs = 600;
+    w.identificationMs = 200;
+    return w;
+}
+
+// The fixed image: used words and their values.  No configuration word, so
+// every used block outside the bootloader's range is sent by one of the two
+// passes whatever the range.
+const std::map<int, int> IMAGE = {
+    {0x0000, 0x2805}, {0x0001, 0x0000}, {0x0002, 0x3FFF}, {0x0003, 0x1283},
+    {0x0005, 0x1234}, {0x0010, 0xFFFE}, {0x1EFC, 0x0008},
+    {0x2100, 0x0042}, {0x2105, 0x01A5},
+};
+
+struct Chunk {
+    bool afterWrite;
+    microseconds delay;
+    Bytes bytes;
+};
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "fuzz_uploader: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// The far end of the line, played from the input's chunks on a virtual clock.
+class ScriptedLine : public SerialLine {
+public:
+    ScriptedLine(std::vector<Chunk> chunks, bool hangUpAtEnd, long operationLimit)
+        : chunks_(std::move(chunks)), hangUpAtEnd_(hangUpAtEnd), limit_(operationLimit)
+    {
+        now_ = start();
+        enterChunk();
+    }
+
+    static Deadline start() { return Deadline(std::chrono::hours(1)); }
+    Deadline now() const override { return now_; }
+
+    LineResult waitReadable(Deadline deadline) override
+    {
+        count();
+        if (hungUp())
+            return LineResult::HungUp;
+        if (arrived())
+            return LineResult::Ok;
+        if (current_ >= chunks_.size() && hangUpAtEnd_)
+            return note(LineResult::HungUp);
+        if (current_ < chunks_.size() && armed_ && arrival_ <= deadline) {
+            now_ = std::max(now_, arrival_);
+            return LineResult::Ok;
+        }
+        if (deadline == NO_DEADLINE)
+            fail("a wait without a deadline on a line with nothing coming");
+        now_ = std::max(now_, deadline);
+        return LineResult::Timeout;
+    }
+
+    LineResult readAvailable(uint8_t* buffer, int size, int& got) override
+    {
+        count();
+        got = 0;
+        if (hungUp())
+            return LineResult::HungUp;
+        while (got < size && arrived()) {
+            const Bytes& bytes = chunks_[current_].bytes;
+            int take = std::min<int>(size - got, static_cast<int>(bytes.size() - position_));
+            std::copy_n(bytes.begin() + static_cast<long>(position_), take, buffer + got);
+            got += take;
+            position_ += static_cast<size_t>(take);
+            if (position_ == bytes.size()) {
+                ++current_;
+                enterChunk();
+            }
+        }
+        if (got > 0)
+            readsAfter().insert(readsAfter().end(), buffer, buffer + got);
+        return LineResult::Ok;
+    }
+
+    LineResult writeAll(const uint8_t* data, int size, Deadline /*deadline*/) override
+    {
+        count();
+        if (current_ < chunks_.size() && !armed_) {
+            armed_ = true;
+            arrival_ = now_ + chunks_[current_].delay;
+        }
+        for (int i = 0; i < size; ++i) {
+            written.push_back(data[i]);
+            read.emplace_back();
+            after.push_back(Cursor{current_, position_, armed_, arrival_, now_});
+        }
+        return hungUp() ? LineResult::HungUp : LineResult::Ok;
+    }
+
+    void discardOutput() override { count(); }
+    microseconds characterTime() const override { return microseconds(520); }  // 19200 bit/s
+
+    // Every byte the uploader wrote, and what it read after each byte before
+    // writing the next (readFirst: before its first write).
+    Bytes written;
+    std::vector<Bytes> read;
+    Bytes readFirst;
+    long operations = 0;
+
+    // Where the far end stood in its script: `at` is the time, the rest
+    // what it sends next and when.
+    struct Cursor {
+        size_t chunk, position;
+        bool armed;
+        Deadline arrival, at;
+    };
+    // The far end as each written byte left it.
+    std::vector<Cursor> after;
+
+    // Moves the cursor past the next byte the far end sends, taken the
+    // moment it arrives with nothing more written; false when none comes.
+    bool next(Cursor& c, uint8_t& byte) const
+    {
+        if (c.chunk >= chunks_.size() || !c.armed)
+            return false;
+        c.at = std::max(c.at, c.arrival);
+        const Bytes& bytes = chunks_[c.chunk].bytes;
+        byte = bytes[c.position++];
+        if (c.position == bytes.size()) {
+            ++c.chunk;
+            c.position = 0;
+            if (c.chunk < chunks_.size()) {
+                c.armed = !chunks_[c.chunk].afterWrite;
+                c.arrival = c.at + chunks_[c.chunk].delay;
+            }
+        }
+        return true;
+    }
+
+private:
+    void count()
+    {
+        if (++operations > limit_)
+            fail("the run did not end within its bound of line operations");
+    }
+    bool arrived() const { return current_ < chunks_.size() && armed_ && arrival_ <= now_; }
+    void enterChunk()
+    {
+        position_ = 0;
+        if (current_ >= chunks_.size())
+            return;
+        armed_ = !chunks_[current_].afterWrite;
+        arrival_ = now_ + chunks_[current_].delay;
+    }
+    Bytes& readsAfter() { return read.empty() ? readFirst : read.back(); }
+
+    std::vector<Chunk> chunks_;
+    bool hangUpAtEnd_;
+    long limit_;
+    Deadline now_;
+    size_t current_ = 0;
+    size_t position_ = 0;
+    bool armed_ = false;
+    Deadline arrival_;
+};
+
+// What one response, as the uploader read it, amounts to.
+enum class Answer { Clean, Failed, Unfinished };
+
+Answer judge(const Bytes& r)
+{
+    bool failed = false;
+    size_t i = 0;
+    while (i < r.size()) {
+        uint8_t b = r[i];
+        if (b == '>') {
+            if (i + 1 != r.size())
+                fail("the uploader read past the '>' that ended a response");
+            return failed ? Answer::Failed : Answer::Clean;
+        }
+        if (b == 'w') {
+            i += 5;  // address word, data word
+        } else if (b == '!') {
+            failed = true;
+            i += 4;  // error byte, address word
+        } else {
+            failed = true;
+            i += 1;
+        }
+    }
+    return Answer::Unfinished;
+}
+
+// When the far end's response from the cursor on would have ended with its
+// '>', read as it arrived; NO_DEADLINE if it never would.
+Deadline whenAnswered(const ScriptedLine& line, ScriptedLine::Cursor c)
+{
+    uint8_t byte;
+    while (line.next(c, byte)) {
+        int skip = byte == '>' ? -1 : byte == 'w' ? 4 : byte == '!' ? 3 : 0;
+        if (skip < 0)
+            return c.at;
+        while (skip-- > 0)
+            if (!line.next(c, byte))
+                return NO_DEADLINE;
+    }
+    return NO_DEADLINE;
+}
+
+int expectedWord(int address, int mask)
+{
+    auto it = IMAGE.find(address);
+    return (it == IMAGE.end() ? 0xFFFF : it->second) & mask;
+}
+
+bool usedBlock(int start)
+{
+    for (int a = start; a < start + 4; ++a)
+        if (IMAGE.count(a))
+            return true;
+    return false;
+}
+
+// With FUZZ_UPLOADER_TRACE set, each run shows its exchange on standard
+// error: "<" what the uploader wrote, ">" what it read after it.
+void trace(const ScriptedLine& line, int result)
+{
+    std::fprintf(stderr, "result %d, %ld line operations, %lld ms\n", result, line.operations,
+                 static_cast<long long>(std::chrono::duration_cast<milliseconds>(line.now() - ScriptedLine::start()).count()));
+    for (size_t i = 0; i < line.written.size(); ++i) {
+        std::fprintf(stderr, "< %02X", line.written[i]);
+        if (!line.read[i].empty()) {
+            std::fprintf(stderr, "  >");
+            for (uint8_t b : line.read[i])
+                std::fprintf(stderr, " %02X", b);
+        }
+        std::fprintf(stderr, "\n");
+    }
+}
+
+struct Range {
+    int lower, upper;
+    bool holds(int a) const { return lower <= a && a <= upper; }
+};
+
+// Whether the image and the range overlap as the upload counts it: a used
+// word, or an address that the image does not hold.
+bool overlaps(Range r)
+{
+    if (r.lower > r.upper)
+        return false;
+    auto meets = [&](int from, int to) { return r.lower <= to && from <= r.upper; };
+    if (meets(0x2008, 0x20FF) || r.upper > 0x21FF)
+        return true;
+    for (const auto& used : IMAGE)
+        if (r.holds(used.first))
+            return true;
+    return false;
+}
+
+struct Token {
+    enum Kind { Poll, Hi, Frame } kind;
+    size_t start, end;     // in the written bytes
+    const Bytes* answer;   // what was read after it
+};
+
+void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
+{
+    const Bytes& w = line.written;
+    const LinkWindows windows = fuzzWindows();
+    if (!line.readFirst.empty())
+        fail("bytes were read before the first poll");
+
+    std::vector<Token> tokens;
+    for (size_t i = 0; i < w.size();) {
+        auto quietUntil = [&](size_t last) {
+            for (size_t j = i; j < last; ++j)
+                if (!line.read[j].empty())
+                    fail("the uploader read in the middle of its own write");
+        };
+        int length = 0;
+        Token::Kind kind = Token::Frame;
+        if (w[i] == CR) {
+            length = 1;
+            kind = Token::Poll;
+        } else if (w[i] == 'h' && i + 1 < w.size() && w[i + 1] == 'i') {
+            length = 2;
+            kind = Token::Hi;
+        } else if (w[i] == END) {
+            length = 2;
+        } else if (w[i] == SET) {
+            length = 4;
+        } else if (w[i] == PROGRAM || w[i] == EEPROM) {
+            length = 10;
+        } else {
+            fail("the uploader wrote a byte outside frames, polls and \"hi\"");
+        }
+        if (i + length > w.size())
+            fail("a frame was cut short");
+        quietUntil(i + length - 1);
+        if (kind == Token::Frame) {
+            unsigned sum = 0;
+            for (size_t j = i; j < i + length; ++j)
+                sum += w[j];
+            if (sum % 256 != 0)
+                fail("a frame's bytes do not sum to 0 modulo 256");
+        }
+        tokens.push_back(Token{kind, i, i + length, &line.read[i + length - 1]});
+        i += length;
+    }
+
+    // The greeting phase ends by its window (plus one gathering of an
+    // answer), each frame's wait by the response window.
+    long frameCount = std::count_if(tokens.begin(), tokens.end(), [&](const Token& k) {
+        return k.kind == Token::Frame && w[k.start] != END;
+    });
+    if (end - ScriptedLine::start() > milliseconds(windows.greetingMs + 1000 + windows.responseMs * frameCount))
+        fail("the run took longer than its windows allow");
+
+    const bool queryOnly = flags & QUERY_ONLY;
+    const bool ignoreOverlap = flags & IGNORE_OVERLAP;
+    const bool hangUp = flags & HANG_UP_AT_END;
+
+    size_t t = 0;
+    bool identified = false;
+    Range range{0, 0};
+    for (; t < tokens.size() && !identified; ++t) {
+        const Token& k = tokens[t];
+        if (k.kind == Token::Frame)
+            fail("a frame before a complete identification");
+        if (k.kind == Token::Poll) {
+            const Bytes& a = *k.answer;
+            bool greeting = a.size() == 6 && a[0] == 'K' && a[1] == 'K';
+            bool answered = t + 1 < tokens.size() && tokens[t + 1].kind == Token::Hi;
+            if (greeting && !answered && !hangUp)
+                fail("a greeting was not answered with \"hi\"");
+            continue;
+        }
+        if (t == 0 || tokens[t - 1].kind != Token::Poll)
+            fail("\"hi\" without a poll before it");
+        const Bytes& g = *tokens[t - 1].answer;
+        if (g.size() != 6 || g[0] != 'K' || g[1] != 'K')
+            fail("\"hi\" without a greeting before it");
+        const Bytes& id = *k.answer;
+        if (id.size() > 5)
+            fail("more than the identification was read after \"hi\"");
+        if (id.size() < 5 && !hangUp) {
+            ScriptedLine::Cursor c = line.after[k.end - 1];
+            uint8_t byte;
+            int sent = 0;
+            while (sent < 5 && line.next(c, byte))
+                ++sent;
+            if (sent == 5 && c.at - line.after[k.end - 1].at < milliseconds(windows.identificationMs))
+                fail("an identification that came within its window after \"hi\" was not read");
+        }
+        if (id.size() < 5 || id[4] != '>') {
+            if (t + 1 < tokens.size() && tokens[t + 1].kind != Token::Poll)
+                fail("the polls did not go on after an incomplete identification");
+            continue;
+        }
+        int year = g[2] | g[3] << 8;
+        if (year < 2003 || year > 2006) {
+            if (t + 1 != tokens.size())
+                fail("something was written after a bad revision date");
+            if (result != 0)
+                fail("success after a bad revision date");
+            return;
+        }
+        range = Range{(id[0] | id[1] << 8) & ~3, (id[2] | id[3] << 8) | 3};
+        identified = true;
+    }
+    if (!identified) {
+        if (result != 0)
+            fail("success without an identification");
+        return;
+    }
+
+    // From here on only frames, and the last of them END_PROGRAMMING.
+    if (t == tokens.size() || tokens.back().kind != Token::Frame || w[tokens.back().start] != END)
+        fail("an identified exchange did not end with END_PROGRAMMING");
+    if (!tokens.back().answer->empty())
+        fail("the uploader read after END_PROGRAMMING");
+    const size_t last = tokens.size() - 1;
+    for (size_t j = t; j < last; ++j)
+        if (tokens[j].kind != Token::Frame || w[tokens[j].start] == END)
+            fail("a poll, \"hi\" or a second END_PROGRAMMING after the identification");
+
+    if (queryOnly) {
+        if (t != last)
+            fail("query mode sent more than END_PROGRAMMING");
+        if (result != 1)
+            fail("query mode failed after a complete identification");
+        return;
+    }
+    if (overlaps(range) && !ignoreOverlap) {
+        if (t != last)
+            fail("frames were sent although the program overlaps the bootloader");
+        if (result != 0)
+            fail("success although the program overlaps the bootloader");
+        return;
+    }
+
+    // Follow the frames as the bootloader would: SET_ADDRESS sets its
+    // current address, each block is written there and moves it on by four.
+    std::map<int, bool> acknowledged;
+    int current = -1;
+    for (size_t j = t; j < last; ++j) {
+        const uint8_t* f = &w[tokens[j].start];
+        Answer answer = judge(*tokens[j].answer);
+        if (f[0] == SET) {
+            current = f[1] | f[2] << 8;
+            if (current % 4 != 0)
+                fail("SET_ADDRESS to an address that does not start a block");
+        } else {
+            if (current < 0)
+                fail("a block frame before any SET_ADDRESS");
+            bool eeprom = f[0] == EEPROM;
+            int start = eeprom ? 0x2100 + current : current;
+            current = (current + 4) & 0xFFFF;
+            if (range.lower <= range.upper && range.holds(start))
+                fail("a block frame inside the bootloader's range");
+            if (!usedBlock(start))
+                fail("a block frame for a block with no used word");
+            for (int n = 0; n < 4; ++n) {
+                int word = f[1 + 2 * n] | f[2 + 2 * n] << 8;
+                if (word != expectedWord(start + n, eeprom ? 0xFF : 0x3FFF))
+                    fail("a block frame does not carry the image's word");
+            }
+            if (answer == Answer::Clean)
+                acknowledged[start] = true;
+        }
+        if (answer == Answer::Unfinished && !hangUp) {
+            const ScriptedLine::Cursor& sent = line.after[tokens[j].end - 1];
+            if (whenAnswered(line, sent) - sent.at < milliseconds(windows.responseMs))
+                fail("a response that came within its window was not read");
+        }
+        if (answer != Answer::Clean) {
+            if (j + 1 != last)
+                fail("the upload went on after a failed or missing answer");
+            if (result != 0)
+                fail("success after a failed or missing answer");
+            return;
+        }
+    }
+    for (const auto& used : IMAGE) {
+        int start = used.first & ~3;
+        bool skipped = range.lower <= range.upper && range.holds(start);
+        if (!skipped && !acknowledged.count(start))
+            fail("a block the image needs was never acknowledged");
+    }
+    if (result != 1)
+        fail("failure although every frame was acknowledged");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    // The link reports on standard output; libFuzzer speaks on standard error.
+    int devNull = open("/dev/null", O_WRONLY);
+    if (devNull >= 0) {
+        dup2(devNull, STDOUT_FILENO);
+        close(devNull);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const uint8_t flags = data[0];
+    std::vector<Chunk> chunks;
+    for (size_t i = 1; i < size;) {
+        uint8_t control = data[i++];
+        size_t length = std::min<size_t>((control & 0x0F) + 1u, size - i);
+        if (length == 0)
+            break;
+        chunks.push_back(Chunk{(control & 0x80) != 0, DELAYS[(control >> 4) & 7],
+                               Bytes(data + i, data + i + length)});
+        i += length;
+    }
+
+    static PicProgram* image = [] {
+        auto* p = new PicProgram();
+        for (const auto& used : IMAGE)
+            p->setData(used.first, used.second);
+        return p;
+    }();
+
+    // Polls of the greeting window, a few operations for every byte that
+    // arrives, and the frames of the fixed image with their answers.
+    const LinkWindows windows = fuzzWindows();
+    const long limit = 4L * windows.greetingMs + 4L * static_cast<long>(size) + 400;
+    ScriptedLine line(std::move(chunks), flags & HANG_UP_AT_END, limit);
+    errorAddress = 0;
+    int result = upload(image, line, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY);
+    static const bool tracing = std::getenv("FUZZ_UPLOADER_TRACE") != nullptr;
+    if (tracing)
+        trace(line, result);
+    check(line, result, flags, line.now());
+    return 0;
+}
