@@ -11,6 +11,7 @@
 // the bootloader reported errors or fell silent, 2 on bad use.
 #include "PicProgram.h"
 #include "ownedHandles.h"
+#include "passWalk.h"
 #include "protocol.h"
 
 #include <cerrno>
@@ -56,41 +57,25 @@ void addChecksum(Frame& frame)
 }
 
 // The frames of one programming pass, in the order programUploader's pass
-// sends them: a block start inside the bootloader's range jumps past it,
-// SET_ADDRESS only before a block that does not follow the previous one,
-// EEPROM blocks addressed by their offset.
+// sends them: the uploader's own walk, so the two clients send the same
+// frames by construction.
 void addPass(PicProgram& image, int start, int lower, int upper, std::vector<Frame>& frames)
 {
-    int previousStart = -16;
-    bool eepromMode = false;
-    int address = image.findData(start);
-    while (address >= 0) {
-        address = blockStart(address);
-        if (lower <= address && address <= upper) {
-            address = image.findData(upper + 1);
-            continue;
-        }
-        int target = address;
-        if (address >= EEPROM_BASE) {
-            target = address - EEPROM_BASE;
-            eepromMode = true;
-        }
-        if (address - previousStart > BLOCK_WORDS) {
+    int address = start;
+    PassWalk walk(image, address, lower, upper);
+    while (walk.next()) {
+        if (walk.setAddressFirst()) {
             Frame setAddress{SET_ADDRESS};  // code, target low, target high, checksum
-            addWord(setAddress, target);
+            addWord(setAddress, wireAddress(address));
             addChecksum(setAddress);
             frames.push_back(setAddress);
         }
-        previousStart = address;
-
-        int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
-        Frame block{eepromMode ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK};  // code, four words, checksum
+        const int mask = walk.eeprom() ? EEPROM_MASK : PROGRAM_MASK;
+        Frame block{walk.eeprom() ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK};  // code, four words, checksum
         for (int n = 0; n < BLOCK_WORDS; ++n)
             addWord(block, image.getData(address + n) & mask);
         addChecksum(block);
         frames.push_back(block);
-
-        address = image.findData(address + BLOCK_WORDS);
     }
 }
 

@@ -14,7 +14,8 @@
 // After every run an oracle of its own reads the whole exchange (what the
 // uploader wrote, and what it read between its writes) and checks:
 // - the uploader writes nothing but polls, "hi" and well-formed frames;
-// - "hi" answers exactly a 6-byte greeting, frames follow only a complete
+// - "hi" answers a greeting (an answer of at most 64 bytes whose last six
+//   start with "KK": leading line noise is allowed), frames follow only a complete
 //   identification with an accepted year, and nothing is read after the end
 //   command;
 // - an identification or a response that comes within its window is read;
@@ -89,6 +90,13 @@ struct Chunk {
     microseconds delay;
     Bytes bytes;
 };
+
+// An answer to the polls that the uploader must take as a greeting: six
+// bytes 'K' 'K' year day month at its end, behind at most 58 bytes of noise.
+bool isGreeting(const Bytes& a)
+{
+    return a.size() >= 6 && a.size() <= 64 && a[a.size() - 6] == 'K' && a[a.size() - 5] == 'K';
+}
 
 [[noreturn]] void fail(const char* what)
 {
@@ -399,7 +407,7 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
             fail("a frame before a complete identification");
         if (k.kind == Token::Poll) {
             const Bytes& a = *k.answer;
-            bool greeting = a.size() == 6 && a[0] == 'K' && a[1] == 'K';
+            bool greeting = isGreeting(a);
             bool answered = t + 1 < tokens.size() && tokens[t + 1].kind == Token::Hi;
             if (greeting && !answered && !hangUp)
                 fail("a greeting was not answered with \"hi\"");
@@ -408,7 +416,7 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
         if (t == 0 || tokens[t - 1].kind != Token::Poll)
             fail("\"hi\" without a poll before it");
         const Bytes& g = *tokens[t - 1].answer;
-        if (g.size() != 6 || g[0] != 'K' || g[1] != 'K')
+        if (!isGreeting(g))
             fail("\"hi\" without a greeting before it");
         const Bytes& id = *k.answer;
         if (id.size() > 5)
@@ -427,7 +435,8 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
                 fail("the polls did not go on after an incomplete identification");
             continue;
         }
-        int year = g[2] | g[3] << 8;
+        const size_t at = g.size() - 6;
+        int year = g[at + 2] | g[at + 3] << 8;
         if (year < 2003 || year > 2006) {
             if (t + 1 != tokens.size())
                 fail("something was written after a bad revision date");
