@@ -1,0 +1,143 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+bool parseDouble(const char* text, double min, double max, double& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = strtod(text, &end);
+    return errno == 0 && *end == '\0' && value >= min && value <= max;
+}
+
+bool parseAddress(const char* text, int& address) {
+    if (!text || !*text || *text == '-' || *text == '+') return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, 16);
+    if (errno != 0 || *end != '\0') return false;
+    bool flash = v >= 0 && v <= 0x1FFF;
+    bool eeprom = v >= 0x2100 && v <= 0x21FF;
+    if (!flash && !eeprom) return false;
+    address = int(v);
+    return true;
+}
+
+bool parseWriteMs(const std::string& text, Options& o) {
+    double f = 0, e = 0;
+    char tail = 0;
+    if (sscanf(text.c_str(), "%lf,%lf%c", &f, &e, &tail) != 2) return false;
+    if (!(f >= 0 && f <= 10000 && e >= 0 && e <= 10000)) return false;
+    o.programWriteMs = f;
+    o.eepromWriteMs = e;
+    return true;
+}
+
+bool keepDefect(const std::string& name, Workarounds& w) {
+    if (name == "tx-pin") w.txPin = false;
+    else if (name == "rx-fifo") w.rxFifo = false;
+    else if (name == "tx-stall") w.txStall = false;
+    else if (name == "self-write") w.selfWrite = false;
+    else return false;
+    return true;
+}
+
+enum Option {
+    FIRMWARE = 1000, MEMORY, CLOCK, LINK, FAST, SECONDS, DUMP, RESET_AT, STATS, WRITE_MS, STUCK_CELL,
+    GPSIM_DEFECT, HELP
+};
+
+const option LONG_OPTIONS[] = {
+    {"firmware", required_argument, nullptr, FIRMWARE},
+    {"memory", required_argument, nullptr, MEMORY},
+    {"clock", required_argument, nullptr, CLOCK},
+    {"link", required_argument, nullptr, LINK},
+    {"fast", no_argument, nullptr, FAST},
+    {"seconds", required_argument, nullptr, SECONDS},
+    {"dump", required_argument, nullptr, DUMP},
+    {"reset-at", required_argument, nullptr, RESET_AT},
+    {"stats", no_argument, nullptr, STATS},
+    {"write-ms", required_argument, nullptr, WRITE_MS},
+    {"stuck-cell", required_argument, nullptr, STUCK_CELL},
+    {"gpsim-defect", required_argument, nullptr, GPSIM_DEFECT},
+    {"help", no_argument, nullptr, HELP},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+void printUsage(FILE* out) {
+    fputs("usage: picSim --firmware FILE.hex [options]\n"
+          "Runs a PIC16F877A instruction by instruction with its USART on a\n"
+          "pseudo-terminal; prints \"picSim: port /dev/pts/N\" first.\n"
+          "  --firmware FILE.hex  the program to run (required)\n"
+          "  --memory FILE.hex    more chip content, under the firmware's words\n"
+          "  --clock HZ           oscillator frequency (default 20000000)\n"
+          "  --link PATH          also make PATH a symbolic link to the port (removed at exit)\n"
+          "  --fast               run unthrottled instead of in real time\n"
+          "  --seconds S          stop after S seconds of simulated time\n"
+          "  --dump FILE.hex      write flash, configuration words and EEPROM at exit\n"
+          "  --reset-at MS        repeatable: pull MCLR at MS simulated milliseconds\n"
+          "  --stats              print the run's figures at exit\n"
+          "  --write-ms F,E       ms to write a program block, an EEPROM byte (default 4,4,\n"
+          "                       the typical erase/write cycle of the PIC16F87xA data sheet)\n"
+          "  --stuck-cell ADDR    repeatable: self-writes cannot change this flash word or\n"
+          "                       EEPROM byte (hex image address)\n"
+          "  --gpsim-defect NAME  for tests: leave one gpsim defect unrepaired\n"
+          "                       (tx-pin, rx-fifo, tx-stall, self-write)\n",
+          out);
+}
+
+bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
+    optind = 1;
+    opterr = 0;
+    double d = 0;
+    int address = 0;
+    for (;;) {
+        int c = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr);
+        if (c == -1) break;
+        std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case FIRMWARE: o.firmware = arg; break;
+        case MEMORY: o.memory = arg; break;
+        case DUMP: o.dump = arg; break;
+        case LINK: o.link = arg; break;
+        case FAST: o.fast = true; break;
+        case STATS: o.stats = true; break;
+        case CLOCK:
+            if (!parseDouble(optarg, 1e3, 1e9, d)) return why = "bad --clock " + arg + " (Hz)", false;
+            o.clockHz = d;
+            break;
+        case SECONDS:
+            if (!parseDouble(optarg, 0, 1e6, d)) return why = "bad --seconds " + arg, false;
+            o.seconds = d;
+            break;
+        case RESET_AT:
+            if (!parseDouble(optarg, 0, 1e9, d)) return why = "bad --reset-at " + arg + " (ms)", false;
+            o.resetAtMs.push_back(d);
+            break;
+        case WRITE_MS:
+            if (!parseWriteMs(arg, o)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
+            break;
+        case STUCK_CELL:
+            if (!parseAddress(optarg, address))
+                return why = "bad --stuck-cell " + arg + " (hex flash or EEPROM image address)", false;
+            o.stuckCells.push_back(address);
+            break;
+        case GPSIM_DEFECT:
+            if (!keepDefect(arg, o.workarounds)) return why = "unknown --gpsim-defect " + arg, false;
+            break;
+        case HELP: return why.clear(), false;
+        default:
+            why = std::string("unknown option ") + (optind > 0 && optind <= argc ? argv[optind - 1] : "");
+            return false;
+        }
+    }
+    if (optind < argc) return why = std::string("unexpected argument ") + argv[optind], false;
+    if (o.firmware.empty()) return why = "--firmware FILE.hex is required", false;
+    return true;
+}

@@ -1,0 +1,182 @@
+// picSim: a PIC16F877A run instruction by instruction by gpsim's simulation
+// core, its USART wired to a pseudo-terminal at pin level, so that a program
+// on the pty talks to real firmware.
+#include "PicProgram.h"
+#include "chip.h"
+#include "options.h"
+#include "ownedHandles.h"
+#include "ptyPort.h"
+#include "runLoop.h"
+#include "selfWrite.h"
+#include "usartBridge.h"
+
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+void onSignal(int) { stopRequested = 1; }
+
+void catchSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a signal must end the waits at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The --link symbolic link, removed when the run ends.
+class PortLink {
+public:
+    bool make(const std::string& path, const std::string& target) {
+        unlink(path.c_str());  // a link left behind by an earlier run
+        if (symlink(target.c_str(), path.c_str()) != 0) return false;
+        path_ = path;
+        return true;
+    }
+    ~PortLink() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+bool readImage(const std::string& path, PicProgram& image, std::string& why) {
+    OwnedFile f(fopen(path.c_str(), "r"));
+    if (!f) return why = "cannot open " + path, false;
+    if (!image.readHex(f.get())) return why = "cannot read " + path, false;
+    return true;
+}
+
+bool writeImage(const std::string& path, PicProgram& image, std::string& why) {
+    OwnedFile f(fopen(path.c_str(), "w"));
+    if (!f) return why = "cannot create " + path, false;
+    bool ok = image.writeHex(f.get());
+    ok = fclose(f.release()) == 0 && ok;
+    if (!ok) why = "cannot write " + path;
+    return ok;
+}
+
+// gpsim talks on stdout and stderr (and std::cout) whenever it likes; a
+// caller that never drains those pipes must not stall the chip.  picSim's
+// own lines go to duplicates of the two descriptors, gpsim's to /dev/null.
+// Sanitizer builds keep descriptor 2, where their reports go.
+struct Console {
+    FILE* out = stdout;
+    FILE* err = stderr;
+    OwnedFile ownOut;
+    OwnedFile ownErr;
+
+    void silenceGpsim() {
+        fflush(stdout);
+        fflush(stderr);
+        OwnedFd devNull(open("/dev/null", O_WRONLY));
+        if (!devNull) return;
+        ownOut.reset(fdopen(dup(1), "w"));
+        if (ownOut) {
+            out = ownOut.get();
+            dup2(devNull.get(), 1);
+        }
+#if !defined(__SANITIZE_ADDRESS__)
+        ownErr.reset(fdopen(dup(2), "w"));
+        if (ownErr) {
+            err = ownErr.get();
+            dup2(devNull.get(), 2);
+        }
+#endif
+    }
+};
+
+void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const SelfWrite* selfWrite) {
+    fprintf(out, "cycles: %" PRIu64 "\n", f.cycles);
+    fprintf(out, "wall_s: %.6f\n", f.wallSeconds);
+    fprintf(out, "cycles_per_s: %.0f\n", f.wallSeconds > 0 ? double(f.cycles) / f.wallSeconds : 0.0);
+    fprintf(out, "bytes_in: %" PRIu64 "\n", bridge.bytesIn());
+    fprintf(out, "bytes_out: %" PRIu64 "\n", bridge.bytesOut());
+    fprintf(out, "flash_block_writes: %" PRIu64 "\n", selfWrite ? selfWrite->flashBlocksWritten() : 0);
+    fprintf(out, "eeprom_writes: %" PRIu64 "\n", selfWrite ? selfWrite->eepromBytesWritten() : 0);
+    fprintf(out, "tx_restarts: %" PRIu64 "\n", bridge.transmitterRestarts());
+    fflush(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string why;
+    if (!parseOptions(argc, argv, options, why)) {
+        if (why.empty()) {
+            printUsage(stdout);
+            return 0;
+        }
+        fprintf(stderr, "picSim: %s\n", why.c_str());
+        printUsage(stderr);
+        return EXIT_USAGE;
+    }
+
+    // The firmware's words lie over the rest of the chip's content.
+    PicProgram memory;
+    PicProgram firmware;
+    if ((!options.memory.empty() && !readImage(options.memory, memory, why)) ||
+        !readImage(options.firmware, firmware, why)) {
+        fprintf(stderr, "picSim: %s\n", why.c_str());
+        return 1;
+    }
+    std::unique_ptr<PicProgram> content(firmware.merge(&memory));
+
+    Console console;
+    console.silenceGpsim();
+    catchSignals();
+
+    PicChip chip(options.clockHz);
+    if (!chip.ok()) {
+        fprintf(console.err, "picSim: gpsim cannot build a PIC16F877A\n");
+        return 1;
+    }
+    chip.load(*content);
+    std::set<int> stuck(options.stuckCells.begin(), options.stuckCells.end());
+    std::unique_ptr<SelfWrite> selfWrite;
+    if (options.workarounds.selfWrite)
+        selfWrite.reset(new SelfWrite(chip, options.programWriteMs, options.eepromWriteMs, stuck));
+    chip.powerOn();
+
+    PtyPort port;
+    std::string portName;
+    if (!port.open(portName, why)) {
+        fprintf(console.err, "picSim: %s\n", why.c_str());
+        return 1;
+    }
+    PortLink link;
+    if (!options.link.empty() && !link.make(options.link, portName)) {
+        fprintf(console.err, "picSim: cannot make the link %s\n", options.link.c_str());
+        return 1;
+    }
+    fprintf(console.out, "picSim: port %s\n", portName.c_str());
+    fflush(console.out);
+
+    RunLoop loop(chip, port, selfWrite.get(), options);
+    RunFigures figures = loop.run();
+
+    int status = 0;
+    if (!options.dump.empty()) {
+        PicProgram dumped;
+        chip.save(dumped);
+        if (!writeImage(options.dump, dumped, why)) {
+            fprintf(console.err, "picSim: %s\n", why.c_str());
+            status = 1;
+        }
+    }
+    if (options.stats) printStats(console.out, figures, loop.bridge(), selfWrite.get());
+    return status;
+}

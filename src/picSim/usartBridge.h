@@ -1,0 +1,100 @@
+// The chip's USART pins, RC6/TX and RC7/RX, wired to the pseudo-terminal.
+//
+// The host side of the line runs at the speed the program on the pty set:
+// each byte read from the pty is driven onto RC7 bit by bit at the speed in
+// force when it was read, and RC6 is sampled in the middle of each bit at
+// the speed in force when its start bit began.  A speed that does not match
+// the firmware's SPBRG gives garbage, as on a real line.
+//
+// It also carries picSim's repairs of gpsim's USART:
+// - TX pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
+//   the transmitter on RC6; RC6 is made an output while SPEN and TXEN are
+//   set.
+// - RX FIFO: gpsim's 2-byte receive FIFO hands the older byte out twice when
+//   it holds two; a byte starts on RC7 only when the receiver is idle and the
+//   FIFO empty (the rest wait, as in a real port's buffer).
+// - TX stall: a TXREG write one cycle before the shift register empties can
+//   leave the transmitter stuck with TRMT=1 and TXIF=0; it is restarted.
+#ifndef PICSIM_USART_BRIDGE_H
+#define PICSIM_USART_BRIDGE_H
+
+#include "options.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+class PicChip;
+class PtyPort;
+
+class UsartBridge {
+public:
+    // wake is lowered whenever a pin change needs the bridge earlier than it
+    // said.
+    UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workarounds, uint64_t& wake);
+    ~UsartBridge();
+    UsartBridge(const UsartBridge&) = delete;
+    UsartBridge& operator=(const UsartBridge&) = delete;
+
+    // Takes what the pty holds, each byte with the line's speed now.
+    void takeFromPort();
+    // The next cycle at which the bridge has something to do.
+    uint64_t due() const;
+    void service(uint64_t now);
+
+    uint64_t bytesIn() const { return bytesIn_; }
+    uint64_t bytesOut() const { return bytesOut_; }
+    uint64_t transmitterRestarts() const { return restarts_; }
+
+    // From the RC6 sink.
+    void txPinChanged(bool high);
+
+private:
+    struct Incoming {
+        uint8_t byte;
+        int baud;
+    };
+    class TxSink;
+    class TxControl;
+
+    double bitCycles(int baud) const;
+    void driveRx(bool high);
+    void serviceRx(uint64_t now);
+    void serviceTx(uint64_t now);
+    void watchChip();
+    bool receiverReady();
+
+    PicChip& chip_;
+    PtyPort& port_;
+    Workarounds workarounds_;
+    uint64_t& wake_;
+    std::unique_ptr<TxSink> txSink_;
+    std::unique_ptr<TxControl> txControl_;
+    int lineBaud_ = 0;  // the pty's speed when it was last read
+    uint64_t nextWatch_ = 0;
+    int stallSeen_ = 0;
+
+    // Host to chip, on RC7.
+    std::deque<Incoming> incoming_;
+    bool rxBusy_ = false;
+    double rxStart_ = 0;
+    double rxBit_ = 0;
+    int rxIndex_ = 0;  // the next edge: 0 start bit, 1-8 data, 9 stop, 10 end
+    uint8_t rxByte_ = 0;
+    uint64_t rxNext_ = 0;
+
+    // Chip to host, from RC6.
+    bool txHigh_ = true;
+    bool txBusy_ = false;
+    double txStart_ = 0;
+    double txBit_ = 0;
+    int txIndex_ = 0;  // the next sample: 0 start bit, 1-8 data, 9 stop
+    unsigned txByte_ = 0;
+    uint64_t txNext_ = 0;
+
+    uint64_t bytesIn_ = 0;
+    uint64_t bytesOut_ = 0;
+    uint64_t restarts_ = 0;
+};
+
+#endif
