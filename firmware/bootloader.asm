@@ -177,7 +177,33 @@ pw_quiet:
 pw_unit:
         decfsz  window, f
         goto    pw_next
-        goto    try_app
+        ; falls into try_app
+
+; Starts the application unless its block 0 is blank (never uploaded).
+try_app:
+        bsf     STATUS, RP1     ; bank 2
+        movlw   high SLOT
+        movwf   EEADRH
+        movlw   low SLOT
+        movwf   EEADR
+ta_word:
+        bsf     STATUS, RP0     ; bank 3
+        bsf     EECON1, EEPGD
+        bsf     EECON1, RD
+        nop
+        nop
+        bcf     STATUS, RP0     ; bank 2
+        movlw   0xC0            ; an erased word reads 0x3FFF
+        iorwf   EEDATH, w
+        andwf   EEDATA, w
+        xorlw   0xFF
+        btfss   STATUS, Z
+        goto    start_app
+        incf    EEADR, f
+        btfss   EEADR, 2        ; past the slot's four words
+        goto    ta_word
+        bcf     STATUS, RP1     ; bank 0: nothing to start, wait for an uploader
+        goto    poll_wait
 
 pw_poll:
         btfss   flags, QUIET
@@ -242,7 +268,7 @@ frame:
         movlw   addrL           ; SET_ADDRESS sets the address in place; after
         movwf   FSR             ; END_PROGRAMMING no address is needed
         decf    code, w
-        andlw   0xFE
+        andlw   0xFE            ; 0 for END_PROGRAMMING and SET_ADDRESS
         btfss   STATUS, Z
         goto    unknown
 fr_rest:
@@ -326,33 +352,31 @@ bk_busy:
         btfss   count, 2
         goto    bk_write
 
-        movlw   -4
-        addwf   EEADR, f
-        movlw   payload
-        movwf   FSR
-        clrf    count
+        ; Read back from the last word down: count, EEADR and FSR stand
+        ; just past the block.
 bk_verify:
+        decf    count, f
+        decf    EEADR, f
+        decf    FSR, f          ; the word's high byte
         bsf     STATUS, RP0     ; bank 3
         bsf     EECON1, RD
         nop                     ; a flash word arrives in the second cycle after RD
         nop
         bcf     STATUS, RP0     ; bank 2
-        movf    EEDATA, w
-        xorwf   INDF, w
-        movwf   spill
-        incf    FSR, f
         ; An EEPROM read leaves EEDATH alone: it still holds the last high
         ; byte loaded, and those are all zero on the wire.
         movf    EEDATH, w
         xorwf   INDF, w
         andlw   0x3F            ; a flash cell holds 14 bits
+        movwf   spill
+        decf    FSR, f          ; its low byte
+        movf    EEDATA, w
+        xorwf   INDF, w
         iorwf   spill, w
         btfss   STATUS, Z
         goto    bad_word
-        incf    FSR, f
-        incf    EEADR, f
-        incf    count, f
-        btfss   count, 2
+        movf    count, f
+        btfss   STATUS, Z
         goto    bk_verify
         bcf     STATUS, RP1     ; bank 0
         goto    block_done
@@ -368,7 +392,12 @@ block_done:
         incf    addrH, f
         goto    reply
 
+; A poll where a frame should start: an uploader begins a new session (the
+; last one broke off), so the bootloader goes back to greeting.
 unknown:
+        xorlw   (POLL - 1) & 0xFE
+        btfsc   STATUS, Z
+        goto    poll_wait
         clrf    count
         movlw   ERR_COMMAND
 failed:
@@ -413,9 +442,9 @@ rx_gap:
         movlw   GAP_TICKS
         movwf   gap
 ; Waits up to gap ticks (0: 256) for a received byte: C clear and the byte in
-; W, or C set when the line stayed quiet or the byte had a framing error
-; (line noise, or a speed mismatch).  An overrun stops the receiver until
-; CREN is toggled; the bytes already in the FIFO are read first.
+; W, or C set when the line stayed quiet.  A byte with a framing error is
+; line noise or a speed mismatch and is dropped.  An overrun stops the
+; receiver until CREN is toggled; the bytes already in the FIFO are read first.
 rx_wait:
         movlw   INNER
         movwf   cnt
@@ -432,39 +461,16 @@ rw_poll:
         bsf     STATUS, C
         return
 rw_byte:
-        bsf     STATUS, C
-        btfss   RCSTA, FERR     ; belongs to the byte about to be read
-        bcf     STATUS, C
+        btfsc   RCSTA, FERR     ; belongs to the byte about to be read
+        goto    rw_noise
         movf    RCREG, w
+        bcf     STATUS, C
         return
+rw_noise:
+        movf    RCREG, w
+        goto    rw_poll
 
 ;------------------------------------------------------------------ application
-
-; Starts the application unless its block 0 is blank (never uploaded).
-try_app:
-        bsf     STATUS, RP1     ; bank 2
-        movlw   high SLOT
-        movwf   EEADRH
-        movlw   low SLOT
-        movwf   EEADR
-ta_word:
-        bsf     STATUS, RP0     ; bank 3
-        bsf     EECON1, EEPGD
-        bsf     EECON1, RD
-        nop
-        nop
-        bcf     STATUS, RP0     ; bank 2
-        movlw   0xC0            ; an erased word reads 0x3FFF
-        iorwf   EEDATH, w
-        andwf   EEDATA, w
-        xorlw   0xFF
-        btfss   STATUS, Z
-        goto    start_app
-        incf    EEADR, f
-        btfss   EEADR, 2        ; past the slot's four words
-        goto    ta_word
-        bcf     STATUS, RP1     ; bank 0: nothing to start, wait for an uploader
-        goto    poll_wait
 
 ; Every register the bootloader changed goes back to its power-on value, so
 ; the application starts as from reset; the last instruction falls into the
