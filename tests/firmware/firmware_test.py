@@ -487,8 +487,10 @@ def cmd_errors(args):
           "after a broken one greeted" % len(RAW_CASES))
 
     # Bytes that keep coming while a block is written (the processor halts
-    # for it) overrun the receiver; it must hear the next frame.  picSim
-    # holds bytes back until the receiver is ready unless told otherwise.
+    # for it) overrun the receiver; they are dropped and the next frame is
+    # heard.  picSim holds bytes back until the receiver is ready unless told
+    # otherwise, and even then its receiver goes on after an overrun, so
+    # this cannot show that CREN is toggled (firmware-requests #4).
     sim = PicSim(args, args.firmware, "--gpsim-defect", "rx-fifo")
     try:
         fd = open_port(sim.port)
