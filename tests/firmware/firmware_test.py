@@ -315,7 +315,8 @@ def cmd_app(args):
 
     # Resets: first a look whether picSim restarts a chip at all.
     if app_output(args, args.app, "--reset-at", "200", "--seconds", "0.5") != APP_OK * 2:
-        print("SKIPPED: picSim's --reset-at does not restart the chip; the reset cases wait for it")
+        print("SKIPPED: picSim's --reset-at does not restart the chip (the application alone "
+              "does not start again); the reset cases wait for that")
         return SKIPPED
     # The application runs after each window that closes: at about 1.0 s,
     # and 1.0 s after the reset at 2.4 s, which came before the window that
@@ -490,7 +491,7 @@ def cmd_errors(args):
     # for it) overrun the receiver; they are dropped and the next frame is
     # heard.  picSim holds bytes back until the receiver is ready unless told
     # otherwise, and even then its receiver goes on after an overrun, so
-    # this cannot show that CREN is toggled (firmware-requests #4).
+    # this cannot show that CREN is toggled.
     sim = PicSim(args, args.firmware, "--gpsim-defect", "rx-fifo")
     try:
         fd = open_port(sim.port)
