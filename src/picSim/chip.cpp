@@ -3,10 +3,12 @@
 #include "PicProgram.h"
 
 #include <gpsim/breakpoints.h>
+#include <gpsim/clock_phase.h>
 #include <gpsim/gpsim_time.h>
 #include <gpsim/interface.h>
 #include <gpsim/p16f87x.h>
 #include <gpsim/sim_context.h>
+#include <gpsim/uart.h>
 
 namespace {
 
@@ -80,8 +82,24 @@ void PicChip::powerOn() { cpu_->reset(POR_RESET); }
 void PicChip::pullMclr() {
     haltUntil_ = 0;
     pendingWrites_.clear();
+    // gpsim's MCLR reset leaves RCSTA and TXSTA as they were, with the USART
+    // running; the chip's reset turns the serial port off.  Writing them as
+    // code would lets gpsim stop the USART its own way.
+    USART_MODULE& usart = cpu_->usart;
+    usart.rcsta.put(0);
+    usart.txsta.put(0);
+    // Nor does the baud rate generator stop: its pending edges would time
+    // the USART after reset from before it.  Clear them and let the firmware
+    // start it afresh.
+    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.spbrg));
+    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.txsta));
+    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.rcsta));
+    usart.spbrg.running = false;
     cpu_->reset(MCLR_RESET);
     cpu_->reset(EXIT_RESET);
+    // gpsim's idle phase (MCLR held) names itself as the next phase on every
+    // cycle, so leaving reset never resumes execution: resume it here.
+    cpu_->mCurrentPhase = cpu_->mExecute1Cycle;
 }
 
 int PicChip::flashWord(int address) {

@@ -23,17 +23,19 @@ constexpr int STOP_INDEX = DATA_BITS + 1;
 constexpr size_t INCOMING_LIMIT = 1 << 16;
 // How often (in bit times) the bridge looks at the USART's registers.
 constexpr double WATCH_PER_BIT = 32;
+// TRMT=1 with TXIF=0 for longer than this many bit times is a stuck
+// transmitter, not one waiting for its baud clock.
+constexpr double STALL_BITS = 2;
 // A PC's UART in raw mode reads a character with a framing error as 0.
 constexpr uint8_t FRAMING_ERROR_BYTE = 0;
-
-bool isHigh(char state) { return state == '1' || state == 'W' || state == 'Z' || state == 'X' || state == '?'; }
 
 }  // namespace
 
 class UsartBridge::TxSink : public SignalSink {
 public:
     explicit TxSink(UsartBridge& owner) : owner_(owner) {}
-    void setSinkState(char state) override { owner_.txPinChanged(isHigh(state)); }
+    // What the wire sees, not what the peripheral offers the pin.
+    void setSinkState(char) override { owner_.txPinChanged(owner_.txLine()); }
     void release() override {}
 
 private:
@@ -63,6 +65,13 @@ UsartBridge::~UsartBridge() {
 
 double UsartBridge::bitCycles(int baud) const {
     return chip_.cyclesPerSecond() / double(baud > 0 ? baud : DEFAULT_BAUD);
+}
+
+bool UsartBridge::txLine() {
+    // An RC6 that does not drive the line leaves it to the far end's
+    // pull-up: high, idle.
+    IOPIN& pin = chip_.portC(TX_BIT).getPin();
+    return pin.get_direction() != IOPIN::DIR_OUTPUT || pin.getDrivingState();
 }
 
 void UsartBridge::driveRx(bool high) { chip_.portC(RX_BIT).getPin().forceDrivenState(high ? '1' : '0'); }
@@ -112,14 +121,20 @@ void UsartBridge::watchChip() {
             tx.setControl(nullptr);
     }
     if (workarounds_.txStall) {
+        // A byte in TXREG with the shift register empty waits at most one
+        // baud clock period before it starts; longer, the transmitter is
+        // stuck.
         bool stuck = spen && txen && usart.txsta.bTRMT() && !usart.bIsTXempty();
-        stallSeen_ = stuck ? stallSeen_ + 1 : 0;
-        // Seen on two looks in a row: a TXREG write with an idle shift
-        // register starts at once on the chip, so this is no passing state.
-        if (stallSeen_ >= 2) {
-            usart.txsta.start_transmitting();
+        if (!stuck)
+            stuckSince_ = NOT_STUCK;
+        else if (stuckSince_ == NOT_STUCK)
+            stuckSince_ = chip_.cycle();
+        else if (double(chip_.cycle() - stuckSince_) > STALL_BITS * bitCycles(lineBaud_)) {
+            // What a TXREG write finding the shift register empty does, so
+            // TXIF ends up set as the byte moves on.
+            usart.txreg->put(usart.txreg->value.get());
             ++restarts_;
-            stallSeen_ = 0;
+            stuckSince_ = NOT_STUCK;
         }
     }
     int baud = incoming_.empty() ? lineBaud_ : incoming_.front().baud;
@@ -170,6 +185,7 @@ void UsartBridge::txPinChanged(bool high) {
 
 void UsartBridge::serviceTx(uint64_t now) {
     while (txBusy_ && now >= txNext_) {
+        txHigh_ = txLine();
         if (txIndex_ == 0) {
             if (txHigh_) {  // a glitch, not a start bit
                 txBusy_ = false;

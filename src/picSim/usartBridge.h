@@ -13,8 +13,10 @@
 // - RX FIFO: gpsim's 2-byte receive FIFO hands the older byte out twice when
 //   it holds two; a byte starts on RC7 only when the receiver is idle and the
 //   FIFO empty (the rest wait, as in a real port's buffer).
-// - TX stall: a TXREG write one cycle before the shift register empties can
-//   leave the transmitter stuck with TRMT=1 and TXIF=0; it is restarted.
+// - TX stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
+//   cycle before the shift register empties goes unseen: the transmitter
+//   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
+//   times in that state the write is replayed.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
@@ -48,6 +50,7 @@ public:
 
     // From the RC6 sink.
     void txPinChanged(bool high);
+    bool txLine();
 
 private:
     struct Incoming {
@@ -72,7 +75,8 @@ private:
     std::unique_ptr<TxControl> txControl_;
     int lineBaud_ = 0;  // the pty's speed when it was last read
     uint64_t nextWatch_ = 0;
-    int stallSeen_ = 0;
+    static constexpr uint64_t NOT_STUCK = UINT64_MAX;
+    uint64_t stuckSince_ = NOT_STUCK;
 
     // Host to chip, on RC7.
     std::deque<Incoming> incoming_;

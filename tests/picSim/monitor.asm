@@ -6,7 +6,10 @@
 ;   'E' addr data                write a data EEPROM byte and wait for WR to
 ;                                clear; answers 'e' and TMR1 ticks (L, H)
 ;   'e' addr                     answers the data EEPROM byte
-; Anything else is answered with '?'.
+;   'P' x y                      waits for x, lets 3 ms pass (y arrives
+;                                meanwhile at 19200 bit/s), reads both from
+;                                the receive FIFO and answers x y
+; Anything else is answered with '?'.  Sends '>' once after each reset.
         list    p=16f877a
         #include <p16f877a.inc>
         errorlevel -302 ; bank selection is done with banksel throughout
@@ -26,6 +29,8 @@ main
         call    usartInit
         movlw   (1 << T1CKPS1) | (1 << T1CKPS0) | (1 << TMR1ON)
         movwf   T1CON
+        movlw   '>'
+        call    usartPut
 loop
         call    usartGet
         movwf   cmd
@@ -44,6 +49,10 @@ loop
         xorlw   'e'
         btfsc   STATUS, Z
         goto    eepromRead
+        movf    cmd, W
+        xorlw   'P'
+        btfsc   STATUS, Z
+        goto    pairRead
         movlw   '?'
         call    usartPut
         goto    loop
@@ -178,6 +187,29 @@ eepromRead
         banksel EEDATA
         movf    EEDATA, W
         banksel PIR1
+        call    usartPut
+        goto    loop
+
+pairRead
+        btfss   PIR1, RCIF
+        goto    pairRead
+        movlw   d'20'           ; 20 x 767 cycles: 3 ms at 20 MHz
+        movwf   datH
+pairWait
+        movlw   d'254'
+        movwf   datL
+pairWaitInner
+        decfsz  datL, F
+        goto    pairWaitInner
+        decfsz  datH, F
+        goto    pairWait
+        call    usartGet
+        movwf   adrL
+        call    usartGet
+        movwf   adrH
+        movf    adrL, W
+        call    usartPut
+        movf    adrH, W
         call    usartPut
         goto    loop
 

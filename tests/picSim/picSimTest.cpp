@@ -1,0 +1,361 @@
+// picSim as a real process on a real pseudo-terminal, running the test
+// firmwares built from echo.asm, monitor.asm and txstall.asm.  Each gpsim
+// defect that picSim repairs is shown twice: repaired, and left in place
+// with --gpsim-defect, where the same exchange goes wrong.
+#include "PicProgram.h"
+#include "ownedHandles.h"
+#include "simTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string FIRMWARE_DIR = PICSIM_FIRMWARE_DIR;
+const std::string ECHO = FIRMWARE_DIR + "/echo.hex";
+const std::string MONITOR = FIRMWARE_DIR + "/monitor.hex";
+const std::string TX_STALL = FIRMWARE_DIR + "/txstall.hex";
+
+constexpr double CYCLES_PER_SECOND = 5e6;  // 20 MHz / 4
+constexpr int TICK_CYCLES = 8;             // the monitor's TMR1 prescaler
+constexpr int WRITE_TICKS = 4e-3 * CYCLES_PER_SECOND / TICK_CYCLES;  // 4 ms
+
+struct PicSim {
+    Process process;
+    std::string port;
+    bool start(std::vector<std::string> args) {
+        args.insert(args.begin(), PICSIM);
+        std::string line;
+        const std::string prefix = "picSim: port ";
+        if (!process.start(args) || !process.readLine(line, 10) || line.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        port = line.substr(prefix.size());
+        return true;
+    }
+    int stop() {
+        process.signal(SIGTERM);
+        return process.wait(10);
+    }
+};
+
+// Writes an image holding the given image address/value pairs.
+std::string imageFile(const std::string& dir, const std::string& name, const std::vector<std::pair<int, int>>& words) {
+    PicProgram image;
+    for (auto [address, value] : words) image.setData(address, value);
+    std::string path = dir + "/" + name;
+    OwnedFile f(fopen(path.c_str(), "w"));
+    if (!f || !image.writeHex(f.get())) ADD_FAILURE() << "cannot write " << path;
+    return path;
+}
+
+bool loadImage(const std::string& path, PicProgram& image) {
+    OwnedFile f(fopen(path.c_str(), "r"));
+    return f && image.readHex(f.get());
+}
+
+int word(const std::vector<uint8_t>& b, size_t at) { return b.size() >= at + 2 ? b[at] | (b[at + 1] << 8) : -1; }
+
+// The monitor's side of a test: a client that knows its commands.
+struct Monitor {
+    Client client;
+    explicit Monitor(const std::string& port) : client(port) {}
+    // The monitor answers '?' to what it does not know: once that comes
+    // back, it is listening (a '>' from its start may come first).
+    bool ready() {
+        client.send({'x'});
+        for (std::vector<uint8_t> b = client.read(1, 5); !b.empty(); b = client.read(1, 5))
+            if (b[0] == '?') return true;
+        return false;
+    }
+    int writeProgram(int address, int value) {  // answers the ticks
+        client.send({'W', uint8_t(address), uint8_t(address >> 8), uint8_t(value), uint8_t(value >> 8)});
+        std::vector<uint8_t> got = client.read(3, 5);
+        return got.size() == 3 && got[0] == 'w' ? word(got, 1) : -1;
+    }
+    int readProgram(int address) {
+        client.send({'R', uint8_t(address), uint8_t(address >> 8)});
+        return word(client.read(2, 5), 0);
+    }
+    std::vector<int> readBlock(int start) {
+        std::vector<int> words;
+        for (int i = 0; i < 4; ++i) words.push_back(readProgram(start + i));
+        return words;
+    }
+    int writeEeprom(int offset, int value) {
+        client.send({'E', uint8_t(offset), uint8_t(value)});
+        std::vector<uint8_t> got = client.read(3, 5);
+        return got.size() == 3 && got[0] == 'e' ? word(got, 1) : -1;
+    }
+    int readEeprom(int offset) {
+        client.send({'e', uint8_t(offset)});
+        std::vector<uint8_t> got = client.read(1, 5);
+        return got.size() == 1 ? got[0] : -1;
+    }
+};
+
+// Sends bytes at the line's own pace (chunks of 16 character times) while
+// collecting what comes back.
+std::vector<uint8_t> exchangePaced(Client& client, const std::vector<uint8_t>& bytes, int baud) {
+    const double characterTime = 10.0 / baud;
+    const size_t chunk = 16;
+    std::vector<uint8_t> got;
+    double start = now();
+    for (size_t sent = 0; sent < bytes.size(); sent += chunk) {
+        client.send(std::vector<uint8_t>(bytes.begin() + long(sent), bytes.begin() + long(std::min(sent + chunk, bytes.size()))));
+        double next = start + double(sent + chunk) * characterTime;
+        while (now() < next) {
+            std::vector<uint8_t> part = client.read(64, next - now());
+            got.insert(got.end(), part.begin(), part.end());
+        }
+    }
+    std::vector<uint8_t> rest = client.read(bytes.size() - std::min(got.size(), bytes.size()), 2);
+    got.insert(got.end(), rest.begin(), rest.end());
+    return got;
+}
+
+std::vector<uint8_t> pattern(size_t count) {
+    std::vector<uint8_t> bytes;
+    uint32_t x = 12345;
+    for (size_t i = 0; i < count; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes.push_back(uint8_t(x >> 16));
+    }
+    return bytes;
+}
+
+// SPBRG for each speed at 20 MHz with BRGH=1, and the echo firmware reading
+// it from data EEPROM byte 0.
+struct LineSpeed {
+    int baud;
+    int spbrg;
+};
+
+class PicSimEcho : public ::testing::TestWithParam<LineSpeed> {};
+
+TEST_P(PicSimEcho, ThousandsOfBytesComeBackUnchanged) {
+    std::string dir = tempDir();
+    std::string speed = imageFile(dir, "speed.hex", {{PicProgram::EEPROM_START, GetParam().spbrg}});
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--memory", speed}));
+    Client client(sim.port, GetParam().baud);
+    std::vector<uint8_t> bytes = pattern(2000);
+    EXPECT_EQ(exchangePaced(client, bytes, GetParam().baud), bytes);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, PicSimEcho,
+                         ::testing::Values(LineSpeed{9600, 129}, LineSpeed{19200, 64}, LineSpeed{57600, 21}),
+                         [](const auto& info) { return std::to_string(info.param.baud); });
+
+TEST(PicSimLine, ASpeedTheFirmwareDoesNotUseGivesGarbage) {
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--fast"}));  // SPBRG for 19200
+    Client client(sim.port, 9600);
+    std::vector<uint8_t> bytes = pattern(200);
+    std::vector<uint8_t> got = exchangePaced(client, bytes, 9600);
+    EXPECT_NE(got, bytes);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(PicSimLine, AnRc6ThatIsAnInputSendsNothingUnlessRepaired) {
+    for (bool repaired : {true, false}) {
+        PicSim sim;
+        std::vector<std::string> args{"--firmware", ECHO, "--fast"};
+        if (!repaired) args.insert(args.end(), {"--gpsim-defect", "tx-pin"});
+        ASSERT_TRUE(sim.start(args));
+        Client client(sim.port);
+        client.send({'a', 'b', 'c'});
+        std::vector<uint8_t> got = client.read(3, repaired ? 5 : 0.5);
+        EXPECT_EQ(got == std::vector<uint8_t>({'a', 'b', 'c'}), repaired);
+        EXPECT_EQ(sim.stop(), 0);
+    }
+}
+
+TEST(PicSimLine, TwoBytesInTheReceiveFifoComeOutInOrderOnlyWhenRepaired) {
+    for (bool repaired : {true, false}) {
+        PicSim sim;
+        std::vector<std::string> args{"--firmware", MONITOR, "--fast"};
+        if (!repaired) args.insert(args.end(), {"--gpsim-defect", "rx-fifo"});
+        ASSERT_TRUE(sim.start(args));
+        Monitor monitor(sim.port);
+        ASSERT_TRUE(monitor.ready());
+        monitor.client.send({'P', '1', '2'});
+        std::vector<uint8_t> expected = repaired ? std::vector<uint8_t>{'1', '2'} : std::vector<uint8_t>{'1', '1'};
+        EXPECT_EQ(monitor.client.read(2, 5), expected) << (repaired ? "repaired" : "gpsim's own FIFO");
+        EXPECT_EQ(sim.stop(), 0);
+    }
+}
+
+TEST(PicSimLine, ATransmitterStuckByALateTxifIsRestarted) {
+    for (bool repaired : {true, false}) {
+        PicSim sim;
+        std::vector<std::string> args{"--firmware", TX_STALL, "--fast", "--stats"};
+        if (!repaired) args.insert(args.end(), {"--gpsim-defect", "tx-stall"});
+        ASSERT_TRUE(sim.start(args));
+        Client client(sim.port);
+        client.send({'g'});
+        std::vector<uint8_t> got = client.read(16 * 102 * 2 + 1, repaired ? 20 : 2);
+        std::string text(got.begin(), got.end());
+        std::string expected;
+        for (int i = 0; i < 16 * 102; ++i) expected += "AB";
+        expected += "Z";
+        EXPECT_EQ(text == expected, repaired) << got.size() << " bytes";
+        EXPECT_EQ(sim.stop(), 0);
+        if (repaired) {
+            size_t at = sim.process.output().find("tx_restarts: ");
+            ASSERT_NE(at, std::string::npos) << sim.process.output();
+            EXPECT_GE(atoi(sim.process.output().c_str() + at + 13), 1);
+        }
+    }
+}
+
+TEST(PicSimRun, RealTimeHoldsTheInstructionRateToTheClock) {
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--seconds", "1", "--stats"}));
+    ASSERT_EQ(sim.process.wait(10), 0);
+    const std::string& out = sim.process.output();
+    size_t at = out.find("cycles_per_s: ");
+    ASSERT_NE(at, std::string::npos) << out;
+    double rate = atof(out.c_str() + at + 14);
+    EXPECT_NEAR(rate, CYCLES_PER_SECOND, 0.05 * CYCLES_PER_SECOND) << out;
+}
+
+TEST(PicSimRun, SecondsStopsAtThatSimulatedTime) {
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--fast", "--seconds", "0.2", "--stats"}));
+    ASSERT_EQ(sim.process.wait(10), 0);
+    EXPECT_NE(sim.process.output().find("cycles: 1000000\n"), std::string::npos) << sim.process.output();
+}
+
+TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", MONITOR, "--reset-at", "300", "--reset-at", "600", "--seconds", "0.9"}));
+    Monitor monitor(sim.port);
+    ASSERT_TRUE(monitor.ready());  // within the first 300 ms
+    EXPECT_EQ(monitor.client.read(3, 3), std::vector<uint8_t>({'>', '>'}));  // one start after each pulse
+    EXPECT_EQ(sim.process.wait(10), 0);
+}
+
+TEST(PicSimRun, SigtermEndsTheRunWithTheDumpOfEveryMemory) {
+    std::string dir = tempDir();
+    std::vector<std::pair<int, int>> known{{0x0800, 0x1234}, {0x1FFF, 0x0001}, {0x2000, 0x0005},
+                                           {0x2003, 0x000A}, {0x2100, 0x00C3}, {0x21FF, 0x0000}};
+    std::string memory = imageFile(dir, "known.hex", known);
+    std::string dump = dir + "/dump.hex", link = dir + "/port";
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", ECHO, "--memory", memory, "--dump", dump, "--link", link}));
+    struct stat st;
+    EXPECT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+
+    PicProgram expected, firmware, dumped;
+    ASSERT_TRUE(loadImage(memory, expected) && loadImage(ECHO, firmware) && loadImage(dump, dumped));
+    std::unique_ptr<PicProgram> both(firmware.merge(&expected));
+    EXPECT_TRUE(both->equals(&dumped));
+    EXPECT_TRUE(dumped.equals(both.get()));
+}
+
+// Program memory self-writes, with the block 0x1000-0x1003 holding
+// 0111 0222 0333 0444 at the start.
+class PicSimSelfWrite : public ::testing::Test {
+protected:
+    void start(std::vector<std::string> extra = {}, const std::string& firmware = MONITOR) {
+        dir_ = tempDir();
+        dump_ = dir_ + "/dump.hex";
+        std::string memory = imageFile(dir_, "block.hex", {{0x1000, 0x0111}, {0x1001, 0x0222}, {0x1002, 0x0333}, {0x1003, 0x0444}});
+        std::vector<std::string> args{"--firmware", firmware, "--memory", memory, "--dump", dump_, "--fast"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(sim_.start(args));
+        monitor_.reset(new Monitor(sim_.port));
+        ASSERT_TRUE(monitor_->ready());
+    }
+    PicProgram stopAndDump() {
+        PicProgram dumped;
+        EXPECT_EQ(sim_.stop(), 0);
+        EXPECT_TRUE(loadImage(dump_, dumped));
+        return dumped;
+    }
+    PicSim sim_;
+    std::unique_ptr<Monitor> monitor_;
+    std::string dir_, dump_;
+};
+
+TEST_F(PicSimSelfWrite, ABlockKeepsItsWordsUntilTheFourthIsLoadedThenAllChange) {
+    start();
+    const std::vector<int> before{0x0111, 0x0222, 0x0333, 0x0444}, after{0x1000, 0x1001, 0x1002, 0x1003};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(monitor_->writeProgram(0x1000 + i, after[size_t(i)]), 0);
+        EXPECT_EQ(monitor_->readBlock(0x1000), before) << "after word " << i;
+    }
+    EXPECT_GE(monitor_->writeProgram(0x1003, after[3]), 0);
+    EXPECT_EQ(monitor_->readBlock(0x1000), after);
+    PicProgram dumped = stopAndDump();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(dumped.getData(0x1000 + i), after[size_t(i)]);
+}
+
+TEST_F(PicSimSelfWrite, TheFourthWordStallsTheProcessorForTheWriteTime) {
+    start({"--write-ms", "2,4"});
+    for (int i = 0; i < 3; ++i) EXPECT_LT(monitor_->writeProgram(0x1000 + i, 0), 5);
+    EXPECT_NEAR(monitor_->writeProgram(0x1003, 0), WRITE_TICKS / 2, 3);  // TMR1 runs on through the stall
+    stopAndDump();
+}
+
+TEST_F(PicSimSelfWrite, CodeCannotReachTheConfigurationWord) {
+    start();
+    for (int i = 0; i < 4; ++i) monitor_->writeProgram(0x2004 + i, 0x0AB0 + i);
+    PicProgram dumped = stopAndDump(), firmware;
+    ASSERT_TRUE(loadImage(MONITOR, firmware));
+    EXPECT_EQ(dumped.getData(0x2007), firmware.getData(0x2007));
+    // EEADRH:EEADR holds 13 bits: the block lands at 0x0004.
+    EXPECT_EQ(dumped.getData(0x0007), 0x0AB3);
+}
+
+TEST_F(PicSimSelfWrite, GpsimAloneWritesAtOnceWithoutLatchOrStallAndChangesTheConfigurationWord) {
+    start({"--gpsim-defect", "self-write"});
+    EXPECT_LT(monitor_->writeProgram(0x1000, 0x1000), 5);
+    EXPECT_EQ(monitor_->readProgram(0x1000), 0x1000);  // no latch
+    for (int i = 1; i < 4; ++i) EXPECT_LT(monitor_->writeProgram(0x1000 + i, 0x1000 + i), 5);  // no stall
+    for (int i = 0; i < 4; ++i) monitor_->writeProgram(0x2004 + i, 0x0AB0 + i);
+    EXPECT_EQ(stopAndDump().getData(0x2007), 0x0AB3);
+}
+
+TEST_F(PicSimSelfWrite, WriteProtectionKeepsTheProtectedBlocks) {
+    // The monitor with WRT1:WRT0 = 10: 0x0000-0x00FF protected.
+    PicProgram firmware;
+    ASSERT_TRUE(loadImage(MONITOR, firmware));
+    std::string dir = tempDir();
+    std::vector<std::pair<int, int>> words;
+    for (int a = 0; a < 0x2000; ++a) {
+        if (firmware.getData(a) != PicProgram::BLANK) words.push_back({a, firmware.getData(a)});
+    }
+    words.push_back({0x2007, firmware.getData(0x2007) & ~(1 << 9)});
+    start({}, imageFile(dir, "protected.hex", words));
+    for (int start : {0x00F0, 0x0100})
+        for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
+    PicProgram dumped = stopAndDump();
+    EXPECT_EQ(dumped.getData(0x00F3), PicProgram::BLANK);
+    EXPECT_EQ(dumped.getData(0x0103), 0x2AAA);
+}
+
+TEST_F(PicSimSelfWrite, AStuckCellKeepsItsWordWhileTheRestOfTheBlockChanges) {
+    start({"--stuck-cell", "1001", "--stuck-cell", "2105"});
+    for (int i = 0; i < 4; ++i) monitor_->writeProgram(0x1000 + i, 0x1000 + i);
+    EXPECT_EQ(monitor_->readBlock(0x1000), std::vector<int>({0x1000, 0x0222, 0x1002, 0x1003}));
+    monitor_->writeEeprom(5, 0x42);
+    EXPECT_EQ(monitor_->readEeprom(5), 0xFF);
+    stopAndDump();
+}
+
+TEST_F(PicSimSelfWrite, AnEepromByteTakesTheWriteTimeWhileTheProcessorRunsOn) {
+    start();
+    // The monitor polls WR in a loop, so the ticks are the time WR stayed set.
+    EXPECT_NEAR(monitor_->writeEeprom(7, 0x5A), WRITE_TICKS, 3);
+    EXPECT_EQ(monitor_->readEeprom(7), 0x5A);
+    EXPECT_EQ(stopAndDump().getData(0x2107), 0x5A);
+}
+
+}  // namespace
