@@ -127,7 +127,8 @@ WINDOW_UNITS    equ     WINDOW_MS / GAP_MS
             addrH               ;   program block, offset of an EEPROM block
             cnt                 ; polls left in this tick; SET_ADDRESS's checksum lands here
             gap                 ; ticks left in this wait
-            count               ; bytes left in the frame; then the word index in the block
+            count               ; bytes left in the frame, then the word index in the
+                                ;   block; in the poll phase the last byte ^ 'i'
             sum                 ; checksum
         endc
 window          equ     payload         ; gaps left in the window (poll phase only)
