@@ -213,6 +213,8 @@ def cmd_assemble(args):
         for baud in SPEEDS:
             out = os.path.join(scratch, "b%d.hex" % baud)
             run = gpasm(args, out, "BAUD=%d" % baud)
+            if run.returncode != 0:
+                raise Failure("BAUD=%d does not assemble:\n%s" % (baud, run.stdout + run.stderr))
             with open(os.path.splitext(out)[0] + ".lst") as f:
                 listing = f.read()
             print("20 MHz, %5d bit/s: SPBRG %3d, BRGH %d, speed off by %.3f %%"
@@ -419,6 +421,9 @@ ERROR_CASES = (
 )
 
 
+SET_ADDRESS, WRITE_PROGRAM_BLOCK, WRITE_EEPROM_BLOCK = 2, 4, 5   # command codes
+
+
 def frame(*data):
     return bytes(data) + bytes([-sum(data) & 0xFF])
 
@@ -429,22 +434,22 @@ def words(*values):
 
 # Frames the uploader never sends, one at a time, each with the firmware's
 # whole answer.
-BLOCK = frame(4, *words(1, 2, 3, 4))
+BLOCK = frame(WRITE_PROGRAM_BLOCK, *words(1, 2, 3, 4))
 RAW_CASES = (
-    ("set address", frame(2, 0x40, 0x00), b">"),
+    ("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
     ("garbage between frames", b"\x55\xaa\x13\x00", b"!U\x40\x00>"),
     ("bad checksum", BLOCK[:-1] + b"\x00", b"!C\x40\x00>"),
-    ("unaligned", frame(2, 0x41, 0x00), b">"),
+    ("unaligned", frame(SET_ADDRESS, 0x41, 0x00), b">"),
     ("unaligned block", BLOCK, b"!A\x41\x00>"),
-    ("own range", frame(2, 0x00, 0x1F), b">"),
+    ("own range", frame(SET_ADDRESS, 0x00, 0x1F), b">"),
     ("own range block", BLOCK, b"!A\x00\x1f>"),
     ("next block there", BLOCK, b"!A\x04\x1f>"),
-    ("past the flash", frame(2, 0x00, 0x22), b">"),
+    ("past the flash", frame(SET_ADDRESS, 0x00, 0x22), b">"),
     ("past the flash block", BLOCK, b"!A\x00\x22>"),
-    ("past the EEPROM", frame(2, 0x00, 0x01), b">"),
-    ("past the EEPROM block", frame(5, *words(1, 2, 3, 4)), b"!A\x00\x01>"),
-    ("last EEPROM block", frame(2, 0xFC, 0x00), b">"),
-    ("last EEPROM block written", frame(5, *words(1, 2, 3, 4)), b">"),
+    ("past the EEPROM", frame(SET_ADDRESS, 0x00, 0x01), b">"),
+    ("past the EEPROM block", frame(WRITE_EEPROM_BLOCK, *words(1, 2, 3, 4)), b"!A\x00\x01>"),
+    ("last EEPROM block", frame(SET_ADDRESS, 0xFC, 0x00), b">"),
+    ("last EEPROM block written", frame(WRITE_EEPROM_BLOCK, *words(1, 2, 3, 4)), b">"),
 )
 
 
@@ -465,7 +470,6 @@ def identify(fd, seconds=10):
 
 
 def cmd_errors(args):
-    workdir = ex.fresh_dir(args.work)
     for name, example, options, change, sim_options, message in ERROR_CASES:
         hexfile = ex.hex_path(args.examples, example, "inhx32")
         sim = PicSim(args, args.firmware, *sim_options)
@@ -506,9 +510,9 @@ def cmd_errors(args):
     try:
         fd = open_port(sim.port)
         identify(fd)
-        exchange(fd, (("set address", frame(2, 0x40, 0x00), b">"),
+        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
                       ("block, then a stream", BLOCK + b"\x55" * 30, b">!U\x44\x00>"),
-                      ("next frame heard", frame(2, 0x40, 0x00), b">")))
+                      ("next frame heard", frame(SET_ADDRESS, 0x40, 0x00), b">")))
         os.close(fd)
     finally:
         sim.finish()
