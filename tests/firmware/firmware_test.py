@@ -305,6 +305,18 @@ def cmd_app(args):
             raise Failure("%s: after the upload the port shows %r, expected %r" % (tag, said, APP_OK))
         print("%s: runs after END_PROGRAMMING" % tag)
 
+    # No application yet: the window closes and the bootloader stays.  (Two
+    # seconds are several windows for picSim unthrottled.)
+    sim = PicSim(args, fw)
+    try:
+        time.sleep(2)
+        rc, output = uploader(args, sim.port, "-q")
+    finally:
+        sim.finish()
+    if rc != 1:
+        raise Failure("a blank chip after its window: exit %d\n%s" % (rc, output))
+    print("no application: the bootloader still answers after its window")
+
     # From here on the chip holds the application from the start.
     said = app_output(args, fw, "--memory", dump, "--seconds", "0.9")
     if said:
