@@ -19,6 +19,7 @@ have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
 # The instruction-level chip simulator embeds gpsim; its headers include glib's.
 have_pkg gpsim-dev          || need+=(gpsim gpsim-dev)
 have_pkg libglib2.0-dev     || need+=(libglib2.0-dev)
+have_cmd pkg-config         || need+=(pkg-config)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"

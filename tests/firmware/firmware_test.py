@@ -44,10 +44,6 @@ BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
         19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
 APP_OK = b"app ok\n"
 TIMEOUT_S = 90
-# Under the sanitizers: what gpsim leaks is gpsim's (see the file).
-SIM_ENV = dict(os.environ, LSAN_OPTIONS=":".join(
-    filter(None, [os.environ.get("LSAN_OPTIONS"), "suppressions=" + os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "gpsim.supp")])))
 
 
 # ------------------------------------------------------------------ processes
@@ -57,7 +53,7 @@ class PicSim:
 
     def __init__(self, args, firmware, *options, fast=True):
         command = [args.picsim, "--firmware", firmware] + (["--fast"] if fast else []) + list(options)
-        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=SIM_ENV)
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         ready, _, _ = select.select([self.proc.stdout], [], [], 10)
         first = self.proc.stdout.readline().decode() if ready else ""
         m = re.match(r"picSim: port (\S+)$", first.rstrip("\n"))

@@ -4,7 +4,8 @@
 ;                                of 8 cycles across the sequence
 ;   'R' addrL addrH              answers the program word (L, H)
 ;   'E' addr data                write a data EEPROM byte and wait for WR to
-;                                clear; answers 'e' and TMR1 ticks (L, H)
+;                                clear; answers 'e', TMR1 ticks (L, H) and
+;                                PIR2 (EEIF is bit 4, cleared before)
 ;   'e' addr                     answers the data EEPROM byte
 ;   'P' x y                      waits for x, lets 3 ms pass (y arrives
 ;                                meanwhile at 19200 bit/s), reads both from
@@ -163,6 +164,8 @@ eepromWrite
         movwf   EEADR
         movf    datL, W
         movwf   EEDATA
+        banksel PIR2
+        bcf     PIR2, EEIF
         banksel EECON1
         bcf     EECON1, EEPGD
         bsf     EECON1, WREN
@@ -175,6 +178,8 @@ eepromWait
         call    takeTimer
         movlw   'e'
         call    sendTicks
+        movf    PIR2, W
+        call    usartPut
         goto    loop
 
 eepromRead
