@@ -263,11 +263,14 @@ frame:
         xorlw   CMD_PROG        ; or CMD_EEPROM
         btfsc   STATUS, Z
         goto    fr_rest
-        rlf     code, w
+        rlf     code, w         ; 2 * code: C is clear
         addlw   -1
         movwf   count
-        movlw   addrL           ; SET_ADDRESS sets the address in place; after
-        movwf   FSR             ; END_PROGRAMMING no address is needed
+        ; SET_ADDRESS sets the address in place (a damaged one too: its 'C'
+        ; report carries the address it brought); after END_PROGRAMMING no
+        ; address is needed.
+        movlw   addrL
+        movwf   FSR
         decf    code, w
         andlw   0xFE            ; 0 for END_PROGRAMMING and SET_ADDRESS
         btfss   STATUS, Z
