@@ -3,8 +3,19 @@
 # chip on a pseudo-terminal, uploads the blinker example to it with the
 # uploader (its output exactly as a user sees it), then shows that the chip
 # holds exactly that program outside the bootloader's range.
+#
+#   bash scripts/demo.sh              on bootloaderSim
+#   bash scripts/demo.sh --firmware   the same upload on picSim, a PIC16F877A
+#                                     run instruction by instruction with our
+#                                     bootloader firmware (firmware/), in real time
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+mode=${1:-}
+if [ -n "$mode" ] && [ "$mode" != --firmware ]; then
+  echo "usage: bash scripts/demo.sh [--firmware]" >&2
+  exit 2
+fi
 
 bash scripts/setup.sh
 build=build/release
@@ -19,6 +30,43 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The same upload through the bootloader firmware on the instruction-level
+# chip; it keeps running the program afterwards until it is told to stop.
+if [ "$mode" = --firmware ]; then
+  mkfifo "$work/sim.out"
+  "$build/src/picSim/picSim" --firmware "$build/firmware/bootloader.hex" --stats \
+    --dump "$work/chip.hex" >"$work/sim.out" &
+  sim_pid=$!
+  exec 3<"$work/sim.out"
+  read -r -u 3 line
+  port=${line#picSim: port }
+  echo "$line (firmware/bootloader.hex, 20 MHz, real time)"
+
+  echo "\$ programUploader -p $port $program"
+  status=0
+  "$build/src/programUploader/programUploader" -p "$port" "$program" || status=$?
+  echo "(programUploader exit status $status: 1 is success)"
+
+  sleep 1   # the blinker runs on the chip meanwhile
+  kill -INT "$sim_pid"
+  wait "$sim_pid" || true
+  sim_pid=
+  echo
+  echo "picSim's figures for the session (cycles of the 5 MHz instruction clock):"
+  sed 's/^/  /' <&3
+  exec 3<&-
+
+  echo
+  echo "The program as gpasm wrote it, then the chip's flash as picSim dumped it:"
+  echo "the bootloader keeps its jump at 0000-0002 and holds the program's first"
+  echo "four words at 1FF8-1FFB, where it runs them from; the rest is the program"
+  echo "as written, and the bootloader's own words at 1F00-1FFF are unchanged."
+  grep -v '^:02000004' "$program" | sed 's/^/  /'
+  sed -n '/Flash ROM/,/Config/p' "$work/chip.hex" | grep -E '^:..(00|3FF)' | sed 's/^/  /'
+  [ "$status" = 1 ]
+  exit
+fi
 
 # The simulator prints its port on its first line; the rest of its output
 # (the statistics) comes at exit.

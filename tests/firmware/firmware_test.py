@@ -1,0 +1,641 @@
+#!/usr/bin/env python3
+"""The bootloader firmware on picSim, driven by the real programUploader.
+
+  assemble  the committed hex is the default build, byte for byte; its words,
+            configuration word and layout; option checks at assembly time
+  upload    one example uploaded through the firmware: the chip holds the
+            example outside 0x1F00-0x1FFF with its block 0 in the slot, and
+            the firmware's own words unchanged (fill: see realtime)
+  app       an application that reports over the USART: it runs after the
+            upload, again after a reset once the window has passed, and an
+            uploader that polls at reset gets the bootloader instead
+  errors    the firmware's error reports as the uploader prints them, and its
+            answers to frames the uploader never sends
+  speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
+  realtime  examples/fill uploaded in real time and checked like the others;
+            prints the wall time beside bootloaderSim's for the same file
+
+picSim runs with --fast except where real time is the point.
+"""
+
+import argparse
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+import examples_test as ex  # noqa: E402  the hex reader, gpdasm's reading, the upload model
+
+Failure = ex.Failure
+
+BOOT_LOW, BOOT_HIGH = 0x1F00, 0x1FFF
+SLOT = 0x1FF8                   # the application's block 0 on the chip
+CONFIG_WORD = 0x2007
+SPEEDS = (2400, 4800, 9600, 19200, 38400, 57600)
+BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
+        19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
+APP_OK = b"app ok\n"
+TIMEOUT_S = 90
+
+
+# ------------------------------------------------------------------ processes
+
+class PicSim:
+    """A picSim for one run, its port read from its first line."""
+
+    def __init__(self, args, firmware, *options, fast=True):
+        command = [args.picsim, "--firmware", firmware] + (["--fast"] if fast else []) + list(options)
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
+        first = self.proc.stdout.readline().decode() if ready else ""
+        m = re.match(r"picSim: port (\S+)$", first.rstrip("\n"))
+        if not m:
+            self.stop()
+            raise Failure("picSim did not announce its port (first line %r, %s)"
+                          % (first, " ".join(command)))
+        self.port = m.group(1)
+
+    def finish(self, interrupt=True):
+        """Ends the run (SIGINT unless it stops by itself) and returns its output."""
+        if interrupt and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            out, err = self.proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            raise Failure("picSim did not end")
+        if self.proc.returncode != 0:
+            raise Failure("picSim exit %d: %s" % (self.proc.returncode, err.decode()))
+        return out.decode()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.communicate()
+
+
+def uploader(args, port, *options, timeout=TIMEOUT_S):
+    run = subprocess.run([args.uploader, "-p", port] + list(options),
+                         capture_output=True, text=True, timeout=timeout)
+    return run.returncode, run.stdout + run.stderr
+
+
+def open_port(port, speed=19200):
+    fd = os.open(port, os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(fd)
+    attrs = termios.tcgetattr(fd)
+    attrs[4] = attrs[5] = BAUD[speed]
+    termios.tcsetattr(fd, termios.TCSANOW, attrs)
+    return fd
+
+
+def read_for(fd, seconds, until=None):
+    """Bytes from fd until `until` returns true for them, the line is quiet
+    for `seconds`, or it hangs up."""
+    data = b""
+    while until is None or not until(data):
+        ready, _, _ = select.select([fd], [], [], seconds)
+        if not ready:
+            break
+        try:
+            chunk = os.read(fd, 256)
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+# ------------------------------------------------------------------ images
+
+def firmware_words(args, path=None):
+    return ex.read_hex(path or args.firmware)
+
+
+def chip_after(firmware, image, ignore_overlap=False, config_refused=False):
+    """The chip that picSim holds after an upload of `image` through the
+    firmware: the firmware's words, then what the upload sends, with block 0
+    in the slot.  A refused configuration block ends the first pass, so no
+    EEPROM byte follows it."""
+    chip = dict(firmware)
+    for address, value in ex.chip_after_upload(image, ignore_overlap).items():
+        if address < 4:
+            chip[SLOT + address] = value
+        elif address < ex.CONFIG_START:
+            chip[address] = value
+        elif address >= ex.EEPROM_START and not config_refused:
+            chip[address] = value
+    return chip
+
+
+def upload_and_dump(args, workdir, tag, hexfile, *options, sim_options=(), firmware=None):
+    dump = os.path.join(workdir, tag + ".dump.hex")
+    sim = PicSim(args, firmware or args.firmware, "--dump", dump, *sim_options)
+    try:
+        rc, output = uploader(args, sim.port, *options, hexfile)
+    finally:
+        sim.finish()
+    return rc, output, ex.read_hex(dump)
+
+
+# ------------------------------------------------------------------ assemble
+
+CONFIG_FIELDS = (  # name, mask, value the firmware must set
+    ("HS oscillator", 0x0003, 0x0002),
+    ("watchdog off", 0x0004, 0x0000),
+    ("low-voltage programming off", 0x0080, 0x0000),
+    ("flash write protection off", 0x0600, 0x0600),
+    ("code protection off", 0x2000, 0x2000),
+    ("data EEPROM protection off", 0x0100, 0x0100),
+)
+
+OPTION_CASES = (  # FOSC, BAUD, WINDOW_MS, error expected (None: assembles)
+    (20000000, 57600, 1000, None),
+    (20000000, 2400, 1000, None),
+    (4000000, 2400, 2550, None),
+    (4000000, 57600, 1000, "2 %"),
+    (20000000, 1200, 1000, "the uploader offers"),
+    (25000000, 19200, 1000, "4 to 20 MHz"),
+    (20000000, 19200, 3000, "WINDOW_MS"),
+)
+
+
+def gpasm(args, out, *defines):
+    command = ["gpasm"] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
+    return subprocess.run(command, capture_output=True, text=True, timeout=60)
+
+
+def listing_symbol(listing, name):
+    m = re.search(r"^%s\s+([0-9A-F]{8})$" % name, listing, re.M)
+    return int(m.group(1), 16) if m else None
+
+
+def cmd_assemble(args):
+    ex.require_gputils("gpasm")
+    with open(args.committed, "rb") as a, open(args.firmware, "rb") as b:
+        if a.read() != b.read():
+            raise Failure("%s is not the default build %s: commit the rebuilt hex"
+                          % (args.committed, args.firmware))
+    words = firmware_words(args)
+    own = sorted(a for a in words if BOOT_LOW <= a <= BOOT_HIGH)
+    low = sorted(a for a in words if a < BOOT_LOW)
+    if low != [0, 1, 2]:
+        raise Failure("words outside the range other than the jump at 0-2: %s" % low)
+    slot = [a for a in own if SLOT <= a < SLOT + 4]
+    if slot:
+        raise Failure("the slot's words are in the hex: %s" % slot)
+    if any(ex.CONFIG_START <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
+        raise Failure("the hex sets more than the configuration word")
+    config = words.get(CONFIG_WORD)
+    if config is None:
+        raise Failure("no configuration word")
+    for name, mask, value in CONFIG_FIELDS:
+        if config & mask != value:
+            raise Failure("configuration word %04X: not %s" % (config, name))
+    print("firmware: %d words of 256 used at %04X-%04X, 4 more are the slot; "
+          "jump at 0000-0002; configuration word %04X"
+          % (len(own), BOOT_LOW, BOOT_HIGH, config))
+
+    with tempfile.TemporaryDirectory() as scratch:
+        for baud in SPEEDS:
+            out = os.path.join(scratch, "b%d.hex" % baud)
+            run = gpasm(args, out, "BAUD=%d" % baud)
+            if run.returncode != 0:
+                raise Failure("BAUD=%d does not assemble:\n%s" % (baud, run.stdout + run.stderr))
+            with open(os.path.splitext(out)[0] + ".lst") as f:
+                listing = f.read()
+            print("20 MHz, %5d bit/s: SPBRG %3d, BRGH %d, speed off by %.3f %%"
+                  % (baud, listing_symbol(listing, "BRG_VALUE"), listing_symbol(listing, "USE_BRGH"),
+                     listing_symbol(listing, "BAUD_ERROR_MILLIPERCENT") / 1000.0))
+        for fosc, baud, window, error in OPTION_CASES:
+            out = os.path.join(scratch, "o.hex")
+            run = gpasm(args, out, "FOSC=%d" % fosc, "BAUD=%d" % baud, "WINDOW_MS=%d" % window)
+            said = run.stdout + run.stderr
+            if error is None and run.returncode != 0:
+                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d does not assemble:\n%s"
+                              % (fosc, baud, window, said))
+            if error is not None and (run.returncode == 0 or error not in said):
+                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d: expected an error with %r, got "
+                              "exit %d:\n%s" % (fosc, baud, window, error, run.returncode, said))
+        print("%d option sets checked at assembly time" % len(OPTION_CASES))
+
+
+# ------------------------------------------------------------------ upload
+
+def cmd_upload(args):
+    ex.require_gputils("gpdasm")
+    workdir = ex.fresh_dir(args.work)
+    path = ex.hex_path(args.examples, args.name, "inhx32")
+    image = ex.gpdasm_reading(path, ex.PROCESSOR[args.name])
+    overlap = args.name == "overlap"
+    start = time.monotonic()
+    rc, output, chip = upload_and_dump(args, workdir, args.name, path, *(["-o"] if overlap else []))
+    # The overlap example walks into the configuration words, which code
+    # cannot write: the firmware refuses their block.
+    want_rc, want_text = ((0, "ERROR: Invalid address 2004\n") if overlap
+                          else (1, "\nProgramming complete\n"))
+    if rc != want_rc or want_text not in output:
+        raise Failure("%s: uploader exit %d, expected %d and %r\n%s"
+                      % (args.name, rc, want_rc, want_text, output))
+    expected = chip_after(firmware_words(args), image, overlap, config_refused=overlap)
+    if chip != expected:
+        raise Failure("%s: the chip differs from the firmware plus the example\n%s"
+                      % (args.name, ex.describe_difference(expected, chip)))
+    print("%s: %d words on the chip, block 0 at %04X, the firmware unchanged (%.1f s)"
+          % (args.name, len(chip), SLOT, time.monotonic() - start))
+
+
+# ------------------------------------------------------------------ app
+
+def app_output(args, *options, reports=0):
+    """What the chip prints: over a whole run that ends by itself, or until
+    `reports` reports have come and then half a second more."""
+    sim = PicSim(args, *options)
+    fd = open_port(sim.port)
+    if reports:
+        said = read_for(fd, 10, until=lambda d: d.count(APP_OK) >= reports)
+        said += read_for(fd, 0.5)
+    else:
+        said = read_for(fd, 5)
+    os.close(fd)
+    sim.finish(interrupt=bool(reports))
+    return said
+
+
+def cmd_app(args):
+    workdir = ex.fresh_dir(args.work)
+    fw = args.firmware
+    for app in (args.app, args.app_jump):
+        tag = os.path.basename(app)
+        dump = os.path.join(workdir, tag + ".dump.hex")
+        sim = PicSim(args, fw, "--dump", dump)
+        try:
+            rc, output = uploader(args, sim.port, app)
+            if rc != 1:
+                raise Failure("%s: upload failed (exit %d)\n%s" % (tag, rc, output))
+            # A '?' that reaches the chip before the application has set up
+            # its USART is lost: ask again until it answers.
+            fd = open_port(sim.port)
+            said = b""
+            for _ in range(10):
+                os.write(fd, b"?")
+                said += read_for(fd, 0.3, until=lambda d: d.endswith(APP_OK))
+                if said.endswith(APP_OK):
+                    break
+            os.close(fd)
+        finally:
+            sim.finish()
+        # Before the answers may come what is left of the report the
+        # application made when it started, while the uploader still held the port.
+        rest = said.replace(APP_OK, b"")
+        if not said.endswith(APP_OK) or not APP_OK.endswith(rest):
+            raise Failure("%s: after the upload the port shows %r, expected %r" % (tag, said, APP_OK))
+        print("%s: runs after END_PROGRAMMING" % tag)
+
+    # No application yet: the window closes and the bootloader stays.  (Two
+    # seconds are several windows for picSim unthrottled.)
+    sim = PicSim(args, fw)
+    try:
+        time.sleep(2)
+        rc, output = uploader(args, sim.port, "-q")
+    finally:
+        sim.finish()
+    if rc != 1:
+        raise Failure("a blank chip after its window: exit %d\n%s" % (rc, output))
+    print("no application: the bootloader still answers after its window")
+
+    # From here on the chip holds the application from the start.
+    said = app_output(args, fw, "--memory", dump, "--seconds", "0.9")
+    if said:
+        raise Failure("nobody polling, the first 0.9 s after power-on: %r, expected nothing" % said)
+    said = app_output(args, fw, "--memory", dump, reports=1)
+    if said != APP_OK:
+        raise Failure("nobody polling, after the window: %r, expected %r" % (said, APP_OK))
+    print("nobody polling: the application starts after the window (silent for 0.9 s, then running)")
+
+    # In real time: unthrottled, a loaded machine could stretch the
+    # uploader's pause between greeting and "hi" past the window.
+    sim = PicSim(args, fw, "--memory", dump, fast=False)
+    try:
+        rc, output = uploader(args, sim.port, "-q")
+    finally:
+        sim.finish()
+    if rc != 1 or "address range: 1F00-1FFF" not in output:
+        raise Failure("an uploader polling at power-on: exit %d\n%s" % (rc, output))
+    print("an uploader polling at power-on gets the bootloader")
+
+    # The application runs after each window that closes: at about 1.0 s,
+    # and 1.0 s after the reset at 2.4 s, which came before the window that
+    # the reset at 1.5 s opened could close.
+    said = app_output(args, fw, "--memory", dump, "--reset-at", "1500", "--reset-at", "2400",
+                      reports=2)
+    if said != APP_OK * 2:
+        raise Failure("resets at 1.5 s and 2.4 s: %r, expected %r" % (said, APP_OK * 2))
+    # The application runs; the uploader polls; a reset gets it the bootloader.
+    sim = PicSim(args, fw, "--memory", dump, "--reset-at", "3000", fast=False)
+    try:
+        fd = open_port(sim.port)
+        said = read_for(fd, 5, until=lambda d: APP_OK in d)
+        os.close(fd)
+        rc, output = uploader(args, sim.port, "-q")
+    finally:
+        sim.finish()
+    if said != APP_OK or rc != 1 or "address range: 1F00-1FFF" not in output:
+        raise Failure("app said %r before the reset; the query after it: exit %d\n%s" % (said, rc, output))
+    print("after a reset: the application again once the window closes; the bootloader for a polling uploader")
+
+
+# ------------------------------------------------------------------ errors
+
+class Proxy:
+    """A pseudo-terminal for the uploader that passes every byte on to the
+    chip's port and back, letting `change` alter the bytes the uploader
+    sends after its "hi" (counted from 0)."""
+
+    def __init__(self, chip_port, change):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.name = os.ttyname(self.slave)
+        self.chip = open_port(chip_port)
+        self.change = change
+        self.log = b""
+        self.done = False
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        after_hi, previous = -1, None
+        while not self.done:
+            ready, _, _ = select.select([self.master, self.chip], [], [], 0.05)
+            for fd in ready:
+                try:
+                    data = os.read(fd, 256)
+                except OSError:
+                    continue
+                if fd == self.chip:
+                    os.write(self.master, data)
+                    continue
+                self.log += data
+                out = bytearray()
+                for byte in data:
+                    if after_hi >= 0:
+                        byte = self.change(after_hi, byte)
+                        after_hi += 1
+                    # Counted from the last "hi": an uploader kept waiting too
+                    # long for the identification (a loaded machine) polls again.
+                    if previous == ord("h") and byte == ord("i"):
+                        after_hi = 0
+                    previous = byte
+                    out.append(byte)
+                os.write(self.chip, bytes(out))
+
+    def close(self):
+        self.done = True
+        self.thread.join()
+        for fd in (self.master, self.slave, self.chip):
+            os.close(fd)
+
+
+def at(index, value):
+    return lambda i, byte: value if i == index else byte
+
+
+# The uploader's first frames for blink: SET_ADDRESS 0 (bytes 0-3), then the
+# block for 0x0000 (bytes 4-13).  Each case changes them on the way, or sets
+# up the chip, and names the uploader's message.
+ERROR_CASES = (
+    ("checksum", "blink", [], at(13, 0x00), (),
+     "Did not pass checksum test while at address 0000"),
+    ("unknown", "blink", [], at(4, 0x07), (),
+     "Unknown command given to bootloader while at address 0000"),
+    ("own range", "blink", [], lambda i, b: {2: 0x1F, 3: 0xDF}.get(i, b), (),
+     "Invalid address 1F00"),
+    ("configuration word", "overlap", ["-o"], None, (), "Invalid address 2004"),
+    ("verify", "blink", [], None, ("--stuck-cell", "0006"),
+     "Did not pass verification test at address 0006"),
+    ("verify block 0", "blink", [], None, ("--stuck-cell", "%04X" % (SLOT + 1)),
+     "Did not pass verification test at address 0001"),
+    ("verify EEPROM", "eeprom", [], None, ("--stuck-cell", "2103"),
+     "Did not pass verification test at address 2103"),
+)
+
+
+SET_ADDRESS, WRITE_PROGRAM_BLOCK, WRITE_EEPROM_BLOCK = 2, 4, 5   # command codes
+
+
+def frame(*data):
+    return bytes(data) + bytes([-sum(data) & 0xFF])
+
+
+def words(*values):
+    return [b for v in values for b in (v & 0xFF, v >> 8)]
+
+
+# Frames the uploader never sends, one at a time, each with the firmware's
+# whole answer.
+BLOCK = frame(WRITE_PROGRAM_BLOCK, *words(1, 2, 3, 4))
+RAW_CASES = (
+    ("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
+    ("garbage between frames", b"\x55\xaa\x13\x00", b"!U\x40\x00>"),
+    ("bad checksum", BLOCK[:-1] + b"\x00", b"!C\x40\x00>"),
+    ("unaligned", frame(SET_ADDRESS, 0x41, 0x00), b">"),
+    ("unaligned block", BLOCK, b"!A\x41\x00>"),
+    ("own range", frame(SET_ADDRESS, 0x00, 0x1F), b">"),
+    ("own range block", BLOCK, b"!A\x00\x1f>"),
+    ("next block there", BLOCK, b"!A\x04\x1f>"),
+    ("past the flash", frame(SET_ADDRESS, 0x00, 0x22), b">"),
+    ("past the flash block", BLOCK, b"!A\x00\x22>"),
+    ("past the EEPROM", frame(SET_ADDRESS, 0x00, 0x01), b">"),
+    ("past the EEPROM block", frame(WRITE_EEPROM_BLOCK, *words(1, 2, 3, 4)), b"!A\x00\x01>"),
+    ("last EEPROM block", frame(SET_ADDRESS, 0xFC, 0x00), b">"),
+    ("last EEPROM block written", frame(WRITE_EEPROM_BLOCK, *words(1, 2, 3, 4)), b">"),
+)
+
+
+def identify(fd, seconds=10):
+    """Polls like the uploader until one greeting comes in one burst, answers
+    "hi" and returns the greeting and the identification."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        os.write(fd, b"\r")
+        first = read_for(fd, 0.002, until=lambda d: len(d) > 0)
+        if not first:
+            continue
+        greeting = first + read_for(fd, 0.03)
+        if len(greeting) == 6 and greeting.startswith(b"KK"):
+            os.write(fd, b"hi")
+            return greeting, read_for(fd, 1, until=lambda d: len(d) >= 5)
+    raise Failure("no greeting from the firmware")
+
+
+def cmd_errors(args):
+    for name, example, options, change, sim_options, message in ERROR_CASES:
+        hexfile = ex.hex_path(args.examples, example, "inhx32")
+        sim = PicSim(args, args.firmware, *sim_options)
+        proxy = Proxy(sim.port, change or (lambda i, b: b))
+        try:
+            rc, output = uploader(args, proxy.name, *options, hexfile)
+        finally:
+            proxy.close()
+            sim.finish()
+        if rc != 0 or "\nERROR: %s\n" % message not in output:
+            raise Failure("%s: uploader exit %d, expected 0 and %r\n%s\nsent: %s"
+                          % (name, rc, message, output, proxy.log[:80].hex()))
+        print("%-18s exit 0, %s" % (name, message))
+
+    sim = PicSim(args, args.firmware)
+    try:
+        fd = open_port(sim.port)
+        greeting, ident = identify(fd)
+        if greeting != b"KK\xd6\x07\x07\x07" or ident != b"\x00\x1f\xff\x1f>":
+            raise Failure("greeting %r, identification %r" % (greeting, ident))
+        exchange(fd, RAW_CASES)
+        os.close(fd)
+        # This session broke off; a new uploader's polls get a greeting.
+        rc, output = uploader(args, sim.port, "-q")
+    finally:
+        sim.finish()
+    if rc != 1:
+        raise Failure("an uploader after a broken-off session: exit %d\n%s" % (rc, output))
+    print("%d frames the uploader never sends answered as designed; a new session "
+          "after a broken one greeted" % len(RAW_CASES))
+
+    # Bytes that keep coming while a block is written (the processor halts
+    # for it) overrun the receiver; they are dropped and the next frame is
+    # heard.  picSim holds bytes back until the receiver is ready unless told
+    # otherwise, and even then its receiver goes on after an overrun, so
+    # this cannot show that CREN is toggled.
+    sim = PicSim(args, args.firmware, "--gpsim-defect", "rx-fifo")
+    try:
+        fd = open_port(sim.port)
+        identify(fd)
+        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
+                      ("block, then a stream", BLOCK + b"\x55" * 30, b">!U\x44\x00>"),
+                      ("next frame heard", frame(SET_ADDRESS, 0x40, 0x00), b">")))
+        os.close(fd)
+    finally:
+        sim.finish()
+    print("a receive overrun during a block write: the next frame is heard")
+
+
+def exchange(fd, cases):
+    for name, sent, expected in cases:
+        os.write(fd, sent)
+        got = read_for(fd, 0.5, until=lambda d: len(d) >= len(expected))
+        if got != expected:
+            raise Failure("%s: sent %s, got %r, expected %r" % (name, sent.hex(), got, expected))
+
+
+# ------------------------------------------------------------------ speeds
+
+def cmd_speeds(args):
+    workdir = ex.fresh_dir(args.work)
+    blink = ex.hex_path(args.examples, "blink", "inhx32")
+    image = ex.gpdasm_reading(blink, "p16f877a")
+    for baud, firmware in zip(SPEEDS, args.variants):
+        rc, output, chip = upload_and_dump(args, workdir, "b%d" % baud, blink, "-s", str(baud),
+                                           firmware=firmware)
+        expected = chip_after(firmware_words(args, firmware), image)
+        if rc != 1 or chip != expected:
+            raise Failure("%d bit/s: uploader exit %d\n%s\n%s"
+                          % (baud, rc, output, ex.describe_difference(expected, chip)))
+        print("%5d bit/s: blink uploaded" % baud)
+    for baud in (9600, 38400):
+        sim = PicSim(args, args.firmware)
+        try:
+            run = subprocess.Popen([args.uploader, "-q", "-s", str(baud), "-p", sim.port],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            time.sleep(2)
+            run.send_signal(signal.SIGINT)
+            output = run.communicate(timeout=10)[0]
+        finally:
+            sim.finish()
+        if "got it" in output:
+            raise Failure("the 19200 bit/s firmware greeted an uploader at %d bit/s\n%s" % (baud, output))
+        print("%5d bit/s against the 19200 bit/s firmware: no greeting in 2 s" % baud)
+
+
+# ------------------------------------------------------------------ real time
+
+def cmd_realtime(args):
+    """Both uploads run at once, each on its own pseudo-terminal."""
+    fill = ex.hex_path(args.examples, "fill", "inhx32")
+    workdir = ex.fresh_dir(args.work)
+    dump = os.path.join(workdir, "fill.dump.hex")
+    sim = PicSim(args, args.firmware, "--stats", "--dump", dump, fast=False)
+    peer = subprocess.Popen([args.bootloader_sim, "--once"], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    m = re.match(r"bootloaderSim: port (\S+)$", peer.stdout.readline().rstrip("\n"))
+    if not m:
+        peer.kill()
+        sim.stop()
+        raise Failure("bootloaderSim did not announce its port")
+    results = {}
+
+    def timed(name, port):
+        start = time.monotonic()
+        rc, output = uploader(args, port, fill, timeout=180)
+        results[name] = (rc, output, time.monotonic() - start)
+
+    threads = [threading.Thread(target=timed, args=("picSim", sim.port)),
+               threading.Thread(target=timed, args=("bootloaderSim", m.group(1)))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    stats = sim.finish()
+    peer.communicate(timeout=30)
+    for name, (rc, output, wall) in results.items():
+        if rc != 1:
+            raise Failure("%s: uploader exit %d\n%s" % (name, rc, output))
+    expected = chip_after(firmware_words(args), ex.gpdasm_reading(fill, "p16f877a"))
+    chip = ex.read_hex(dump)
+    if chip != expected:
+        raise Failure("fill: the chip differs from the firmware plus the example\n%s"
+                      % ex.describe_difference(expected, chip))
+    print("examples/fill, 1984 blocks at 19200 bit/s, both uploads at once; the chip "
+          "holds the firmware and the example:")
+    print("  firmware on picSim (real time): %.1f s" % results["picSim"][2])
+    print("  bootloaderSim (paced):          %.1f s" % results["bootloaderSim"][2])
+    figures = dict(re.findall(r"^(\w+): (\S+)$", stats, re.M))
+    print("  picSim ran %s cycles, %s a second, and wrote %s flash blocks"
+          % (figures.get("cycles"), figures.get("cycles_per_s"), figures.get("flash_block_writes")))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime"))
+    parser.add_argument("--examples", help="the examples folder")
+    parser.add_argument("--work", help="scratch folder of this test")
+    parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
+    parser.add_argument("--source", help="firmware/bootloader.asm")
+    parser.add_argument("--committed", help="firmware/bootloader.hex")
+    parser.add_argument("--firmware", help="the default build's bootloader.hex")
+    parser.add_argument("--variants", nargs="*", help="builds for 2400 ... 57600 bit/s")
+    parser.add_argument("--app", help="the test application, block 0 running on into 0x0004")
+    parser.add_argument("--app-jump", help="the test application, block 0 a pagesel/goto")
+    parser.add_argument("--uploader", help="programUploader executable")
+    parser.add_argument("--picsim", help="picSim executable")
+    parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
+    args = parser.parse_args()
+    commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
+                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime}
+    try:
+        return commands[args.command](args) or 0
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAIL: %s" % failure, file=sys.stderr)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
