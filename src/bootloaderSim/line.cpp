@@ -1,5 +1,7 @@
 #include "line.h"
 
+#include "farEndPort.h"
+
 #include "clock.h"
 #include "protocol.h"
 
@@ -42,36 +44,8 @@ int pollFor(pollfd& p, double seconds) {
 void Line::close() { fd_.reset(); }
 
 bool Line::openPty(std::string& slavePath, std::string& err) {
-    fd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK));
-    int fd = fd_.get();
-    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
-        err = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-        fd_.reset();
-        return false;
-    }
+    if (!openRawPty(fd_, slavePath, err)) return false;
     isPty_ = true;
-    const char* name = ptsname(fd);
-    if (!name) {
-        err = "cannot name the pseudo-terminal's slave";
-        return false;
-    }
-    slavePath = name;
-    // Terminal settings made on the master belong to the slave: raw from the
-    // start, so nothing the peer sends before it sets the line up itself is
-    // echoed back or translated.
-    termios t;
-    if (tcgetattr(fd, &t) != 0) {
-        err = std::string("cannot read the pseudo-terminal's settings: ") + strerror(errno);
-        return false;
-    }
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&t, B19200);
-    cfsetospeed(&t, B19200);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        err = std::string("cannot make the pseudo-terminal raw: ") + strerror(errno);
-        return false;
-    }
     return true;
 }
 

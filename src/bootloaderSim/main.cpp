@@ -2,6 +2,7 @@
 // pseudo-terminal (or a real serial line), for trying and testing the
 // uploader without a board.
 #include "chip.h"
+#include "farEndPort.h"
 #include "line.h"
 #include "lineDriver.h"
 #include "options.h"
@@ -17,33 +18,6 @@ namespace {
 constexpr int EXIT_USAGE = 2;
 
 void onSignal(int) { stopRequested = 1; }
-
-void catchSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a signal must end the waits at once
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-// The --link symbolic link, removed when the run ends.
-class PortLink {
-public:
-    bool make(const std::string& path, const std::string& target) {
-        unlink(path.c_str());  // a link left behind by an earlier run
-        if (symlink(target.c_str(), path.c_str()) != 0) return false;
-        path_ = path;
-        return true;
-    }
-    ~PortLink() {
-        if (!path_.empty()) unlink(path_.c_str());
-    }
-
-private:
-    std::string path_;
-};
 
 bool openLine(Line& line, const Options& options, std::string& port, std::string& err) {
     if (!options.device.empty()) {
@@ -72,7 +46,7 @@ int main(int argc, char** argv) {
         printf("bootloaderSim %s\n", PIC_TOOLS_VERSION);
         return 0;
     }
-    catchSignals();
+    catchStopSignals(onSignal);
 
     Chip chip(options.flashWords, options.eepromBytes);
     if (!options.memory.empty() && !chip.load(options.memory, why)) {

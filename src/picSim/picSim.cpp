@@ -3,6 +3,7 @@
 // on the pty talks to real firmware.
 #include "PicProgram.h"
 #include "chip.h"
+#include "farEndPort.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "ptyPort.h"
@@ -24,33 +25,6 @@ namespace {
 constexpr int EXIT_USAGE = 2;
 
 void onSignal(int) { stopRequested = 1; }
-
-void catchSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a signal must end the waits at once
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-// The --link symbolic link, removed when the run ends.
-class PortLink {
-public:
-    bool make(const std::string& path, const std::string& target) {
-        unlink(path.c_str());  // a link left behind by an earlier run
-        if (symlink(target.c_str(), path.c_str()) != 0) return false;
-        path_ = path;
-        return true;
-    }
-    ~PortLink() {
-        if (!path_.empty()) unlink(path_.c_str());
-    }
-
-private:
-    std::string path_;
-};
 
 bool readImage(const std::string& path, PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "r"));
@@ -137,7 +111,7 @@ int main(int argc, char** argv) {
 
     Console console;
     console.silenceGpsim();
-    catchSignals();
+    catchStopSignals(onSignal);
 
     PicChip chip(options.clockHz);
     if (!chip.ok()) {

@@ -1,5 +1,7 @@
 #include "ptyPort.h"
 
+#include "farEndPort.h"
+
 #include "protocol.h"
 
 #include <cerrno>
@@ -10,34 +12,7 @@
 #include <unistd.h>
 
 bool PtyPort::open(std::string& slavePath, std::string& err) {
-    fd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK));
-    if (!fd_ || grantpt(fd_.get()) != 0 || unlockpt(fd_.get()) != 0) {
-        err = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-        return false;
-    }
-    const char* name = ptsname(fd_.get());
-    if (!name) {
-        err = "cannot name the pseudo-terminal's slave";
-        return false;
-    }
-    slavePath = name;
-    // Settings made on the master belong to the slave: raw from the start, so
-    // nothing the peer sends before it sets the line up itself is echoed back
-    // or translated.
-    termios t;
-    if (tcgetattr(fd_.get(), &t) != 0) {
-        err = std::string("cannot read the pseudo-terminal's settings: ") + strerror(errno);
-        return false;
-    }
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&t, B19200);
-    cfsetospeed(&t, B19200);
-    if (tcsetattr(fd_.get(), TCSANOW, &t) != 0) {
-        err = std::string("cannot make the pseudo-terminal raw: ") + strerror(errno);
-        return false;
-    }
-    return true;
+    return openRawPty(fd_, slavePath, err);
 }
 
 int PtyPort::baud() const {
