@@ -41,6 +41,7 @@ bool keepDefect(const std::string& name, Workarounds& w) {
     if (name == "tx-pin") w.txPin = false;
     else if (name == "rx-fifo") w.rxFifo = false;
     else if (name == "tx-stall") w.txStall = false;
+    else if (name == "tx-write") w.txWrite = false;
     else if (name == "self-write") w.selfWrite = false;
     else return false;
     return true;
@@ -88,7 +89,7 @@ void printUsage(FILE* out) {
           "  --stuck-cell ADDR    repeatable: self-writes cannot change this flash word or\n"
           "                       EEPROM byte (hex image address)\n"
           "  --gpsim-defect NAME  for tests: leave one gpsim defect unrepaired\n"
-          "                       (tx-pin, rx-fifo, tx-stall, self-write)\n",
+          "                       (tx-pin, rx-fifo, tx-stall, tx-write, self-write)\n",
           out);
 }
 

@@ -26,10 +26,31 @@ constexpr double WATCH_PER_BIT = 32;
 // TRMT=1 with TXIF=0 for longer than this many bit times is a stuck
 // transmitter, not one waiting for its baud clock.
 constexpr double STALL_BITS = 2;
+// gpsim's TXREG trigger fires up to two cycles after a write; one more for
+// a break booked in the write's own cycle.
+constexpr uint64_t TXIF_LATE_CYCLES = 3;
 // A PC's UART in raw mode reads a character with a framing error as 0.
 constexpr uint8_t FRAMING_ERROR_BYTE = 0;
 
 }  // namespace
+
+// Stands in for TXREG in the register file: the bridge sees each write.
+class UsartBridge::TxregTap : public sfr_register {
+public:
+    TxregTap(Processor* cpu, _TXREG& txreg, UsartBridge& owner)
+        : sfr_register(cpu, "txreg_tap"), txreg_(txreg), owner_(owner) {
+        address = txreg.address;
+    }
+    void put(unsigned v) override { owner_.putTxreg(v); }
+    void put_value(unsigned v) override { owner_.putTxreg(v); }
+    unsigned get() override { return txreg_.get(); }
+    unsigned get_value() override { return txreg_.get_value(); }
+    void reset(RESET_TYPE r) override { txreg_.reset(r); }
+
+private:
+    _TXREG& txreg_;
+    UsartBridge& owner_;
+};
 
 class UsartBridge::TxSink : public SignalSink {
 public:
@@ -55,9 +76,16 @@ UsartBridge::UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workar
     chip_.portC(TX_BIT).addSink(txSink_.get());
     txHigh_ = true;
     driveRx(true);  // an idle line is high (mark)
+    if (workarounds_.txWrite) {
+        USART_MODULE& usart = chip_.cpu().usart;
+        txregTap_.reset(new TxregTap(&chip_.cpu(), *usart.txreg, *this));
+        chip_.cpu().registers[usart.txreg->address] = txregTap_.get();
+    }
 }
 
 UsartBridge::~UsartBridge() {
+    // gpsim's own TXREG back in the register file before the tap goes.
+    if (txregTap_) chip_.cpu().registers[txregTap_->address] = chip_.cpu().usart.txreg;
     PinModule& tx = chip_.portC(TX_BIT);
     tx.removeSink(txSink_.get());
     if (tx.getActiveControl() == txControl_.get()) tx.setControl(nullptr);
@@ -95,11 +123,13 @@ uint64_t UsartBridge::due() const {
     uint64_t d = nextWatch_;
     if (rxBusy_) d = std::min(d, rxNext_);
     if (txBusy_) d = std::min(d, txNext_);
+    if (txWritePending_) d = std::min(d, txWriteCheck_);
     return d;
 }
 
 void UsartBridge::service(uint64_t now) {
     if (now >= nextWatch_) watchChip();
+    if (txWritePending_ && now >= txWriteCheck_) checkTxWrite();
     serviceRx(now);
     serviceTx(now);
 }
@@ -141,6 +171,37 @@ void UsartBridge::watchChip() {
     }
     int baud = incoming_.empty() ? lineBaud_ : incoming_.front().baud;
     nextWatch_ = chip_.cycle() + std::max<uint64_t>(1, uint64_t(bitCycles(baud) / WATCH_PER_BIT));
+}
+
+// gpsim moves TXREG's flag a cycle or two after the write that changed it,
+// one trigger for both ways: a byte written two cycles after one that went
+// straight into the empty shift register (as after setting TXEN) is marked
+// empty by the first write's late TXIF, and the shift register, finding
+// TXIF set when it is done, never takes it.  Once gpsim's late changes are
+// over, a byte that waits in TXREG is marked full again, or, when the shift
+// register has already gone idle without it, written again.
+void UsartBridge::putTxreg(unsigned value) {
+    USART_MODULE& usart = chip_.cpu().usart;
+    bool straightOn = usart.txsta.bTRMT() && usart.txsta.bTXEN();
+    usart.txreg->put(value);
+    txWritePending_ = !straightOn && usart.rcsta.bSPEN() && usart.txsta.bTXEN();
+    txWriteBits_ = usart.txsta.bit_count;
+    txWriteCheck_ = chip_.cycle() + TXIF_LATE_CYCLES;
+    if (txWritePending_) wake_ = std::min(wake_, txWriteCheck_);
+}
+
+void UsartBridge::checkTxWrite() {
+    txWritePending_ = false;
+    USART_MODULE& usart = chip_.cpu().usart;
+    if (!usart.rcsta.bSPEN() || !usart.txsta.bTXEN() || !usart.bIsTXempty()) return;
+    // A shift register reloaded since the write took the byte.
+    if (usart.txsta.bit_count > txWriteBits_) return;
+    if (!usart.txsta.bTRMT()) {
+        usart.full();
+    } else {
+        usart.txreg->put(usart.txreg->value.get());
+        ++restarts_;
+    }
 }
 
 void UsartBridge::serviceRx(uint64_t now) {

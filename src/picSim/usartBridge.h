@@ -17,6 +17,9 @@
 //   cycle before the shift register empties goes unseen: the transmitter
 //   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
 //   times in that state the write is replayed.
+// - TX write: a TXREG write two cycles after one that went straight to the
+//   shift register (the first after TXEN is set, typically) is marked empty
+//   by gpsim's late TXIF and never sent; it is marked full again.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
@@ -59,6 +62,7 @@ private:
     };
     class TxSink;
     class TxControl;
+    class TxregTap;
 
     double bitCycles(int baud) const;
     void driveRx(bool high);
@@ -66,6 +70,8 @@ private:
     void serviceTx(uint64_t now);
     void watchChip();
     bool receiverReady();
+    void putTxreg(unsigned value);
+    void checkTxWrite();
 
     PicChip& chip_;
     PtyPort& port_;
@@ -73,10 +79,16 @@ private:
     uint64_t& wake_;
     std::unique_ptr<TxSink> txSink_;
     std::unique_ptr<TxControl> txControl_;
+    std::unique_ptr<TxregTap> txregTap_;
     int lineBaud_ = 0;  // the pty's speed when it was last read
     uint64_t nextWatch_ = 0;
     static constexpr uint64_t NOT_STUCK = UINT64_MAX;
     uint64_t stuckSince_ = NOT_STUCK;
+    // A TXREG write that did not go straight to the shift register, to be
+    // checked once gpsim has moved TXIF for it.
+    bool txWritePending_ = false;
+    unsigned txWriteBits_ = 0;  // the shift register's bits left at the write
+    uint64_t txWriteCheck_ = 0;
 
     // Host to chip, on RC7.
     std::deque<Incoming> incoming_;

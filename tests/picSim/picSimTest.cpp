@@ -1,5 +1,5 @@
 // picSim as a real process on a real pseudo-terminal, running the test
-// firmwares built from echo.asm, monitor.asm and txstall.asm.  Each gpsim
+// firmwares built from echo.asm, monitor.asm, txstall.asm and txen.asm.  Each gpsim
 // defect that picSim repairs is shown twice: repaired, and left in place
 // with --gpsim-defect, where the same exchange goes wrong.
 #include "PicProgram.h"
@@ -21,6 +21,7 @@ const std::string FIRMWARE_DIR = PICSIM_FIRMWARE_DIR;
 const std::string ECHO_FIRMWARE = FIRMWARE_DIR + "/echo.hex";
 const std::string MONITOR_FIRMWARE = FIRMWARE_DIR + "/monitor.hex";
 const std::string TX_STALL_FIRMWARE = FIRMWARE_DIR + "/txstall.hex";
+const std::string TXEN_FIRMWARE = FIRMWARE_DIR + "/txen.hex";
 
 constexpr double CYCLES_PER_SECOND = 5e6;  // 20 MHz / 4
 constexpr int TICK_CYCLES = 8;             // the monitor's TMR1 prescaler
@@ -232,6 +233,21 @@ TEST(PicSimLine, TwoBytesInTheReceiveFifoComeOutInOrderOnlyWhenRepaired) {
         monitor.client.send({'P', '1', '2'});
         std::vector<uint8_t> expected = repaired ? std::vector<uint8_t>{'1', '2'} : std::vector<uint8_t>{'1', '1'};
         EXPECT_EQ(monitor.client.read(2, 5), expected) << (repaired ? "repaired" : "gpsim's own FIFO");
+        EXPECT_EQ(sim.stop(), 0);
+    }
+}
+
+TEST(PicSimLine, TwoBytesWrittenBackToBackAfterTxenIsSetAgainAreBothSentOnlyWhenRepaired) {
+    for (bool repaired : {true, false}) {
+        PicSim sim;
+        std::vector<std::string> args{"--firmware", TXEN_FIRMWARE, "--fast"};
+        if (!repaired) args.insert(args.end(), {"--gpsim-defect", "tx-write"});
+        ASSERT_TRUE(sim.start(args));
+        Client client(sim.port);
+        client.send({'g'});
+        std::vector<uint8_t> got = client.readQuiet(0.3);
+        std::vector<uint8_t> expected = repaired ? std::vector<uint8_t>{'x', 'a', 'b'} : std::vector<uint8_t>{'x', 'a'};
+        EXPECT_EQ(got, expected) << (repaired ? "repaired" : "gpsim's own TXREG");
         EXPECT_EQ(sim.stop(), 0);
     }
 }
