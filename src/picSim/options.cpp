@@ -42,6 +42,7 @@ bool keepDefect(const std::string& name, Workarounds& w) {
     else if (name == "rx-fifo") w.rxFifo = false;
     else if (name == "tx-stall") w.txStall = false;
     else if (name == "tx-write") w.txWrite = false;
+    else if (name == "tx-clock") w.txClock = false;
     else if (name == "self-write") w.selfWrite = false;
     else return false;
     return true;
@@ -89,7 +90,8 @@ void printUsage(FILE* out) {
           "  --stuck-cell ADDR    repeatable: self-writes cannot change this flash word or\n"
           "                       EEPROM byte (hex image address)\n"
           "  --gpsim-defect NAME  for tests: leave one gpsim defect unrepaired\n"
-          "                       (tx-pin, rx-fifo, tx-stall, tx-write, self-write)\n",
+          "                       (tx-pin, rx-fifo, tx-stall, tx-write, tx-clock,\n"
+          "                       self-write)\n",
           out);
 }
 

@@ -13,6 +13,7 @@ struct Workarounds {
     bool rxFifo = true;     // a byte enters RC7 only when the receiver is idle and empty
     bool txStall = true;    // a transmitter stuck with TRMT=1, TXIF=0 is restarted
     bool txWrite = true;    // a TXREG write that gpsim marks empty at once is kept for the shift register
+    bool txClock = true;    // a bit of the shift register that gpsim dropped is booked again
     bool selfWrite = true;  // EECON1/EECON2 writes follow the data sheet, not gpsim
 };
 

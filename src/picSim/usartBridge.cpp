@@ -34,22 +34,26 @@ constexpr uint8_t FRAMING_ERROR_BYTE = 0;
 
 }  // namespace
 
-// Stands in for TXREG in the register file: the bridge sees each write.
-class UsartBridge::TxregTap : public sfr_register {
+// Stands in for one of the USART's registers in the register file: the
+// bridge sees each write and passes it on.
+class UsartBridge::RegisterTap : public sfr_register {
 public:
-    TxregTap(Processor* cpu, _TXREG& txreg, UsartBridge& owner)
-        : sfr_register(cpu, "txreg_tap"), txreg_(txreg), owner_(owner) {
-        address = txreg.address;
+    using OnPut = void (UsartBridge::*)(Register& inner, unsigned value);
+    RegisterTap(Processor* cpu, Register& inner, UsartBridge& owner, OnPut onPut)
+        : sfr_register(cpu, "usart_tap"), inner_(inner), owner_(owner), onPut_(onPut) {
+        address = inner.address;
     }
-    void put(unsigned v) override { owner_.putTxreg(v); }
-    void put_value(unsigned v) override { owner_.putTxreg(v); }
-    unsigned get() override { return txreg_.get(); }
-    unsigned get_value() override { return txreg_.get_value(); }
-    void reset(RESET_TYPE r) override { txreg_.reset(r); }
+    void put(unsigned v) override { (owner_.*onPut_)(inner_, v); }
+    void put_value(unsigned v) override { (owner_.*onPut_)(inner_, v); }
+    unsigned get() override { return inner_.get(); }
+    unsigned get_value() override { return inner_.get_value(); }
+    void reset(RESET_TYPE r) override { inner_.reset(r); }
+    Register& inner() { return inner_; }
 
 private:
-    _TXREG& txreg_;
+    Register& inner_;
     UsartBridge& owner_;
+    OnPut onPut_;
 };
 
 class UsartBridge::TxSink : public SignalSink {
@@ -76,16 +80,18 @@ UsartBridge::UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workar
     chip_.portC(TX_BIT).addSink(txSink_.get());
     txHigh_ = true;
     driveRx(true);  // an idle line is high (mark)
-    if (workarounds_.txWrite) {
-        USART_MODULE& usart = chip_.cpu().usart;
-        txregTap_.reset(new TxregTap(&chip_.cpu(), *usart.txreg, *this));
-        chip_.cpu().registers[usart.txreg->address] = txregTap_.get();
-    }
+    USART_MODULE& usart = chip_.cpu().usart;
+    if (workarounds_.txWrite) tap(*usart.txreg, &UsartBridge::putTxreg);
+}
+
+void UsartBridge::tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned)) {
+    taps_.emplace_back(new RegisterTap(&chip_.cpu(), inner, *this, onPut));
+    chip_.cpu().registers[inner.address] = taps_.back().get();
 }
 
 UsartBridge::~UsartBridge() {
-    // gpsim's own TXREG back in the register file before the tap goes.
-    if (txregTap_) chip_.cpu().registers[txregTap_->address] = chip_.cpu().usart.txreg;
+    // gpsim's own registers back in the register file before the taps go.
+    for (auto& t : taps_) chip_.cpu().registers[t->address] = &t->inner();
     PinModule& tx = chip_.portC(TX_BIT);
     tx.removeSink(txSink_.get());
     if (tx.getActiveControl() == txControl_.get()) tx.setControl(nullptr);
@@ -169,8 +175,11 @@ void UsartBridge::watchChip() {
             stuckSince_ = NOT_STUCK;
         }
     }
+    if (workarounds_.txClock) rebookShift(spen && txen);
     int baud = incoming_.empty() ? lineBaud_ : incoming_.front().baud;
-    nextWatch_ = chip_.cycle() + std::max<uint64_t>(1, uint64_t(bitCycles(baud) / WATCH_PER_BIT));
+    // Often enough for a bit of the line's speed and of the chip's.
+    double period = std::min(bitCycles(baud), double(usart.spbrg.get_cycles_per_tick()));
+    nextWatch_ = chip_.cycle() + std::max<uint64_t>(1, uint64_t(period / WATCH_PER_BIT));
 }
 
 // gpsim moves TXREG's flag a cycle or two after the write that changed it,
@@ -180,14 +189,39 @@ void UsartBridge::watchChip() {
 // TXIF set when it is done, never takes it.  Once gpsim's late changes are
 // over, a byte that waits in TXREG is marked full again, or, when the shift
 // register has already gone idle without it, written again.
-void UsartBridge::putTxreg(unsigned value) {
+void UsartBridge::putTxreg(Register& txreg, unsigned value) {
     USART_MODULE& usart = chip_.cpu().usart;
     bool straightOn = usart.txsta.bTRMT() && usart.txsta.bTXEN();
-    usart.txreg->put(value);
+    txreg.put(value);
     txWritePending_ = !straightOn && usart.rcsta.bSPEN() && usart.txsta.bTXEN();
     txWriteBits_ = usart.txsta.bit_count;
     txWriteCheck_ = chip_.cycle() + TXIF_LATE_CYCLES;
     if (txWritePending_) wake_ = std::min(wake_, txWriteCheck_);
+}
+
+// gpsim books each bit of the shift register one baud clock period after
+// the baud rate generator's last edge as it has it; after an SPBRG write (a
+// bootloader handing the USART over clears SPBRG, the application sets it)
+// gpsim holds that edge back for a while, the booking falls on a cycle
+// already past, and gpsim drops it: the shift register stops for good with
+// TRMT=0 and TXIF=0.  A shift register with bits left and no booking gets
+// its next bit one period after the last one seen.
+void UsartBridge::rebookShift(bool enabled) {
+    _TXSTA& txsta = chip_.cpu().usart.txsta;
+    uint64_t now = chip_.cycle();
+    if (!enabled || txsta.bit_count == 0) {
+        shiftBits_ = 0;
+        return;
+    }
+    if (txsta.bit_count != shiftBits_) {
+        shiftBits_ = txsta.bit_count;
+        shiftSeen_ = now;
+    }
+    for (Cycle_Counter_breakpoint_list* b = get_cycles().active.next; b; b = b->next)
+        if (b->f == &txsta) return;
+    uint64_t next = std::max(now + 1, shiftSeen_ + chip_.cpu().usart.spbrg.get_cycles_per_tick());
+    get_cycles().set_break(next, static_cast<TriggerObject*>(&txsta));
+    ++restarts_;
 }
 
 void UsartBridge::checkTxWrite() {

@@ -20,6 +20,8 @@
 // - TX write: a TXREG write two cycles after one that went straight to the
 //   shift register (the first after TXEN is set, typically) is marked empty
 //   by gpsim's late TXIF and never sent; it is marked full again.
+// - TX clock: after an SPBRG write gpsim can book a bit of the shift
+//   register for a cycle already past and drop it; the bit is booked again.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
@@ -28,9 +30,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 class PicChip;
 class PtyPort;
+class Register;
 
 class UsartBridge {
 public:
@@ -62,7 +66,7 @@ private:
     };
     class TxSink;
     class TxControl;
-    class TxregTap;
+    class RegisterTap;
 
     double bitCycles(int baud) const;
     void driveRx(bool high);
@@ -70,7 +74,9 @@ private:
     void serviceTx(uint64_t now);
     void watchChip();
     bool receiverReady();
-    void putTxreg(unsigned value);
+    void tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned));
+    void putTxreg(Register& txreg, unsigned value);
+    void rebookShift(bool enabled);
     void checkTxWrite();
 
     PicChip& chip_;
@@ -79,13 +85,15 @@ private:
     uint64_t& wake_;
     std::unique_ptr<TxSink> txSink_;
     std::unique_ptr<TxControl> txControl_;
-    std::unique_ptr<TxregTap> txregTap_;
+    std::vector<std::unique_ptr<RegisterTap>> taps_;
     int lineBaud_ = 0;  // the pty's speed when it was last read
     uint64_t nextWatch_ = 0;
     static constexpr uint64_t NOT_STUCK = UINT64_MAX;
     uint64_t stuckSince_ = NOT_STUCK;
     // A TXREG write that did not go straight to the shift register, to be
     // checked once gpsim has moved TXIF for it.
+    unsigned shiftBits_ = 0;  // the shift register's bits left when last seen
+    uint64_t shiftSeen_ = 0;  // and when that count was first seen
     bool txWritePending_ = false;
     unsigned txWriteBits_ = 0;  // the shift register's bits left at the write
     uint64_t txWriteCheck_ = 0;

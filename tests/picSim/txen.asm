@@ -1,7 +1,8 @@
 ; Waits for any byte, sends 'x', turns the transmitter off and on again as
 ; a bootloader handing over to an application does (TXSTA cleared, then set
 ; up again) and sends "ab" back to back, as the data sheet allows once TXEN
-; has set TXIF.  Then idles.
+; has set TXIF.  Then puts the whole USART back to its reset values, SPBRG
+; included, sets it up again and sends "cd".  Then idles.
         list    p=16f877a
         #include <p16f877a.inc>
         errorlevel -302 ; bank selection is done with banksel throughout
@@ -34,6 +35,16 @@ sent
 drained
         btfss   TXSTA, TRMT
         goto    drained
+        banksel RCSTA           ; the whole USART back to its reset values
+        clrf    RCSTA
+        banksel TXSTA
+        clrf    TXSTA
+        clrf    SPBRG
+        call    usartInit       ; and set up again
+        movlw   'c'
+        call    usartPut
+        movlw   'd'
+        call    usartPut
 idle
         goto    idle
 
