@@ -73,20 +73,6 @@ start:
         bcf     STATUS, RP0     ; bank 0
         movlw   (1 << SPEN) | (1 << CREN)
         movwf   RCSTA
-        ; gpsim's transmitter loses a byte written within about a bit time
-        ; of TXEN being set again after it was cleared (as the bootloader
-        ; leaves it); a chip does not.  Two bit times of patience.
-        clrf    0x71
-settle:
-        nop
-        nop
-        nop
-        nop
-        nop
-        nop
-        nop
-        decfsz  0x71, f
-        goto    settle
 
 report:
         movlw   'a'
