@@ -82,12 +82,13 @@ void PicChip::powerOn() { cpu_->reset(POR_RESET); }
 void PicChip::pullMclr() {
     haltUntil_ = 0;
     pendingWrites_.clear();
-    // gpsim's MCLR reset leaves RCSTA and TXSTA as they were, with the USART
-    // running; the chip's reset turns the serial port off.  Writing them as
-    // code would lets gpsim stop the USART its own way.
+    // gpsim's MCLR reset leaves RCSTA, TXSTA and SPBRG as they were, with the
+    // USART running; the chip's reset turns the serial port off and clears
+    // SPBRG.  Writing them as code would lets gpsim stop the USART its own way.
     USART_MODULE& usart = cpu_->usart;
     usart.rcsta.put(0);
     usart.txsta.put(0);
+    usart.spbrg.put(0);
     // Nor does the baud rate generator stop: its pending edges would time
     // the USART after reset from before it.  Clear them and let the firmware
     // start it afresh.

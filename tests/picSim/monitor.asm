@@ -7,6 +7,8 @@
 ;                                clear; answers 'e', TMR1 ticks (L, H) and
 ;                                PIR2 (EEIF is bit 4, cleared before)
 ;   'e' addr                     answers the data EEPROM byte
+;   'S'                          answers SPBRG as it was when the monitor
+;                                started (before its USART setup)
 ;   'P' x y                      waits for x, lets 3 ms pass (y arrives
 ;                                meanwhile at 19200 bit/s), reads both from
 ;                                the receive FIFO and answers x y
@@ -17,11 +19,27 @@
         __CONFIG _HS_OSC & _WDT_OFF & _PWRTE_OFF & _BOREN_OFF & _LVP_OFF
 
         cblock  0x70            ; shared by all banks
-        cmd, adrL, adrH, datL, datH
+        cmd, adrL, adrH, datL, datH, startSpbrg
         endc
 
-        org     0
+        org     0               ; below the USART code, the rest of the
+        bsf     STATUS, RP0     ; monitor ends before 0x00F0: the write
+        movf    SPBRG, W        ; protection test keeps 0x00F0-0x00FF blank
+        movwf   startSpbrg
         goto    main
+
+other
+        movf    cmd, W
+        xorlw   'S'
+        btfsc   STATUS, Z
+        goto    spbrgRead
+        movlw   '?'
+        call    usartPut
+        goto    loop
+spbrgRead
+        movf    startSpbrg, W
+        call    usartPut
+        goto    loop
 
         org     0x10
         #include "usart.inc"
@@ -54,9 +72,7 @@ loop
         xorlw   'P'
         btfsc   STATUS, Z
         goto    pairRead
-        movlw   '?'
-        call    usartPut
-        goto    loop
+        goto    other
 
 getAddress
         call    usartGet

@@ -310,7 +310,10 @@ TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
     ASSERT_TRUE(sim.start({"--firmware", MONITOR_FIRMWARE, "--reset-at", "300", "--reset-at", "600", "--seconds", "0.9"}));
     Monitor monitor(sim.port);
     ASSERT_TRUE(monitor.ready());  // within the first 300 ms
-    EXPECT_EQ(monitor.client.read(3, 3), std::vector<uint8_t>({'>', '>'}));  // one start after each pulse
+    EXPECT_EQ(monitor.client.read(2, 3), std::vector<uint8_t>({'>', '>'}));  // one start after each pulse
+    monitor.client.send({'S'});
+    // Only the answer, no third start; SPBRG at its reset value, not 64.
+    EXPECT_EQ(monitor.client.read(2, 1), std::vector<uint8_t>({0}));
     EXPECT_EQ(sim.process.wait(10), 0);
 }
 
