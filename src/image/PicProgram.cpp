@@ -301,7 +301,7 @@ bool PicProgram::readHex(FILE* file) {
     return readHex(file, [](const char* message) { fputs(message, stderr); });
 }
 
-bool PicProgram::readHex(FILE* file, const ReadReport& report) {
+bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped) {
     HexScanner scanner(file, report);
     long base = 0;  // byte address added by extended address records
     Record r;
@@ -316,6 +316,7 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report) {
                 int word = r.data[i + 1] << 8 | r.data[i];
                 if (image > INT_MAX || !setData(static_cast<int>(image), word)) {
                     say(report, "%sinvalid address %04lX\n", READ_PREFIX, image);
+                    if (dropped) dropped(image);
                 }
             }
             break;

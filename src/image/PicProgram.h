@@ -53,6 +53,9 @@ public:
 
     // Receives each of the reader's messages as a whole line, "\n" included.
     using ReadReport = std::function<void(const char* message)>;
+    // Receives the image address of each word the reader dropped because the
+    // image has no place for it (the same word's message goes to the report).
+    using DroppedWord = std::function<void(long address)>;
 
     // Adds the words of an Intel HEX stream to the image.  Returns false on a
     // read error (bad checksum, stray character, short record, unknown record
@@ -60,7 +63,7 @@ public:
     // stored.  A word at an address the image lacks gets a message of its own
     // and reading goes on.  Messages go to standard error, or to report.
     bool readHex(FILE* file);
-    bool readHex(FILE* file, const ReadReport& report);
+    bool readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped = nullptr);
     // Writes the whole image as Intel HEX; false when the stream refuses output.
     bool writeHex(FILE* file);
 
