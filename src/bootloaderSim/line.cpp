@@ -26,7 +26,6 @@ constexpr size_t QUEUE_LIMIT = 1 << 20;
 // How long to nap while no peer holds the pty open (the master then polls
 // ready at once, so poll() cannot be the wait).
 constexpr double NO_PEER_NAP = 0.002;
-constexpr int BITS_PER_CHARACTER = 10;  // start, 8 data, stop
 
 // Waits for the descriptor's events for up to `seconds` (negative: no
 // limit).  ppoll rather than poll: at 57600 bit/s a character takes 174 us,
@@ -94,7 +93,7 @@ double Line::charTime() const {
     // A real device keeps its own pace.
     if (!isPty_ || pacing_ == 0) return 0;
     int baud = pacing_ > 0 ? pacing_ : lineBaud();
-    return baud > 0 ? double(BITS_PER_CHARACTER) / baud : 0;
+    return baud > 0 ? double(protocol::BITS_PER_CHARACTER) / baud : 0;
 }
 
 void Line::pump() {

@@ -96,7 +96,7 @@ void endProgramming(SerialLine& line, const LinkWindows& windows)
 {
     // The frame goes out even after an interrupt: it is what tells the
     // bootloader that the session is over.
-    interruptTaken();
+    line.interruptNoted();
     const unsigned char frame[] = {END_PROGRAMMING};
     sendCommand(line, windows, frame, 1);
 }

@@ -12,7 +12,6 @@ constexpr int DEFAULT_COLUMNS = 80;
 // Typical time the chip takes to write one block after its frame arrived
 // (the PIC16F87xA's self-timed erase/write cycle).
 constexpr double BLOCK_WRITE_SECONDS = 0.004;
-constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
 // The summary's lines wrap here; continuation lines line up under the text.
 constexpr size_t SUMMARY_WIDTH = 79;
 constexpr const char* SUMMARY_INDENT = "         ";  // under the text after "WARNING: "
@@ -211,7 +210,7 @@ std::string uploadForecast(const std::string& fileName, PicProgram& image, int b
     const int flash = usedWords(image, PicProgram::FLASH_START);
     const int config = usedWords(image, PicProgram::CONFIG_START);
     const int eeprom = usedWords(image, PicProgram::EEPROM_START);
-    const double seconds = double(plan.lineBytes()) * BITS_PER_CHARACTER / bitsPerSecond +
+    const double seconds = double(plan.lineBytes()) * protocol::BITS_PER_CHARACTER / bitsPerSecond +
                            plan.blocks * BLOCK_WRITE_SECONDS;
     if (plan.blocks == 0)
         return format("%s: %d flash %s, %d configuration %s, %d EEPROM %s; nothing to send", fileName.c_str(), flash,

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -99,6 +100,17 @@ void interruptTaken()
 void onSecondInterrupt(void (*action)())
 {
     secondInterruptAction = action;
+}
+
+LineResult SerialLine::pauseUntil(Deadline deadline)
+{
+    std::this_thread::sleep_until(deadline);
+    return LineResult::Ok;
+}
+
+void PortLine::interruptNoted()
+{
+    interruptTaken();
 }
 
 LineResult SerialLine::note(LineResult result)

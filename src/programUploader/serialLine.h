@@ -42,6 +42,20 @@ public:
     virtual void discardOutput() = 0;
     // One character of 10 bits at the line's speed.
     virtual std::chrono::microseconds characterTime() const = 0;
+    // Sets the modem lines (true: asserted), for resetting the board.  False,
+    // with nothing changed, when the port has none (a pseudo-terminal).
+    virtual bool setModemLines(bool dtr, bool rts)
+    {
+        (void)dtr;
+        (void)rts;
+        return false;
+    }
+    // Waits until the deadline with nothing to do (the pauses of a board
+    // reset); Interrupted when the run is asked to end first.
+    virtual LineResult pauseUntil(Deadline deadline);
+    // The run has taken note of an interrupt: from now on the waits no
+    // longer end at once for it, so that the end command can still go out.
+    virtual void interruptNoted() {}
 
     // One byte 0-255.
     LineResult readByte(int& byte, Deadline deadline);
@@ -70,6 +84,7 @@ public:
     LineResult writeAll(const uint8_t* data, int size, Deadline deadline) override;
     void discardOutput() override;
     std::chrono::microseconds characterTime() const override;
+    void interruptNoted() override;
 
 private:
     LineResult wait(short events, Deadline deadline);

@@ -131,9 +131,10 @@ constexpr Speed UPLOAD_SPEEDS[] = {
 // back); 0 and B0 when the other side is not in it.
 int bitsPerSecond(speed_t constant);
 speed_t speedConstant(int bitsPerSecond);
-// One character of 10 bits (start, 8 data, stop) at the given speed, in
-// microseconds; bitsPerSecond must be above 0.
-constexpr long characterMicros(int bitsPerSecond) { return 10L * 1000000L / bitsPerSecond; }
+constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
+// One character at the given speed, in microseconds; bitsPerSecond must be
+// above 0.
+constexpr long characterMicros(int bitsPerSecond) { return BITS_PER_CHARACTER * 1000000L / bitsPerSecond; }
 
 }  // namespace protocol
 
