@@ -8,22 +8,23 @@
 #include "PicProgram.h"
 #include "boardReset.h"
 #include "bootloaderLink.h"
+#include "forecast.h"
 #include "droppedWords.h"
 #include "hexInput.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
-#include "progress.h"
 #include "protocol.h"
 #include "serialLine.h"
 #include "serialPort.h"
+#include "terminalReporter.h"
+#include "upload.h"
 
 #include <cstdio>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -139,9 +140,11 @@ int main(int argc, char** argv)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(port.get(), options.portName, options.reset);
 
-    UploadReport report(std::move(droppedWords));
-    const int result =
-        upload(&image, port.get(), options.ignoreOverlap, options.queryOnly, LinkWindows(), &report);
+    PortLine line(port.get());
+    TerminalReporter reporter(TerminalReporter::Figures);
+    const int result = upload(image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    if (result == 1)
+        reporter.summary(droppedWords);
 
     hexFile.reset();
     port.reset();

@@ -115,6 +115,9 @@ void UploadReporter::passesBegin(PicProgram& image, int lower, int upper)
     plan_ = planUpload(image, lower, upper);
     sent_ = 0;
     passesDone_ = false;
+    ReportEvent event{Kind::PassesBegin, ""};
+    event.total = plan_.blocks;
+    show(event);
 }
 
 void UploadReporter::blockSent(int address)

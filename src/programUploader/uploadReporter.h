@@ -24,6 +24,7 @@ struct ReportEvent {
         Warning,       // a condition the run survives
         Error,         // a failure line that leaves the run going (a write test that differs)
         Failure,       // the ERROR line that ends the run
+        PassesBegin,   // the programming passes start; no text, total is set
         Block,         // a block frame was sent: the plain progress line, "\r" at its end
         PassesDone,    // every block was acknowledged; no text
         Complete,      // "\nProgramming complete\n"
@@ -34,7 +35,7 @@ struct ReportEvent {
     std::string text;
     int address = -1;  // the image address the line is about; -1 for none
     int block = 0;     // Block: this block's number, 1 to total
-    int total = 0;     // Block: the blocks both passes send
+    int total = 0;     // Block, PassesBegin: the blocks both passes send
 };
 
 // Identification as the bootloader gave it (before the range is aligned).
