@@ -1,6 +1,7 @@
 #include "simTestSupport.h"
 
 #include "frames.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cerrno>
