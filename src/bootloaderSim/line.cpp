@@ -4,6 +4,7 @@
 
 #include "clock.h"
 #include "protocol.h"
+#include "stopSignals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +16,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-volatile int stopRequested = 0;
 
 namespace {
 

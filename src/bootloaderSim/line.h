@@ -86,7 +86,4 @@ private:
     uint64_t bytesOut_ = 0;
 };
 
-// Set from a signal handler; every wait of the line ends when it is set.
-extern volatile int stopRequested;
-
 #endif
