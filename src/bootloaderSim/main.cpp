@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
     if (options.stats) {
         stats.bytesIn = line.bytesIn();
         stats.bytesOut = line.bytesOut();
-        stats.print(stdout, line.lineBaud());
+        stats.wireSeconds = line.wireSeconds();
+        stats.print(stdout);
     }
     return status;
 }
