@@ -1,0 +1,127 @@
+// The uploader as the page calls it: the same image, hex reader, forecast,
+// walk and link as the command line, with the page's line underneath.  Each
+// call answers JSON that the page draws; nothing here is the page's own.
+#include "PicProgram.h"
+#include "boardReset.h"
+#include "bootloaderLink.h"
+#include "json.h"
+#include "memoryPicture.h"
+#include "progress.h"
+#include "protocol.h"
+#include "webLine.h"
+
+#include <emscripten.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int DEFAULT_BITS_PER_SECOND = 19200;  // the command line's default speed
+
+struct LoadedFile {
+    std::string name;
+    std::unique_ptr<PicProgram> image{new PicProgram};
+    std::vector<long> dropped;
+};
+LoadedFile file;
+
+// What a call answers lives here until the next call.
+std::string answer;
+const char* give(std::string text)
+{
+    answer = std::move(text);
+    return answer.c_str();
+}
+
+std::string speeds()
+{
+    std::string list;
+    for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
+        list += (list.empty() ? "[" : ",") + std::to_string(s.bitsPerSecond);
+    return list + "]";
+}
+
+}  // namespace
+
+extern "C" {
+
+// The facts the page's controls offer.
+EMSCRIPTEN_KEEPALIVE const char* coreFacts()
+{
+    return give(json::Object()
+                    .raw("speeds", speeds())
+                    .num("defaultSpeed", DEFAULT_BITS_PER_SECOND)
+                    .raw("resetLines", "[\"none\",\"dtr\",\"rts\",\"both\"]")
+                    .str("defaultResetLines", "dtr")
+                    .num("resetDefaultMs", RESET_DEFAULT_MS)
+                    .num("resetMaxMs", RESET_MAX_MS)
+                    .raw("lineResults", json::Object()
+                                            .num("ok", int(LineResult::Ok))
+                                            .num("timeout", int(LineResult::Timeout))
+                                            .num("hungUp", int(LineResult::HungUp))
+                                            .num("interrupted", int(LineResult::Interrupted))
+                                            .done())
+                    .done());
+}
+
+// Reads a hex file's text as the command line reads the file: ok, the
+// reader's messages (each a whole line), and the words it dropped.
+EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text, int length)
+{
+    LoadedFile loaded;
+    loaded.name = name;
+    std::string messages;
+    bool ok = false;
+    if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
+        ok = loaded.image->readHex(
+            in, [&](const char* message) { messages += message; },
+            [&](long address) { loaded.dropped.push_back(address); });
+        fclose(in);
+    }
+    if (ok)
+        file = std::move(loaded);
+    return give(json::Object().flag("ok", ok).str("messages", messages).done());
+}
+
+// The line the command line shows before the greeting wait.
+EMSCRIPTEN_KEEPALIVE const char* coreForecast(int bitsPerSecond)
+{
+    return give(uploadForecast(file.name, *file.image, bitsPerSecond));
+}
+
+// The loaded file's memory; lower > upper while the bootloader's range is
+// not known.
+EMSCRIPTEN_KEEPALIVE const char* corePicture(int lower, int upper)
+{
+    return give(memoryPicture(*file.image, lower, upper));
+}
+
+// Any image given as hex text (the chip's content), in the same picture.
+EMSCRIPTEN_KEEPALIVE const char* corePictureOf(const char* text, int length, int lower, int upper)
+{
+    PicProgram image;
+    if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
+        image.readHex(in, [](const char*) {});
+        fclose(in);
+    }
+    return give(memoryPicture(image, lower, upper));
+}
+
+// One run as `programUploader [-o] [-q]` makes it, on the page's line: 1
+// success, 0 failure.  Its lines go to standard output, which the page
+// shows.
+EMSCRIPTEN_KEEPALIVE int coreUpload(int bitsPerSecond, int ignoreOverlap, int queryOnly)
+{
+    WebLine line(bitsPerSecond);
+    PicProgram blank;
+    PicProgram* image = queryOnly ? &blank : file.image.get();
+    UploadReport report(file.dropped);
+    const int result = upload(image, line, LinkWindows(), char(ignoreOverlap), char(queryOnly), &report);
+    fflush(nullptr);
+    return result;
+}
+
+}  // extern "C"

@@ -1,0 +1,247 @@
+// The page: hands the user's choices to the uploader's core (core.wasm) and
+// draws what it answers.  Every fact and message comes from the core; this
+// file moves bytes, keeps the controls in step and draws.
+import createCore from './core.js';
+import { SimulatedLine, SerialLine } from './lines.js';
+import { drawPicture } from './picture.js';
+import { Console } from './console.js';
+
+const $ = (id) => document.getElementById(id);
+const ui = {};
+for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
+  'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
+  'chip', 'chipVerdict', 'chipPicture', 'chipDownload']) ui[id] = $(id);
+
+const state = {
+  core: null,
+  facts: null,
+  file: null,        // { name, text } once the core has read it
+  port: null,        // the Web Serial port the user chose
+  running: false,
+  line: null,
+  worker: null,
+  chipFacts: null,
+  started: 0,
+};
+
+function notice(text) { ui.notice.textContent = text; }
+
+function logText(text) {
+  ui.log.textContent += text;
+  ui.log.scrollTop = ui.log.scrollHeight;
+}
+
+// The core's standard output and error, a line at a time.
+function printed(line) { logText(line + '\n'); }
+
+function call(name, types, args) {
+  return state.core.ccall(name, 'string', types, args);
+}
+
+function speed() { return Number(ui.speed.value); }
+
+function refreshControls() {
+  const busy = state.running;
+  const hasLine = ui.simulated.checked || state.port !== null;
+  ui.connect.disabled = busy || ui.simulated.checked || !('serial' in navigator);
+  ui.query.disabled = busy || !hasLine;
+  ui.upload.disabled = busy || !hasLine || !state.file;
+  ui.cancel.disabled = !busy;
+  for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
+}
+
+function showForecast() {
+  if (!state.file) return;
+  ui.forecast.textContent = call('coreForecast', ['number'], [speed()]);
+}
+
+function showPicture(range) {
+  if (!state.file) return;
+  const [lower, upper] = range || [1, 0];
+  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number'], [lower, upper])));
+}
+
+async function readHexFile(file) {
+  if (!file) return;  // a cancelled picker changes nothing
+  const text = await file.text();
+  const bytes = new TextEncoder().encode(text);
+  const at = state.core._malloc(bytes.length + 1);
+  state.core.HEAPU8.set(bytes, at);
+  let answer;
+  try {
+    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number'], [file.name, at, bytes.length]));
+  } finally {
+    state.core._free(at);
+  }
+  if (!answer.ok) {
+    notice(answer.messages);
+    return;
+  }
+  notice(answer.messages);  // words the chip does not have are reported, and the file is taken
+  state.file = { name: file.name, text };
+  showForecast();
+  showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+  refreshControls();
+}
+
+function chipWorker() {
+  if (state.worker) return state.worker;
+  state.worker = new Worker('chipWorker.js', { type: 'module' });
+  state.worker.addEventListener('message', (event) => {
+    const m = event.data;
+    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.received(m.bytes);
+    if (m.type === 'facts') {
+      state.chipFacts = m.facts;
+      showPicture([m.facts.lower, m.facts.upper]);
+    }
+    if (m.type === 'content') showChip(m);
+  });
+  state.worker.postMessage({ type: 'facts' });
+  return state.worker;
+}
+
+function showChip(m) {
+  ui.chip.textContent = m.hex;
+  ui.chipVerdict.textContent = m.verdict.text;
+  ui.chipVerdict.className = m.verdict.exact ? 'exact' : 'differs';
+  const range = [state.chipFacts.lower, state.chipFacts.upper];
+  const bytes = new TextEncoder().encode(m.hex);
+  const at = state.core._malloc(bytes.length + 1);
+  state.core.HEAPU8.set(bytes, at);
+  try {
+    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number'],
+      [at, bytes.length, range[0], range[1]])));
+  } finally {
+    state.core._free(at);
+  }
+  if (ui.chipDownload.href) URL.revokeObjectURL(ui.chipDownload.href);
+  ui.chipDownload.href = URL.createObjectURL(new Blob([m.hex], { type: 'text/plain' }));
+  ui.chipDownload.hidden = false;
+  document.body.dataset.chip = 'shown';
+}
+
+function chipContent() {
+  return new Promise((resolve) => {
+    const w = chipWorker();
+    const got = (event) => {
+      if (event.data.type !== 'content') return;
+      w.removeEventListener('message', got);
+      resolve();
+    };
+    w.addEventListener('message', got);
+    w.postMessage({ type: 'content', name: state.file.name, program: state.file.text,
+      ignoreOverlap: ui.overlap.checked });
+  });
+}
+
+async function openPort() {
+  try {
+    await state.port.open({ baudRate: speed() });
+  } catch (error) {
+    notice(`The port cannot be opened: ${error.message}\n` +
+      'If another program (a terminal, an IDE, another upload) has it open, close that program. ' +
+      'On Linux your user must be in the dialout group: sudo usermod -aG dialout $USER, then log in again.');
+    return null;
+  }
+  const line = new SerialLine(state.facts.lineResults, state.port);
+  await line.start();
+  return line;
+}
+
+async function run(queryOnly) {
+  state.running = true;
+  refreshControls();
+  notice('');
+  ui.log.textContent = '';
+  ui.progress.value = 0;
+  ui.progressText.textContent = '';
+  document.body.dataset.run = 'running';
+  let result = 0;
+  try {
+    if (ui.simulated.checked) {
+      const w = chipWorker();
+      // The simulated board is reset as the run starts; an upload starts
+      // from an erased chip.
+      w.postMessage({ type: 'reset', bitsPerSecond: speed(), erase: !queryOnly });
+      state.line = new SimulatedLine(state.facts.lineResults, w);
+    } else {
+      state.line = await openPort();
+      if (!state.line) return;
+      if (ui.resetLines.value === 'none') notice('Press the reset button on the board now.');
+    }
+    state.core.line = state.line;
+    state.started = performance.now();
+    result = await state.core.ccall('coreUpload', 'number', ['number', 'number', 'number'],
+      [speed(), ui.overlap.checked ? 1 : 0, queryOnly ? 1 : 0], { async: true });
+    if (ui.simulated.checked && !queryOnly) await chipContent();
+  } finally {
+    if (state.line instanceof SerialLine) await state.line.close();
+    state.line = null;
+    state.running = false;
+    refreshControls();
+    document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
+  }
+}
+
+async function connect() {
+  try {
+    state.port = await navigator.serial.requestPort();
+  } catch (error) {
+    if (error.name !== 'NotFoundError') notice(`No port: ${error.message}`);
+    return;  // a cancelled chooser changes nothing
+  }
+  const info = state.port.getInfo();
+  ui.portState.textContent = info.usbVendorId !== undefined
+    ? `Port chosen (USB ${info.usbVendorId.toString(16).padStart(4, '0')}:${(info.usbProductId || 0).toString(16).padStart(4, '0')}).`
+    : 'Port chosen.';
+  refreshControls();
+}
+
+async function start() {
+  state.core = await createCore({ print: printed, printErr: printed });
+  state.facts = JSON.parse(call('coreFacts', [], []));
+  for (const bps of state.facts.speeds) {
+    ui.speed.add(new Option(String(bps), String(bps), bps === state.facts.defaultSpeed, bps === state.facts.defaultSpeed));
+  }
+  for (const lines of state.facts.resetLines) {
+    const chosen = lines === state.facts.defaultResetLines;
+    ui.resetLines.add(new Option(lines, lines, chosen, chosen));
+  }
+  ui.resetMs.value = state.facts.resetDefaultMs;
+  ui.resetMs.max = state.facts.resetMaxMs;
+
+  if (!('serial' in navigator)) {
+    notice('This browser has no Web Serial. Chrome, Edge and Opera on a desktop have it; ' +
+      'the command-line uploader, programUploader, works from any shell. The simulated chip works here too.');
+  } else {
+    navigator.serial.addEventListener('disconnect', (event) => {
+      if (event.target === state.port || event.port === state.port) {
+        if (state.line) state.line.hangUp();
+      }
+    });
+  }
+
+  ui.hexFile.addEventListener('change', () => readHexFile(ui.hexFile.files[0]));
+  ui.drop.addEventListener('dragover', (e) => { e.preventDefault(); ui.drop.classList.add('over'); });
+  ui.drop.addEventListener('dragleave', () => ui.drop.classList.remove('over'));
+  ui.drop.addEventListener('drop', (e) => {
+    e.preventDefault();
+    ui.drop.classList.remove('over');
+    readHexFile(e.dataTransfer.files[0]);
+  });
+  ui.speed.addEventListener('change', showForecast);
+  ui.simulated.addEventListener('change', () => {
+    if (ui.simulated.checked) chipWorker();
+    showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+    refreshControls();
+  });
+  ui.connect.addEventListener('click', connect);
+  ui.query.addEventListener('click', () => run(true));
+  ui.upload.addEventListener('click', () => run(false));
+  ui.cancel.addEventListener('click', () => { if (state.line) state.line.cancel(); });
+  new Console(state, ui);
+  refreshControls();
+  document.body.dataset.ready = 'yes';
+}
+
+start();
