@@ -20,6 +20,9 @@
 namespace {
 
 constexpr int DEFAULT_BITS_PER_SECOND = 19200;  // the command line's default speed
+// The console's speeds: the application on the chip may use another than
+// the bootloader's.
+constexpr int CONSOLE_SPEEDS[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 struct LoadedFile {
     std::string name;
@@ -44,6 +47,14 @@ std::string speeds()
     return list + "]";
 }
 
+std::string consoleSpeeds()
+{
+    std::string list;
+    for (int bps : CONSOLE_SPEEDS)
+        list += (list.empty() ? "[" : ",") + std::to_string(bps);
+    return list + "]";
+}
+
 }  // namespace
 
 extern "C" {
@@ -53,6 +64,7 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
 {
     return give(json::Object()
                     .raw("speeds", speeds())
+                    .raw("consoleSpeeds", consoleSpeeds())
                     .num("defaultSpeed", DEFAULT_BITS_PER_SECOND)
                     .raw("resetLines", "[\"none\",\"dtr\",\"rts\",\"both\"]")
                     .str("defaultResetLines", "dtr")

@@ -10,7 +10,8 @@ const $ = (id) => document.getElementById(id);
 const ui = {};
 for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
   'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
-  'chip', 'chipVerdict', 'chipPicture', 'chipDownload']) ui[id] = $(id);
+  'chip', 'chipVerdict', 'chipPicture', 'chipDownload', 'console', 'consoleSpeed', 'consoleInput', 'consoleSend',
+  'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote']) ui[id] = $(id);
 
 const state = {
   core: null,
@@ -18,6 +19,8 @@ const state = {
   file: null,        // { name, text } once the core has read it
   port: null,        // the Web Serial port the user chose
   running: false,
+  consoleOpen: false,
+  console: null,
   line: null,
   worker: null,
   chipFacts: null,
@@ -41,14 +44,16 @@ function call(name, types, args) {
 function speed() { return Number(ui.speed.value); }
 
 function refreshControls() {
-  const busy = state.running;
+  const busy = state.running || state.consoleOpen;
   const hasLine = ui.simulated.checked || state.port !== null;
   ui.connect.disabled = busy || ui.simulated.checked || !('serial' in navigator);
   ui.query.disabled = busy || !hasLine;
   ui.upload.disabled = busy || !hasLine || !state.file;
   ui.cancel.disabled = !busy;
   for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
+  if (state.console) state.console.refresh();
 }
+state.refreshControls = refreshControls;
 
 function showForecast() {
   if (!state.file) return;
@@ -183,12 +188,20 @@ async function run(queryOnly) {
   }
 }
 
+const watched = new WeakSet();
+
 async function connect() {
   try {
     state.port = await navigator.serial.requestPort();
   } catch (error) {
     if (error.name !== 'NotFoundError') notice(`No port: ${error.message}`);
     return;  // a cancelled chooser changes nothing
+  }
+  if (!watched.has(state.port)) {
+    watched.add(state.port);
+    const port = state.port;
+    // The port was unplugged: the run's waits end as on a hung-up line.
+    port.addEventListener('disconnect', () => { if (state.line && state.line.port === port) state.line.hangUp(); });
   }
   const info = state.port.getInfo();
   ui.portState.textContent = info.usbVendorId !== undefined
@@ -213,12 +226,6 @@ async function start() {
   if (!('serial' in navigator)) {
     notice('This browser has no Web Serial. Chrome, Edge and Opera on a desktop have it; ' +
       'the command-line uploader, programUploader, works from any shell. The simulated chip works here too.');
-  } else {
-    navigator.serial.addEventListener('disconnect', (event) => {
-      if (event.target === state.port || event.port === state.port) {
-        if (state.line) state.line.hangUp();
-      }
-    });
   }
 
   ui.hexFile.addEventListener('change', () => readHexFile(ui.hexFile.files[0]));
@@ -239,7 +246,7 @@ async function start() {
   ui.query.addEventListener('click', () => run(true));
   ui.upload.addEventListener('click', () => run(false));
   ui.cancel.addEventListener('click', () => { if (state.line) state.line.cancel(); });
-  new Console(state, ui);
+  state.console = new Console(state, ui);
   refreshControls();
   document.body.dataset.ready = 'yes';
 }

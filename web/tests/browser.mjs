@@ -52,7 +52,7 @@ export async function startBrowser() {
 
 // A page of the site with the checks every test wants.  extraScript runs
 // before the page's own scripts (a test double, say).
-export async function openPage(session, { width = 1000, extraScript = null } = {}) {
+export async function openPage(session, { width = 1000, extraScript = null, prepare = null } = {}) {
   const page = await session.browser.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
@@ -68,6 +68,7 @@ export async function openPage(session, { width = 1000, extraScript = null } = {
       window.__cspViolation(`${e.violatedDirective} ${e.blockedURI} ${e.sourceFile}:${e.lineNumber}`));
   });
   if (extraScript) await page.evaluateOnNewDocument(extraScript);
+  if (prepare) await prepare(page);
   await page.setViewport({ width, height: 900 });
   await page.goto(session.url);
   await page.waitForFunction(() => document.body.dataset.ready === 'yes');

@@ -1,0 +1,134 @@
+// The page through a serial port (the injected navigator.serial) to a real
+// bootloaderSim on a pseudo-terminal: the examples land exactly, the log
+// holds the command line's lines, faults read as on the command line, and
+// Cancel ends the upload with the end command.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
+  startBrowser } from './browser.mjs';
+import { DOUBLE, bridge, startSimulator } from './farEnd.mjs';
+
+const SIM = process.env.BOOTLOADER_SIM;
+const UPLOADER = process.env.PROGRAM_UPLOADER;
+const CHIP_CHECK = process.env.CHIP_CHECK;
+assert(SIM && UPLOADER && CHIP_CHECK, 'BOOTLOADER_SIM, PROGRAM_UPLOADER and CHIP_CHECK name the programs');
+const SPEED = '57600';
+const work = mkdtempSync(join(tmpdir(), 'page-far-end-'));
+let runs = 0;
+
+// The lines a run shows, per-block progress lines aside.
+const lines = (text) => text.split(/[\r\n]/).filter((l) => l !== '' && !/^ {2}programming address [0-9A-F]{4}$/.test(l));
+
+async function simulator(faults = []) {
+  const dump = join(work, `chip${++runs}.hex`);
+  const sim = await startSimulator(SIM, ['--once', '--dump', dump, ...faults.flatMap((f) => ['--fault', f])]);
+  sim.dump = dump;
+  return sim;
+}
+
+// The command line against a simulator of its own with the same faults.
+async function commandLine(file, flags, faults) {
+  const sim = await simulator(faults);
+  const run = spawnSync('sh', ['-c', '"$@" 2>&1', 'sh', UPLOADER, ...flags, '-s', SPEED, '-p', sim.port, file],
+    { encoding: 'utf8' });
+  sim.stop();
+  await sim.exited;
+  return run.stdout;
+}
+
+const session = await startBrowser();
+let failed = 0;
+let sim = null;
+let far = null;
+try {
+  const page = await openPage(session, {
+    extraScript: DOUBLE,
+    prepare: async (p) => { far = await bridge(p, () => sim.port); },
+  });
+  await page.select('#speed', SPEED);
+  await page.select('#resetLines', 'none');
+  await page.click('#connect');
+  await page.waitForFunction(() => !document.getElementById('upload').disabled ||
+    !document.getElementById('query').disabled);
+
+  async function upload(name, faults = [], { whileRunning = null } = {}) {
+    sim = await simulator(faults);
+    const overlap = await page.$eval('#overlap', (e) => e.checked);
+    if (overlap !== (name === 'overlap')) await page.click('#overlap');
+    await chooseFile(page, example(name));
+    const running = runAndWait(page, '#upload');
+    if (whileRunning) await whileRunning();
+    const outcome = await running;
+    const status = await sim.exited;
+    return { outcome, status, log: await page.$eval('#log', (e) => e.textContent), dump: sim.dump };
+  }
+
+  failed += await runChecks(EXAMPLES.map((name) => [`${name} lands exactly through the port`, async () => {
+    const run = await upload(name);
+    assert(run.outcome === 'succeeded', `upload ${run.outcome}:\n${run.log}`);
+    assert(run.status.code === 0, `bootloaderSim: ${JSON.stringify(run.status)} (no end command?)`);
+    const check = spawnSync(CHIP_CHECK, [...(name === 'overlap' ? ['-o'] : []), example(name), run.dump],
+      { encoding: 'utf8' });
+    assert(check.status === 0, check.stdout + check.stderr);
+    checkNoProblems(page);
+  }]));
+
+  for (const [name, faults] of [['blink', []], ['overlap', []], ['eeprom', []], ['blink', ['checksum@3']],
+    ['blink', ['hangup@3']]]) {
+    failed += await runChecks([[`${name} ${faults.join(' ')}: the log holds the command line's lines`, async () => {
+      const page_ = await upload(name, faults);
+      const cli = await commandLine(example(name), name === 'overlap' ? ['-o'] : [], faults);
+      const want = lines(cli);
+      const got = lines(page_.log);
+      assert(JSON.stringify(got) === JSON.stringify(want),
+        `page:\n${got.join('\n')}\ncommand line:\n${want.join('\n')}`);
+      checkNoProblems(page);
+    }]]);
+  }
+
+  failed += await runChecks([['Cancel mid-upload sends the end command; the chip holds a prefix', async () => {
+    const run = await upload('fill', [], {
+      whileRunning: () => new Promise((done) => {
+        far.onWrite = (written) => {
+          if (written < 2000) return;
+          far.onWrite = null;
+          page.click('#cancel').then(done);
+        };
+      }),
+    });
+    assert(run.outcome === 'failed', `upload ${run.outcome}`);
+    assert(/^ERROR: Interrupted at address [0-9A-F]{4}; the chip holds only part of the program\.$/m.test(run.log),
+      run.log);
+    assert(run.status.code === 0, `bootloaderSim: ${JSON.stringify(run.status)} (no end command)`);
+    const words = (file) => {
+      const out = new Map();
+      let base = 0;
+      for (const line of readFileSync(file, 'utf8').split('\n')) {
+        const m = /^:([0-9A-F]{2})([0-9A-F]{4})([0-9A-F]{2})([0-9A-F]*)[0-9A-F]{2}$/i.exec(line.trim());
+        if (!m) continue;
+        const [count, address, type] = [parseInt(m[1], 16), parseInt(m[2], 16), parseInt(m[3], 16)];
+        if (type === 4) base = parseInt(m[4], 16) << 16;
+        if (type !== 0) continue;
+        for (let i = 0; i < count; i += 2) out.set((base + address + i) / 2, m[4].substr(i * 2, 4).toUpperCase());
+      }
+      return out;
+    };
+    const chip = words(run.dump);
+    const program = words(example('fill'));
+    assert(chip.size > 0 && chip.size < program.size, `chip ${chip.size} words, program ${program.size}`);
+    for (const [address, word] of chip) {
+      assert(program.get(address) === word, `chip word ${address.toString(16)} ${word} not the program's`);
+    }
+    const highest = Math.max(...chip.keys());
+    for (const [address] of program) {
+      assert(address > highest || chip.has(address) || address >= 0x2000, `hole at ${address.toString(16)}`);
+    }
+    checkNoProblems(page);
+  }]]);
+} finally {
+  if (sim) sim.stop();
+  await session.close();
+}
+process.exit(failed ? 1 : 0);
