@@ -3,11 +3,12 @@
 // call answers JSON that the page draws; nothing here is the page's own.
 #include "PicProgram.h"
 #include "boardReset.h"
-#include "bootloaderLink.h"
+#include "forecast.h"
 #include "json.h"
 #include "memoryPicture.h"
-#include "progress.h"
+#include "pageReporter.h"
 #include "protocol.h"
+#include "upload.h"
 #include "webLine.h"
 
 #include <emscripten.h>
@@ -123,16 +124,16 @@ EMSCRIPTEN_KEEPALIVE const char* corePictureOf(const char* text, int length, int
 }
 
 // One run as `programUploader [-o] [-q]` makes it, on the page's line: 1
-// success, 0 failure.  Its lines go to standard output, which the page
-// shows.
+// success, 0 failure.  What the user reads goes to the page as events.
 EMSCRIPTEN_KEEPALIVE int coreUpload(int bitsPerSecond, int ignoreOverlap, int queryOnly)
 {
     WebLine line(bitsPerSecond);
     PicProgram blank;
-    PicProgram* image = queryOnly ? &blank : file.image.get();
-    UploadReport report(file.dropped);
-    const int result = upload(image, line, LinkWindows(), char(ignoreOverlap), char(queryOnly), &report);
-    fflush(nullptr);
+    PicProgram& image = queryOnly ? blank : *file.image;
+    PageReporter reporter;
+    const int result = upload(image, line, LinkWindows(), ignoreOverlap != 0, queryOnly != 0, reporter);
+    if (result == 1)
+        reporter.summary(file.dropped);
     return result;
 }
 

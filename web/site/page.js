@@ -34,8 +34,32 @@ function logText(text) {
   ui.log.scrollTop = ui.log.scrollHeight;
 }
 
-// The core's standard output and error, a line at a time.
+// The core's standard output and error (nothing is printed there in a run).
 function printed(line) { logText(line + '\n'); }
+
+// An event of the run from the core's reporter: its text goes to the log as
+// the command line prints it, except the per-block lines, which move the
+// progress bar instead.
+function reported(event) {
+  switch (event.kind) {
+  case 'passesBegin':
+    ui.progress.max = Math.max(event.total, 1);
+    ui.progress.value = 0;
+    break;
+  case 'block':
+    ui.progress.value = event.block;
+    ui.progressText.textContent = event.figures;
+    break;
+  case 'passesDone':
+    break;
+  case 'disconnected':
+    logText(event.text);
+    notice(event.text);
+    break;
+  default:
+    logText(event.text);
+  }
+}
 
 function call(name, types, args) {
   return state.core.ccall(name, 'string', types, args);
@@ -211,7 +235,7 @@ async function connect() {
 }
 
 async function start() {
-  state.core = await createCore({ print: printed, printErr: printed });
+  state.core = await createCore({ print: printed, printErr: printed, onReport: reported });
   state.facts = JSON.parse(call('coreFacts', [], []));
   for (const bps of state.facts.speeds) {
     ui.speed.add(new Option(String(bps), String(bps), bps === state.facts.defaultSpeed, bps === state.facts.defaultSpeed));
