@@ -7,6 +7,7 @@
 #include "json.h"
 #include "memoryPicture.h"
 #include "pageReporter.h"
+#include "passWalk.h"
 #include "protocol.h"
 #include "upload.h"
 #include "webLine.h"
@@ -103,6 +104,22 @@ EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text,
 EMSCRIPTEN_KEEPALIVE const char* coreForecast(int bitsPerSecond)
 {
     return give(uploadForecast(file.name, *file.image, bitsPerSecond));
+}
+
+// What the line allows for the loaded file against a bootloader with this
+// range: every byte of the upload on the wire at the speed, plus the chip's
+// write time for each block.  The benchmark compares a run with it.
+EMSCRIPTEN_KEEPALIVE double coreLineSeconds(int bitsPerSecond, int lower, int upper, double programBlockMs,
+                                            double eepromByteMs)
+{
+    const UploadPlan plan = planUpload(*file.image, lower, upper);
+    int eepromBlocks = 0;
+    for (int start = PicProgram::EEPROM_START; start <= PicProgram::EEPROM_END; start += protocol::BLOCK_WORDS)
+        eepromBlocks += plan.sends(start);
+    const double wire = double(plan.lineBytes()) * protocol::BITS_PER_CHARACTER / bitsPerSecond;
+    const double writes = (plan.blocks - eepromBlocks) * programBlockMs / 1000 +
+                          eepromBlocks * protocol::BLOCK_WORDS * eepromByteMs / 1000;
+    return wire + writes;
 }
 
 // The loaded file's memory; lower > upper while the bootloader's range is

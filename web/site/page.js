@@ -90,9 +90,13 @@ function showPicture(range) {
   drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number'], [lower, upper])));
 }
 
+let filesRead = 0;
+
 async function readHexFile(file) {
   if (!file) return;  // a cancelled picker changes nothing
   const text = await file.text();
+  // The same file chosen again is read again.
+  ui.hexFile.value = '';
   const bytes = new TextEncoder().encode(text);
   const at = state.core._malloc(bytes.length + 1);
   state.core.HEAPU8.set(bytes, at);
@@ -102,8 +106,14 @@ async function readHexFile(file) {
   } finally {
     state.core._free(at);
   }
+  document.body.dataset.filesRead = String(++filesRead);
   if (!answer.ok) {
+    // The file is refused as the command line refuses it: nothing to upload.
     notice(answer.messages);
+    state.file = null;
+    ui.forecast.textContent = '';
+    ui.picture.replaceChildren();
+    refreshControls();
     return;
   }
   notice(answer.messages);  // words the chip does not have are reported, and the file is taken
@@ -121,6 +131,7 @@ function chipWorker() {
     if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.received(m.bytes);
     if (m.type === 'facts') {
       state.chipFacts = m.facts;
+      window.__chipFacts = m.facts;
       showPicture([m.facts.lower, m.facts.upper]);
     }
     if (m.type === 'content') showChip(m);
@@ -202,6 +213,7 @@ async function run(queryOnly) {
     state.started = performance.now();
     result = await state.core.ccall('coreUpload', 'number', ['number', 'number', 'number'],
       [speed(), ui.overlap.checked ? 1 : 0, queryOnly ? 1 : 0], { async: true });
+    document.body.dataset.runMs = (performance.now() - state.started).toFixed(1);
     if (ui.simulated.checked && !queryOnly) await chipContent();
   } finally {
     if (state.line instanceof SerialLine) await state.line.close();
@@ -272,6 +284,8 @@ async function start() {
   ui.cancel.addEventListener('click', () => { if (state.line) state.line.cancel(); });
   state.console = new Console(state, ui);
   refreshControls();
+  // For the benchmark and the tests: the core and the simulated chip's facts.
+  window.__core = state.core;
   document.body.dataset.ready = 'yes';
 }
 

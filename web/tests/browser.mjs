@@ -82,12 +82,10 @@ export function checkNoProblems(page) {
 
 // Chooses a hex file and waits until the core has read it.
 export async function chooseFile(page, path) {
-  const before = await page.$eval('#forecast', (e) => e.textContent);
-  const notice = await page.$eval('#notice', (e) => e.textContent);
+  const before = await page.$eval('body', (b) => Number(b.dataset.filesRead || 0));
   const input = await page.$('#hexFile');
   await input.uploadFile(path);
-  await page.waitForFunction((f, n) => document.getElementById('forecast').textContent !== f ||
-    document.getElementById('notice').textContent !== n, {}, before, notice);
+  await page.waitForFunction((n) => Number(document.body.dataset.filesRead || 0) > n, {}, before);
 }
 
 // Presses a button and waits until the run it starts has ended.

@@ -28,7 +28,7 @@ export async function startSimulator(binary, args) {
 // Carries the page's port to the pseudo-terminal at `path`.  `log` records
 // what went through (bytes written by the page, signals, opens and closes).
 export async function bridge(page, getPath) {
-  const state = { fd: -1, reader: null, written: 0, opens: [], signals: [], onWrite: null, pending: Promise.resolve() };
+  const state = { refuse: '', fd: -1, reader: null, written: 0, opens: [], signals: [], onWrite: null, pending: Promise.resolve() };
   const toPage = (fn, arg) => {
     state.pending = state.pending.then(() => page.evaluate(fn, arg)).catch(() => {});
     return state.pending;
@@ -46,6 +46,7 @@ export async function bridge(page, getPath) {
     switch (op) {
     case 'open': {
       state.opens.push(arg);
+      if (state.refuse) return state.refuse;  // as a port another program holds
       try {
         state.fd = openSync(getPath(), constants.O_RDWR | constants.O_NOCTTY);
       } catch (error) {
@@ -70,6 +71,8 @@ export async function bridge(page, getPath) {
       return '';
     case 'close':
       closeFd();
+      return '';
+    case 'ping':
       return '';
     }
     return '';

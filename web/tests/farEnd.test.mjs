@@ -91,8 +91,9 @@ try {
   failed += await runChecks([['Cancel mid-upload sends the end command; the chip holds a prefix', async () => {
     const run = await upload('fill', [], {
       whileRunning: () => new Promise((done) => {
+        const from = far.written;
         far.onWrite = (written) => {
-          if (written < 2000) return;
+          if (written - from < 2000) return;
           far.onWrite = null;
           page.click('#cancel').then(done);
         };
@@ -125,6 +126,34 @@ try {
     for (const [address] of program) {
       assert(address > highest || chip.has(address) || address >= 0x2000, `hole at ${address.toString(16)}`);
     }
+    checkNoProblems(page);
+  }]]);
+
+  failed += await runChecks([['a port the browser cannot open gets its reason and the advice', async () => {
+    far.refuse = 'Failed to open serial port.';
+    try {
+      const outcome = await runAndWait(page, '#upload');
+      assert(outcome === 'failed', outcome);
+      const notice = await page.$eval('#notice', (e) => e.textContent);
+      assert(notice.includes('Failed to open serial port.') && notice.includes('dialout') &&
+        notice.includes('close that program'), notice);
+    } finally {
+      far.refuse = '';
+    }
+    checkNoProblems(page);
+  }], ['a cancelled picker changes nothing; the port can be chosen again', async () => {
+    const before = await page.$eval('#portState', (e) => e.textContent);
+    await page.evaluate(() => { window.__refusePicker = true; document.getElementById('notice').textContent = ''; });
+    const asked = await page.evaluate(() => window.__portRequests);
+    await page.click('#connect');
+    await page.waitForFunction((n) => window.__portRequests > n, {}, asked);
+    assert(await page.$eval('#portState', (e) => e.textContent) === before, 'port state changed');
+    assert(await page.$eval('#notice', (e) => e.textContent) === '', 'a notice for a cancelled picker');
+    await page.evaluate(() => { window.__refusePicker = false; });
+    await page.click('#connect');
+    await page.waitForFunction((n) => window.__portRequests > n + 1, {}, asked);
+    const run = await upload('blink');
+    assert(run.outcome === 'succeeded', run.log);
     checkNoProblems(page);
   }]]);
 } finally {

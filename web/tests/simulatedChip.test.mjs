@@ -36,6 +36,20 @@ try {
     assert(/^PicProgram::readHex - .*line 2/m.test(notice), `notice: ${notice}`);
     checkNoProblems(page);
   }]]);
+
+  failed += await runChecks([['at 360 px wide nothing scrolls sideways', async () => {
+    await page.setViewport({ width: 360, height: 800 });
+    const [scroll, client] = await page.evaluate(() =>
+      [document.documentElement.scrollWidth, document.documentElement.clientWidth]);
+    assert(scroll <= client, `scrollWidth ${scroll} > ${client}`);
+  }], ['a browser without Web Serial gets a plain notice; the simulated chip still works', async () => {
+    const bare = await openPage(session, { extraScript: () => { delete Navigator.prototype.serial; } });
+    const notice = await bare.$eval('#notice', (e) => e.textContent);
+    assert(/Chrome, Edge and Opera/.test(notice) && /programUploader/.test(notice), notice);
+    assert(await bare.$eval('#connect', (e) => e.disabled), 'Connect is enabled');
+    checkNoProblems(bare);
+    await bare.close();
+  }]]);
 } finally {
   await session.close();
 }
