@@ -1,7 +1,7 @@
 // The test process's half of the serial test double: a real simulator
 // (bootloaderSim, or picSim with the firmware) on a real pseudo-terminal,
 // whose bytes are carried to and from the page's navigator.serial.
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { closeSync, constants, openSync, readFileSync, writeSync } from 'node:fs';
 import { createInterface } from 'node:readline';
 import tty from 'node:tty';
@@ -48,6 +48,10 @@ export async function bridge(page, getPath) {
       state.opens.push(arg);
       if (state.refuse) return state.refuse;  // as a port another program holds
       try {
+        // The speed the page asked for, on the line as the uploader sets it:
+        // the simulators pace the line (and picSim's USART hears it) at it.
+        const set = spawnSync('stty', ['-F', getPath(), String(arg)], { encoding: 'utf8' });
+        if (set.status !== 0) return `Failed to open serial port (stty: ${set.stderr.trim()}).`;
         state.fd = openSync(getPath(), constants.O_RDWR | constants.O_NOCTTY);
       } catch (error) {
         return `Failed to open serial port (${error.code}).`;

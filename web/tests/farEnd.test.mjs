@@ -13,6 +13,7 @@ import { DOUBLE, bridge, startSimulator } from './farEnd.mjs';
 const SIM = process.env.BOOTLOADER_SIM;
 const UPLOADER = process.env.PROGRAM_UPLOADER;
 const CHIP_CHECK = process.env.CHIP_CHECK;
+const { PIC_SIM, FIRMWARE } = process.env;
 assert(SIM && UPLOADER && CHIP_CHECK, 'BOOTLOADER_SIM, PROGRAM_UPLOADER and CHIP_CHECK name the programs');
 const SPEED = '57600';
 const work = mkdtempSync(join(tmpdir(), 'page-far-end-'));
@@ -126,6 +127,39 @@ try {
     for (const [address] of program) {
       assert(address > highest || chip.has(address) || address >= 0x2000, `hole at ${address.toString(16)}`);
     }
+    checkNoProblems(page);
+  }]]);
+
+  failed += await runChecks([['blink through picSim running our firmware: the chip as after the command line', async () => {
+    if (!PIC_SIM || !FIRMWARE) {
+      console.log('(no picSim: PIC_SIM and FIRMWARE are not set)');
+      return;
+    }
+    // Our firmware runs at 19200 bit/s; picSim until it is stopped.
+    const firmwareRun = async (upload_) => {
+      const dump = join(work, `picsim${++runs}.hex`);
+      const chip = await startSimulator(PIC_SIM, ['--firmware', FIRMWARE, '--fast', '--dump', dump]);
+      const result = await upload_(chip);
+      chip.stop();
+      const status = await chip.exited;
+      assert(status.code === 0, `picSim: ${JSON.stringify(status)} ${chip.output.join('')}`);
+      return { result, chip: readFileSync(dump, 'utf8') };
+    };
+    await page.select('#speed', '19200');
+    if (await page.$eval('#overlap', (e) => e.checked)) await page.click('#overlap');
+    await chooseFile(page, example('blink'));
+    const viaPage = await firmwareRun(async (chip) => {
+      sim = chip;
+      const outcome = await runAndWait(page, '#upload');
+      return { outcome, log: await page.$eval('#log', (e) => e.textContent) };
+    });
+    await page.select('#speed', SPEED);
+    const viaCommandLine = await firmwareRun(async (chip) =>
+      spawnSync(UPLOADER, ['-s', '19200', '-p', chip.port, example('blink')], { encoding: 'utf8' }).stdout);
+    assert(viaPage.result.outcome === 'succeeded', viaPage.result.log);
+    assert(JSON.stringify(lines(viaPage.result.log)) === JSON.stringify(lines(viaCommandLine.result)),
+      `page:\n${viaPage.result.log}\ncommand line:\n${viaCommandLine.result}`);
+    assert(viaPage.chip === viaCommandLine.chip, 'the chips differ after the two uploads');
     checkNoProblems(page);
   }]]);
 
