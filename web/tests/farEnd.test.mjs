@@ -163,6 +163,32 @@ try {
     checkNoProblems(page);
   }]]);
 
+  failed += await runChecks([['the console shows what the chip sends, takes a line, and reads on after a framing error',
+    async () => {
+      // bootloaderSim greets each carriage return: the console's line end.
+      sim = await startSimulator(SIM, []);
+      await page.select('#consoleSpeed', SPEED);
+      await page.click('#consoleOpen');
+      await page.waitForFunction(() => !document.getElementById('consoleSend').disabled);
+      const shown = (text) => page.waitForFunction((t) =>
+        document.getElementById('console').textContent.includes(t), {}, text);
+      await page.type('#consoleInput', 'x');
+      await page.click('#consoleSend');
+      await shown('KK');  // the greeting
+      await far.readError('FramingError');
+      await page.type('#consoleInput', 'hi');
+      await page.click('#consoleSend');
+      await shown('>');  // the identification's ready byte, read after the error
+      await page.click('#consoleHex');
+      const hex = await page.$eval('#console', (e) => e.textContent);
+      assert(/4b 4b d4 07 0f 06 .*00 1f ff 1f 3e/.test(hex), hex);
+      await page.click('#consoleOpen');  // closes it
+      await page.waitForFunction(() => !document.getElementById('upload').disabled);
+      sim.stop();
+      await sim.exited;
+      checkNoProblems(page);
+    }]]);
+
   failed += await runChecks([['a port the browser cannot open gets its reason and the advice', async () => {
     far.refuse = 'Failed to open serial port.';
     try {
