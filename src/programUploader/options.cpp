@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cstdio>

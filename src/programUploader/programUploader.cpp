@@ -15,6 +15,7 @@
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 #include "serialLine.h"
 #include "serialPort.h"

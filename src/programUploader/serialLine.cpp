@@ -1,5 +1,6 @@
 #include "serialLine.h"
 
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <algorithm>
