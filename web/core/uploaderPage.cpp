@@ -5,6 +5,7 @@
 #include "boardReset.h"
 #include "forecast.h"
 #include "json.h"
+#include "lineSpeeds.h"
 #include "memoryPicture.h"
 #include "pageReporter.h"
 #include "passWalk.h"
