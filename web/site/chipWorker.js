@@ -58,10 +58,15 @@ onmessage = async (event) => {
     endedSaid = false;
     chip._chipReset(m.bitsPerSecond, m.erase ? 1 : 0);
     break;
-  case 'bytes':
-    withBytes(m.bytes, (at, n) => chip._chipFeed(at, n, performance.now() / 1000));
+  case 'bytes': {
+    // The bytes entered the line when the page wrote them, not when this
+    // thread got round to them.
+    const now = performance.now();
+    const entry = m.sentAt === undefined ? now : Math.min(now, m.sentAt - performance.timeOrigin);
+    withBytes(m.bytes, (at, n) => chip._chipFeed(at, n, entry / 1000));
     pump();
     break;
+  }
   case 'content': {
     const hex = text(chip._chipHex());
     const program = new TextEncoder().encode(m.program);

@@ -105,7 +105,9 @@ export class SimulatedLine extends ByteLine {
     if (!this.outgoing.length) return;
     const bytes = Uint8Array.from(this.outgoing);
     this.outgoing = [];
-    this.worker.postMessage({ type: 'bytes', bytes }, [bytes.buffer]);
+    // When they entered the line, on the clock both threads share.
+    const sentAt = performance.timeOrigin + performance.now();
+    this.worker.postMessage({ type: 'bytes', bytes, sentAt }, [bytes.buffer]);
   }
   discard() { this.outgoing = []; }
   async signals() { return 0; }  // a simulated chip has no modem lines

@@ -68,6 +68,7 @@ export async function bridge(page, getPath) {
       if (state.fd < 0) return '';
       writeSync(state.fd, Buffer.from(arg));
       state.written += arg.length;
+      state.last = arg;
       if (state.onWrite) state.onWrite(state.written);
       return '';
     case 'signals':

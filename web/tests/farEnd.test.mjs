@@ -54,7 +54,7 @@ try {
   await page.waitForFunction(() => !document.getElementById('upload').disabled ||
     !document.getElementById('query').disabled);
 
-  async function upload(name, faults = [], { whileRunning = null } = {}) {
+  async function upload(name, faults = [], { whileRunning = null, stop = false } = {}) {
     sim = await simulator(faults);
     const overlap = await page.$eval('#overlap', (e) => e.checked);
     if (overlap !== (name === 'overlap')) await page.click('#overlap');
@@ -62,6 +62,7 @@ try {
     const running = runAndWait(page, '#upload');
     if (whileRunning) await whileRunning();
     const outcome = await running;
+    if (stop) sim.stop();
     const status = await sim.exited;
     return { outcome, status, log: await page.$eval('#log', (e) => e.textContent), dump: sim.dump };
   }
@@ -128,6 +129,24 @@ try {
       assert(address > highest || chip.has(address) || address >= 0x2000, `hole at ${address.toString(16)}`);
     }
     checkNoProblems(page);
+  }]]);
+
+  failed += await runChecks([['Cancel in the greeting wait prints its own line and sends nothing more', async () => {
+    const run = await upload('blink', ['late@60'], {
+      whileRunning: () => new Promise((done) => {
+        const from = far.written;
+        far.onWrite = (written) => {
+          if (written - from < 3) return;  // polls are going out
+          far.onWrite = null;
+          page.click('#cancel').then(done);
+        };
+      }),
+      stop: true,
+    });
+    assert(run.outcome === 'failed', run.outcome);
+    assert(lines(run.log).join('\n') === "Waiting for the bootloader's greeting . . .\n" +
+      "ERROR: Interrupted while waiting for the bootloader's greeting; nothing was written.", run.log);
+    assert(far.last.every((b) => b === 0x0d), `the last write was ${far.last}, not a poll`);
   }]]);
 
   failed += await runChecks([['blink through picSim running our firmware: the chip as after the command line', async () => {
