@@ -9,15 +9,15 @@
 #include "boardReset.h"
 #include "bootloaderLink.h"
 #include "forecast.h"
-#include "droppedWords.h"
 #include "hexInput.h"
+#include "interrupt.h"
+#include "lineSpeeds.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
-#include "lineSpeeds.h"
 #include "protocol.h"
-#include "serialLine.h"
+#include "restoreOnExit.h"
 #include "serialPort.h"
 #include "terminalReporter.h"
 #include "upload.h"
@@ -67,25 +67,21 @@ bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexF
     return true;
 }
 
-// Opens the port at the line speed.  An empty port, after the message of the
-// failure, when it cannot be opened.
-void openPort(SerialPort& port, const std::string& portName, speed_t lineSpeed)
+// Why the port could not be opened, after the line that says it could not.
+void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
-    PortOpenError portError;
-    port.reset(openSerialPort(portName, lineSpeed, &portError));
-    if (!port) {
-        printf("Could not open serial port %s\n", portName.c_str());
-        fflush(stdout);
-        fputs(portFailureReason(portName, portError).c_str(), stderr);
-    }
+    printf("Could not open serial port %s\n", portName.c_str());
+    fflush(stdout);
+    fputs(portFailureReason(portName, error).c_str(), stderr);
 }
 
 // Resets the board through the modem lines, or asks the user to, when a
 // person is watching, before the greeting wait starts.
-void startBootloader(int fd, const std::string& portName, const ResetSettings& reset)
+// An interrupt during the reset is the greeting wait's to report.
+void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
 {
     if (reset.lines != ResetLines::None) {
-        if (pulseReset(fd, reset.lines, reset.assertMs))
+        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
             return;
         fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
                 portName.c_str());
@@ -129,25 +125,26 @@ int main(int argc, char** argv)
     // From here on an interrupt ends the run through its normal way out,
     // which restores the port; a second one restores it and ends at once.
     interruptWaitsOnSignals();
-    onSecondInterrupt(restoreSerialPortsNow);
-    SerialPort port;
-    openPort(port, options.portName, options.lineSpeed);
-    if (!port)
+    onSecondInterrupt(restoreAllNow);
+    PortOpenError portError;
+    SerialPort port(options.portName, options.lineSpeed, &portError);
+    if (!port) {
+        reportPortFailure(options.portName, portError);
         return exitValue(CANNOT_START, options.exitStatus);
+    }
 
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options.fileName, image, options.lineSpeed);
-    startBootloader(port.get(), options.portName, options.reset);
+    startBootloader(port, options.portName, options.reset);
 
-    PortLine line(port.get());
     TerminalReporter reporter(TerminalReporter::Figures);
-    const int result = upload(image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);
 
     hexFile.reset();
-    port.reset();
+    port.close();
     return exitValue(result, options.exitStatus);
 }
