@@ -4,10 +4,6 @@
 
 #include <emscripten.h>
 
-// Implemented by pageEvent.js: hands the event to the page.
-extern "C" void pageEvent(const char* kind, const char* text, int address, int block, int total,
-                          const char* figures);
-
 namespace {
 
 const char* kindName(ReportEvent::Kind kind)

@@ -8,6 +8,10 @@
 
 #include <chrono>
 
+// Hands one event to the page (pageEvent.js).
+extern "C" void pageEvent(const char* kind, const char* text, int address, int block, int total,
+                          const char* figures);
+
 class PageReporter : public UploadReporter {
 public:
     void show(const ReportEvent& event) override;

@@ -10,6 +10,7 @@
 #include "pageReporter.h"
 #include "passWalk.h"
 #include "protocol.h"
+#include "textFormat.h"
 #include "upload.h"
 #include "webLine.h"
 
@@ -141,11 +142,28 @@ EMSCRIPTEN_KEEPALIVE const char* corePictureOf(const char* text, int length, int
     return give(memoryPicture(image, lower, upper));
 }
 
-// One run as `programUploader [-o] [-q]` makes it, on the page's line: 1
-// success, 0 failure.  What the user reads goes to the page as events.
-EMSCRIPTEN_KEEPALIVE int coreUpload(int bitsPerSecond, int ignoreOverlap, int queryOnly)
+// One run as `programUploader [-o] [-q] [--reset=LINES --reset-ms=MS]`
+// makes it, on the page's line: 1 success, 0 failure.  What the user reads
+// goes to the page as events.  resetLines is "none" for the simulated chip,
+// which the page resets itself.
+EMSCRIPTEN_KEEPALIVE int coreUpload(int bitsPerSecond, int ignoreOverlap, int queryOnly, const char* resetLines,
+                                    int resetMs, int simulated)
 {
     WebLine line(bitsPerSecond);
+    ResetLines lines = ResetLines::None;
+    parseResetLines(resetLines, lines);
+    int assertMs = RESET_DEFAULT_MS;
+    parseResetMs(std::to_string(resetMs), assertMs);
+    // The board's bootloader runs only for a while after a reset.
+    if (lines != ResetLines::None) {
+        if (resetBoard(line, lines, assertMs) == ResetOutcome::NoModemLines)
+            pageEvent("prompt", "The port has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.",
+                      -1, 0, 0, "");
+    } else if (!simulated) {
+        pageEvent("prompt",
+                  formatText("Reset the board now: its bootloader is awaited for %d seconds.",
+                             LinkWindows().greetingMs / 1000).c_str(), -1, 0, 0, "");
+    }
     PicProgram blank;
     PicProgram& image = queryOnly ? blank : *file.image;
     PageReporter reporter;

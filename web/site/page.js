@@ -52,6 +52,9 @@ function reported(event) {
     break;
   case 'passesDone':
     break;
+  case 'prompt':
+    notice(event.text);
+    break;
   case 'disconnected':
     logText(event.text);
     notice(event.text);
@@ -207,12 +210,14 @@ async function run(queryOnly) {
     } else {
       state.line = await openPort();
       if (!state.line) return;
-      if (ui.resetLines.value === 'none') notice('Press the reset button on the board now.');
     }
     state.core.line = state.line;
     state.started = performance.now();
-    result = await state.core.ccall('coreUpload', 'number', ['number', 'number', 'number'],
-      [speed(), ui.overlap.checked ? 1 : 0, queryOnly ? 1 : 0], { async: true });
+    const simulated = ui.simulated.checked;
+    result = await state.core.ccall('coreUpload', 'number',
+      ['number', 'number', 'number', 'string', 'number', 'number'],
+      [speed(), ui.overlap.checked ? 1 : 0, queryOnly ? 1 : 0, simulated ? 'none' : ui.resetLines.value,
+        Number(ui.resetMs.value), simulated ? 1 : 0], { async: true });
     document.body.dataset.runMs = (performance.now() - state.started).toFixed(1);
     if (ui.simulated.checked && !queryOnly) await chipContent();
   } finally {

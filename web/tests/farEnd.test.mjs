@@ -131,6 +131,27 @@ try {
     checkNoProblems(page);
   }]]);
 
+  failed += await runChecks([['the reset sequence reaches setSignals: DTR released, asserted for the time chosen, released',
+    async () => {
+      await page.select('#resetLines', 'dtr');
+      await page.$eval('#resetMs', (e) => { e.value = '120'; });
+      await page.evaluate(() => { window.__serialPort.signals = []; });
+      let run;
+      try {
+        run = await upload('blink');
+      } finally {
+        await page.select('#resetLines', 'none');
+      }
+      assert(run.outcome === 'succeeded', run.log);
+      const signals = await page.evaluate(() => window.__serialPort.signals);
+      const shown = JSON.stringify(signals);
+      assert(signals.length === 3, shown);
+      const states = signals.map((s) => [s.dataTerminalReady, s.requestToSend]);
+      assert(JSON.stringify(states) === '[[false,true],[true,true],[false,true]]', shown);
+      assert(signals[1].at - signals[0].at >= 49 && signals[2].at - signals[1].at >= 119, shown);
+      checkNoProblems(page);
+    }]]);
+
   failed += await runChecks([['Cancel in the greeting wait prints its own line and sends nothing more', async () => {
     const run = await upload('blink', ['late@60'], {
       whileRunning: () => new Promise((done) => {
