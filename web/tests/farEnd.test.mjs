@@ -175,10 +175,12 @@ try {
       console.log('(no picSim: PIC_SIM and FIRMWARE are not set)');
       return;
     }
-    // Our firmware runs at 19200 bit/s; picSim until it is stopped.
+    // Our firmware runs at 19200 bit/s; picSim until it is stopped, in real
+    // time: the firmware tells bursts of polls apart by a quiet gap of
+    // simulated time, which an unthrottled chip would see stretched.
     const firmwareRun = async (upload_) => {
       const dump = join(work, `picsim${++runs}.hex`);
-      const chip = await startSimulator(PIC_SIM, ['--firmware', FIRMWARE, '--fast', '--dump', dump]);
+      const chip = await startSimulator(PIC_SIM, ['--firmware', FIRMWARE, '--dump', dump]);
       const result = await upload_(chip);
       chip.stop();
       const status = await chip.exited;

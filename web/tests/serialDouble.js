@@ -24,8 +24,10 @@
       const refusal = await window.__farEnd('open', options.baudRate);
       if (refusal) throw new DOMException(refusal, 'NetworkError');
       this.newReadable();
+      // A write is done when handed on, as to an operating system's
+      // buffer; the test process takes the calls in order.
       this.writable = new WritableStream({
-        write: (chunk) => window.__farEnd('write', Array.from(chunk)),
+        write: (chunk) => { window.__farEnd('write', Array.from(chunk)); },
       });
     }
     newReadable() {
