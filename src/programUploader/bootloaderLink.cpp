@@ -202,7 +202,7 @@ LinkResult getResponse(SerialLine& line, const LinkWindows& windows, UploadRepor
     }
 }
 
-LinkResult outputProgram(PicProgram& image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
+LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
                          int upper, UploadReporter& reporter)
 {
     unsigned char command[COMMAND_MAX];

@@ -33,7 +33,7 @@ LinkResult getResponse(SerialLine& line, const LinkWindows& windows, UploadRepor
 // One programming pass from address (moved as the pass goes, -1 after the
 // last block).  A failure's address is an image address, and Interrupted
 // names the block in hand.
-LinkResult outputProgram(PicProgram& image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
+LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
                          int upper, UploadReporter& reporter);
 
 #endif

@@ -13,7 +13,7 @@ namespace {
 constexpr double BLOCK_WRITE_SECONDS = 0.004;
 
 // Used words from `from` to the end of its region.
-int usedWords(PicProgram& image, int from)
+int usedWords(const PicProgram& image, int from)
 {
     int count = 0;
     for (int a = image.findData(from); a >= 0; a = image.findData(a + 1))
@@ -23,7 +23,7 @@ int usedWords(PicProgram& image, int from)
 
 } // namespace
 
-std::string uploadForecast(const std::string& fileName, PicProgram& image, int bitsPerSecond)
+std::string uploadForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
 {
     // The bootloader's range is not known before its greeting: the count is
     // for a bootloader that protects nothing.

@@ -9,6 +9,6 @@
 
 // "FILE: 38 flash words, 1 configuration word, 0 EEPROM bytes; 10 blocks to
 // send, about 0:01 at 19200 bit/s".
-std::string uploadForecast(const std::string& fileName, PicProgram& image, int bitsPerSecond);
+std::string uploadForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond);
 
 #endif

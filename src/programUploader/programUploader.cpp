@@ -95,7 +95,7 @@ void startBootloader(SerialLine& port, const std::string& portName, const ResetS
 // The file's words and what sending them will take, shown before the wait
 // for the greeting where a person watches: an empty file, or one that will
 // take minutes, shows at once.
-void showForecast(const std::string& fileName, PicProgram& image, speed_t lineSpeed)
+void showForecast(const std::string& fileName, const PicProgram& image, speed_t lineSpeed)
 {
     const int bitsPerSecond = protocol::bitsPerSecond(lineSpeed);
     if (isatty(STDERR_FILENO) == 1 && bitsPerSecond > 0)

@@ -55,7 +55,7 @@ std::string warning(const std::string& text)
 
 } // namespace
 
-std::vector<std::string> unwrittenWarnings(PicProgram& image, const UploadPlan& plan, int lower, int upper,
+std::vector<std::string> unwrittenWarnings(const PicProgram& image, const UploadPlan& plan, int lower, int upper,
                                            const std::vector<long>& dropped)
 {
     std::vector<std::string> warnings;

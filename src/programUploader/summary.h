@@ -15,7 +15,7 @@
 // that -o skipped, words at addresses the chip does not have (dropped: as
 // the hex reader reported them) and, should the walk ever leave any other,
 // those.
-std::vector<std::string> unwrittenWarnings(PicProgram& image, const UploadPlan& plan, int lower, int upper,
+std::vector<std::string> unwrittenWarnings(const PicProgram& image, const UploadPlan& plan, int lower, int upper,
                                            const std::vector<long>& dropped);
 
 #endif

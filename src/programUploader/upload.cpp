@@ -18,7 +18,7 @@ void endSession(SerialLine& line, const LinkWindows& windows)
 
 } // namespace
 
-int upload(PicProgram& image, SerialLine& line, const LinkWindows& windows, bool ignoreOverlap, bool queryOnly,
+int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows, bool ignoreOverlap, bool queryOnly,
            UploadReporter& reporter, LinkResult* failure)
 {
     reporter.waiting();

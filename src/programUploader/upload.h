@@ -11,7 +11,7 @@
 
 // 1 success, 0 failure.  Everything the user reads goes to reporter.  When
 // a pass fails, failure (if given) receives its result.
-int upload(PicProgram& image, SerialLine& line, const LinkWindows& windows, bool ignoreOverlap, bool queryOnly,
+int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows, bool ignoreOverlap, bool queryOnly,
            UploadReporter& reporter, LinkResult* failure = nullptr);
 
 #endif

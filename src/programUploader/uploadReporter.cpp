@@ -107,7 +107,7 @@ void UploadReporter::overlap(bool ignored)
         say(Kind::Failure, std::string("ERROR:") + text);
 }
 
-void UploadReporter::passesBegin(PicProgram& image, int lower, int upper)
+void UploadReporter::passesBegin(const PicProgram& image, int lower, int upper)
 {
     image_ = &image;
     lower_ = lower;

@@ -61,7 +61,7 @@ public:
     void rangeWidened(bool lowerEnd, int to);
     void overlap(bool ignored);
     // The passes start: the image and the aligned range give the total.
-    void passesBegin(PicProgram& image, int lower, int upper);
+    void passesBegin(const PicProgram& image, int lower, int upper);
     void blockSent(int address);
     // A write-test report; the notice or the mismatch is decided against
     // the program being sent (a blank word without one).
@@ -77,12 +77,12 @@ public:
     void summary(const std::vector<long>& dropped);
 
     // The program write tests are checked against, outside an upload.
-    void useProgram(PicProgram* image) { image_ = image; }
+    void useProgram(const PicProgram* image) { image_ = image; }
 
 private:
     void say(ReportEvent::Kind kind, std::string text, int address = -1);
 
-    PicProgram* image_ = nullptr;
+    const PicProgram* image_ = nullptr;
     UploadPlan plan_;
     int lower_ = 0;
     int upper_ = -1;
