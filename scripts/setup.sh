@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build, test and demo the project.
-# Quick and silent when everything is already there.
+# Quick and silent when everything is already there.  --web: only what the
+# page needs (scripts/web.sh).
 set -euo pipefail
 
 need=()
@@ -8,18 +9,26 @@ have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 have_cmd cmake   || need+=(cmake)
-have_cmd g++     || need+=(g++)
 have_cmd make    || need+=(make)
-have_cmd python3 || need+=(python3)
-have_cmd clang++ || need+=(clang)
-have_cmd gpasm   || need+=(gputils)
-have_cmd groff   || need+=(groff-base)
-have_pkg libgtest-dev       || need+=(libgtest-dev googletest)
-have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
-# The instruction-level chip simulator embeds gpsim; its headers include glib's.
-have_pkg gpsim-dev          || need+=(gpsim gpsim-dev)
-have_pkg libglib2.0-dev     || need+=(libglib2.0-dev)
-have_cmd pkg-config         || need+=(pkg-config)
+# The page: emscripten builds its WebAssembly, node serves it and runs its
+# tests in chromium (puppeteer-core, from web/package-lock.json).
+have_cmd emcc     || need+=(emscripten)
+have_cmd node     || need+=(nodejs)
+have_cmd npm      || need+=(npm)
+have_cmd chromium || need+=(chromium)
+if [ "${1:-}" != --web ]; then
+  have_cmd g++     || need+=(g++)
+  have_cmd python3 || need+=(python3)
+  have_cmd clang++ || need+=(clang)
+  have_cmd gpasm   || need+=(gputils)
+  have_cmd groff   || need+=(groff-base)
+  have_pkg libgtest-dev       || need+=(libgtest-dev googletest)
+  have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
+  # The instruction-level chip simulator embeds gpsim; its headers include glib's.
+  have_pkg gpsim-dev          || need+=(gpsim gpsim-dev)
+  have_pkg libglib2.0-dev     || need+=(libglib2.0-dev)
+  have_cmd pkg-config         || need+=(pkg-config)
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
@@ -28,4 +37,12 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# puppeteer-core as the lock file pins it; it drives the chromium above and
+# never downloads a browser of its own.
+web=$(cd "$(dirname "$0")/../web" && pwd)
+if [ ! -f "$web/node_modules/puppeteer-core/package.json" ]; then
+  echo "setup: installing the page's test packages (npm ci in web/)"
+  (cd "$web" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi

@@ -1,0 +1,9 @@
+// The JavaScript side of PageReporter: the page's Module.onReport gets each
+// event of a run.
+mergeInto(LibraryManager.library, {
+  pageEvent: function (kind, text, address, block, total, figures) {
+    Module.onReport({
+      kind: UTF8ToString(kind), text: UTF8ToString(text), address, block, total, figures: UTF8ToString(figures),
+    });
+  },
+});

@@ -1,0 +1,195 @@
+// The byte lines under the uploader's core (WebLine in C++): the simulated
+// chip's worker and a Web Serial port.  They move bytes and keep time; the
+// results they hand back are the core's LineResult values (facts.lineResults).
+
+class ByteLine {
+  constructor(results) {
+    this.results = results;
+    this.incoming = [];
+    this.waiter = null;
+    this.cancelled = false;
+    this.noted = false;
+    this.gone = false;
+  }
+
+  // The page's side: bytes arrived, the port went away, the user cancelled.
+  received(bytes) {
+    if (bytes.length) this.incoming.push(bytes);
+    this.wake();
+  }
+  hangUp() { this.gone = true; this.wake(); }
+  cancel() { this.cancelled = true; this.wake(); }
+  wake() {
+    const w = this.waiter;
+    this.waiter = null;
+    if (w) w();
+  }
+
+  // Until the run has taken note of a cancel, every wait ends at once for
+  // it, as the command line's waits end for Ctrl-C.
+  stopping() {
+    if (this.cancelled && !this.noted) return this.results.interrupted;
+    if (this.gone) return this.results.hungUp;
+    return null;
+  }
+
+  // The core's side (webLine.js).
+  async wait(milliseconds) {
+    const end = milliseconds < 0 ? Infinity : performance.now() + milliseconds;
+    for (;;) {
+      const stop = this.stopping();
+      if (stop !== null) return stop;
+      if (this.incoming.length) return this.results.ok;
+      const left = end - performance.now();
+      if (left <= 0) return this.results.timeout;
+      await new Promise((resolve) => {
+        this.waiter = resolve;
+        if (left !== Infinity) setTimeout(() => { if (this.waiter === resolve) this.wake(); }, left);
+      });
+    }
+  }
+  read(size) {
+    const taken = [];
+    let room = size;
+    while (room > 0 && this.incoming.length) {
+      const chunk = this.incoming[0];
+      if (chunk.length <= room) {
+        taken.push(chunk);
+        room -= chunk.length;
+        this.incoming.shift();
+      } else {
+        taken.push(chunk.subarray(0, room));
+        this.incoming[0] = chunk.subarray(room);
+        room = 0;
+      }
+    }
+    const bytes = new Uint8Array(size - room);
+    let at = 0;
+    for (const t of taken) { bytes.set(t, at); at += t.length; }
+    if (!bytes.length && this.gone) return { result: this.results.hungUp, bytes };
+    return { result: this.results.ok, bytes };
+  }
+  write(bytes) {
+    if (this.gone) return this.results.hungUp;
+    this.send(bytes);
+    return this.results.ok;
+  }
+  async pause(milliseconds) {
+    const end = performance.now() + milliseconds;
+    for (;;) {
+      if (this.cancelled && !this.noted) return this.results.interrupted;
+      const left = end - performance.now();
+      if (left <= 0) return this.results.ok;
+      await new Promise((resolve) => {
+        this.waiter = resolve;
+        setTimeout(() => { if (this.waiter === resolve) this.wake(); }, left);
+      });
+    }
+  }
+  interruptNoted() { this.noted = true; }
+}
+
+// The simulated chip: what the core writes in one go reaches the worker in
+// one message, as it would leave an operating system's output buffer.
+export class SimulatedLine extends ByteLine {
+  constructor(results, worker) {
+    super(results);
+    this.worker = worker;
+    this.outgoing = [];
+  }
+  send(bytes) {
+    if (!this.outgoing.length) queueMicrotask(() => this.flush());
+    this.outgoing.push(...bytes);
+  }
+  flush() {
+    if (!this.outgoing.length) return;
+    const bytes = Uint8Array.from(this.outgoing);
+    this.outgoing = [];
+    // When they entered the line, on the clock both threads share.
+    const sentAt = performance.timeOrigin + performance.now();
+    this.worker.postMessage({ type: 'bytes', bytes, sentAt }, [bytes.buffer]);
+  }
+  discard() { this.outgoing = []; }
+  async signals() { return 0; }  // a simulated chip has no modem lines
+}
+
+// Read errors after which the port stays usable: port.readable is replaced.
+const PASSING_READ_ERRORS = ['BreakError', 'FramingError', 'ParityError', 'BufferOverrunError'];
+
+// An open Web Serial port.  Its reader runs until close(); bytes go to
+// whoever listens (the core's line, then the console).
+export class SerialLine extends ByteLine {
+  constructor(results, port) {
+    super(results);
+    this.port = port;
+    this.outgoing = [];
+    this.writing = null;
+    this.listener = null;
+    this.readError = null;
+    this.closed = false;
+  }
+
+  async start() {
+    this.reading = this.readLoop();
+  }
+
+  async readLoop() {
+    while (!this.closed && this.port.readable) {
+      this.reader = this.port.readable.getReader();
+      try {
+        for (;;) {
+          const { value, done } = await this.reader.read();
+          if (done) break;
+          if (this.listener) this.listener(value); else this.received(value);
+        }
+      } catch (error) {
+        if (!PASSING_READ_ERRORS.includes(error.name)) {
+          this.readError = error;
+          break;
+        }
+        if (this.onReadError) this.onReadError(error);
+      } finally {
+        this.reader.releaseLock();
+      }
+    }
+    if (!this.closed) this.hangUp();
+  }
+
+  send(bytes) {
+    this.outgoing.push(...bytes);
+    if (!this.writing) this.writing = this.writeLoop();
+  }
+  async writeLoop() {
+    const writer = this.port.writable.getWriter();
+    try {
+      while (this.outgoing.length && !this.gone) {
+        const bytes = Uint8Array.from(this.outgoing);
+        this.outgoing = [];
+        await writer.write(bytes);
+      }
+    } catch (error) {
+      this.hangUp();
+    } finally {
+      writer.releaseLock();
+      this.writing = null;
+    }
+  }
+  discard() { this.outgoing = []; }
+
+  async signals(dtr, rts) {
+    try {
+      await this.port.setSignals({ dataTerminalReady: dtr, requestToSend: rts });
+      return 1;
+    } catch (error) {
+      return 0;
+    }
+  }
+
+  async close() {
+    this.closed = true;
+    try { if (this.reader) await this.reader.cancel(); } catch (error) { /* already gone */ }
+    try { await this.reading; } catch (error) { /* already gone */ }
+    try { if (this.writing) await this.writing; } catch (error) { /* already gone */ }
+    try { await this.port.close(); } catch (error) { /* already gone */ }
+  }
+}

@@ -1,0 +1,297 @@
+// The page: hands the user's choices to the uploader's core (core.wasm) and
+// draws what it answers.  Every fact and message comes from the core; this
+// file moves bytes, keeps the controls in step and draws.
+import createCore from './core.js';
+import { SimulatedLine, SerialLine } from './lines.js';
+import { drawPicture } from './picture.js';
+import { Console } from './console.js';
+
+const $ = (id) => document.getElementById(id);
+const ui = {};
+for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
+  'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
+  'chip', 'chipVerdict', 'chipPicture', 'chipDownload', 'console', 'consoleSpeed', 'consoleInput', 'consoleSend',
+  'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote']) ui[id] = $(id);
+
+const state = {
+  core: null,
+  facts: null,
+  file: null,        // { name, text } once the core has read it
+  port: null,        // the Web Serial port the user chose
+  running: false,
+  consoleOpen: false,
+  console: null,
+  line: null,
+  worker: null,
+  chipFacts: null,
+  started: 0,
+};
+
+function notice(text) { ui.notice.textContent = text; }
+
+function logText(text) {
+  ui.log.textContent += text;
+  ui.log.scrollTop = ui.log.scrollHeight;
+}
+
+// The core's standard output and error (nothing is printed there in a run).
+function printed(line) { logText(line + '\n'); }
+
+// An event of the run from the core's reporter: its text goes to the log as
+// the command line prints it, except the per-block lines, which move the
+// progress bar instead.
+function reported(event) {
+  switch (event.kind) {
+  case 'passesBegin':
+    ui.progress.max = Math.max(event.total, 1);
+    ui.progress.value = 0;
+    break;
+  case 'block':
+    ui.progress.value = event.block;
+    ui.progressText.textContent = event.figures;
+    break;
+  case 'passesDone':
+    break;
+  case 'prompt':
+    notice(event.text);
+    break;
+  case 'disconnected':
+    logText(event.text);
+    notice(event.text);
+    break;
+  default:
+    logText(event.text);
+  }
+}
+
+function call(name, types, args) {
+  return state.core.ccall(name, 'string', types, args);
+}
+
+function speed() { return Number(ui.speed.value); }
+
+function refreshControls() {
+  const busy = state.running || state.consoleOpen;
+  const hasLine = ui.simulated.checked || state.port !== null;
+  ui.connect.disabled = busy || ui.simulated.checked || !('serial' in navigator);
+  ui.query.disabled = busy || !hasLine;
+  ui.upload.disabled = busy || !hasLine || !state.file;
+  ui.cancel.disabled = !busy;
+  for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
+  if (state.console) state.console.refresh();
+}
+state.refreshControls = refreshControls;
+
+function showForecast() {
+  if (!state.file) return;
+  ui.forecast.textContent = call('coreForecast', ['number'], [speed()]);
+}
+
+function showPicture(range) {
+  if (!state.file) return;
+  const [lower, upper] = range || [1, 0];
+  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number'], [lower, upper])));
+}
+
+let filesRead = 0;
+
+async function readHexFile(file) {
+  if (!file) return;  // a cancelled picker changes nothing
+  const text = await file.text();
+  // The same file chosen again is read again.
+  ui.hexFile.value = '';
+  const bytes = new TextEncoder().encode(text);
+  const at = state.core._malloc(bytes.length + 1);
+  state.core.HEAPU8.set(bytes, at);
+  let answer;
+  try {
+    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number'], [file.name, at, bytes.length]));
+  } finally {
+    state.core._free(at);
+  }
+  document.body.dataset.filesRead = String(++filesRead);
+  if (!answer.ok) {
+    // The file is refused as the command line refuses it: nothing to upload.
+    notice(answer.messages);
+    state.file = null;
+    ui.forecast.textContent = '';
+    ui.picture.replaceChildren();
+    refreshControls();
+    return;
+  }
+  notice(answer.messages);  // words the chip does not have are reported, and the file is taken
+  state.file = { name: file.name, text };
+  showForecast();
+  showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+  refreshControls();
+}
+
+function chipWorker() {
+  if (state.worker) return state.worker;
+  state.worker = new Worker('chipWorker.js', { type: 'module' });
+  state.worker.addEventListener('message', (event) => {
+    const m = event.data;
+    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.received(m.bytes);
+    if (m.type === 'facts') {
+      state.chipFacts = m.facts;
+      window.__chipFacts = m.facts;
+      showPicture([m.facts.lower, m.facts.upper]);
+    }
+    if (m.type === 'content') showChip(m);
+  });
+  state.worker.postMessage({ type: 'facts' });
+  return state.worker;
+}
+
+function showChip(m) {
+  ui.chip.textContent = m.hex;
+  ui.chipVerdict.textContent = m.verdict.text;
+  ui.chipVerdict.className = m.verdict.exact ? 'exact' : 'differs';
+  const range = [state.chipFacts.lower, state.chipFacts.upper];
+  const bytes = new TextEncoder().encode(m.hex);
+  const at = state.core._malloc(bytes.length + 1);
+  state.core.HEAPU8.set(bytes, at);
+  try {
+    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number'],
+      [at, bytes.length, range[0], range[1]])));
+  } finally {
+    state.core._free(at);
+  }
+  if (ui.chipDownload.href) URL.revokeObjectURL(ui.chipDownload.href);
+  ui.chipDownload.href = URL.createObjectURL(new Blob([m.hex], { type: 'text/plain' }));
+  ui.chipDownload.hidden = false;
+  document.body.dataset.chip = 'shown';
+}
+
+function chipContent() {
+  return new Promise((resolve) => {
+    const w = chipWorker();
+    const got = (event) => {
+      if (event.data.type !== 'content') return;
+      w.removeEventListener('message', got);
+      resolve();
+    };
+    w.addEventListener('message', got);
+    w.postMessage({ type: 'content', name: state.file.name, program: state.file.text,
+      ignoreOverlap: ui.overlap.checked });
+  });
+}
+
+async function openPort() {
+  try {
+    await state.port.open({ baudRate: speed() });
+  } catch (error) {
+    notice(`The port cannot be opened: ${error.message}\n` +
+      'If another program (a terminal, an IDE, another upload) has it open, close that program. ' +
+      'On Linux your user must be in the dialout group: sudo usermod -aG dialout $USER, then log in again.');
+    return null;
+  }
+  const line = new SerialLine(state.facts.lineResults, state.port);
+  await line.start();
+  return line;
+}
+
+async function run(queryOnly) {
+  state.running = true;
+  refreshControls();
+  notice('');
+  ui.log.textContent = '';
+  ui.progress.value = 0;
+  ui.progressText.textContent = '';
+  document.body.dataset.run = 'running';
+  let result = 0;
+  try {
+    if (ui.simulated.checked) {
+      const w = chipWorker();
+      // The simulated board is reset as the run starts; an upload starts
+      // from an erased chip.
+      w.postMessage({ type: 'reset', bitsPerSecond: speed(), erase: !queryOnly });
+      state.line = new SimulatedLine(state.facts.lineResults, w);
+    } else {
+      state.line = await openPort();
+      if (!state.line) return;
+    }
+    state.core.line = state.line;
+    state.started = performance.now();
+    const simulated = ui.simulated.checked;
+    result = await state.core.ccall('coreUpload', 'number',
+      ['number', 'number', 'number', 'string', 'number', 'number'],
+      [speed(), ui.overlap.checked ? 1 : 0, queryOnly ? 1 : 0, simulated ? 'none' : ui.resetLines.value,
+        Number(ui.resetMs.value), simulated ? 1 : 0], { async: true });
+    document.body.dataset.runMs = (performance.now() - state.started).toFixed(1);
+    if (ui.simulated.checked && !queryOnly) await chipContent();
+  } finally {
+    if (state.line instanceof SerialLine) await state.line.close();
+    state.line = null;
+    state.running = false;
+    refreshControls();
+    document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
+  }
+}
+
+const watched = new WeakSet();
+
+async function connect() {
+  try {
+    state.port = await navigator.serial.requestPort();
+  } catch (error) {
+    if (error.name !== 'NotFoundError') notice(`No port: ${error.message}`);
+    return;  // a cancelled chooser changes nothing
+  }
+  if (!watched.has(state.port)) {
+    watched.add(state.port);
+    const port = state.port;
+    // The port was unplugged: the run's waits end as on a hung-up line.
+    port.addEventListener('disconnect', () => { if (state.line && state.line.port === port) state.line.hangUp(); });
+  }
+  const info = state.port.getInfo();
+  ui.portState.textContent = info.usbVendorId !== undefined
+    ? `Port chosen (USB ${info.usbVendorId.toString(16).padStart(4, '0')}:${(info.usbProductId || 0).toString(16).padStart(4, '0')}).`
+    : 'Port chosen.';
+  refreshControls();
+}
+
+async function start() {
+  state.core = await createCore({ print: printed, printErr: printed, onReport: reported });
+  state.facts = JSON.parse(call('coreFacts', [], []));
+  for (const bps of state.facts.speeds) {
+    ui.speed.add(new Option(String(bps), String(bps), bps === state.facts.defaultSpeed, bps === state.facts.defaultSpeed));
+  }
+  for (const lines of state.facts.resetLines) {
+    const chosen = lines === state.facts.defaultResetLines;
+    ui.resetLines.add(new Option(lines, lines, chosen, chosen));
+  }
+  ui.resetMs.value = state.facts.resetDefaultMs;
+  ui.resetMs.max = state.facts.resetMaxMs;
+
+  if (!('serial' in navigator)) {
+    notice('This browser has no Web Serial. Chrome, Edge and Opera on a desktop have it; ' +
+      'the command-line uploader, programUploader, works from any shell. The simulated chip works here too.');
+  }
+
+  ui.hexFile.addEventListener('change', () => readHexFile(ui.hexFile.files[0]));
+  ui.drop.addEventListener('dragover', (e) => { e.preventDefault(); ui.drop.classList.add('over'); });
+  ui.drop.addEventListener('dragleave', () => ui.drop.classList.remove('over'));
+  ui.drop.addEventListener('drop', (e) => {
+    e.preventDefault();
+    ui.drop.classList.remove('over');
+    readHexFile(e.dataTransfer.files[0]);
+  });
+  ui.speed.addEventListener('change', showForecast);
+  ui.simulated.addEventListener('change', () => {
+    if (ui.simulated.checked) chipWorker();
+    showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+    refreshControls();
+  });
+  ui.connect.addEventListener('click', connect);
+  ui.query.addEventListener('click', () => run(true));
+  ui.upload.addEventListener('click', () => run(false));
+  ui.cancel.addEventListener('click', () => { if (state.line) state.line.cancel(); });
+  state.console = new Console(state, ui);
+  refreshControls();
+  // For the benchmark and the tests: the core and the simulated chip's facts.
+  window.__core = state.core;
+  document.body.dataset.ready = 'yes';
+}
+
+start();
