@@ -4,6 +4,7 @@
 
 #include "clock.h"
 #include "protocol.h"
+#include "termiosSpeed.h"
 
 #include <algorithm>
 #include <cerrno>

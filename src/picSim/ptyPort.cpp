@@ -3,6 +3,7 @@
 #include "farEndPort.h"
 
 #include "protocol.h"
+#include "termiosSpeed.h"
 
 #include <cerrno>
 #include <cstdlib>

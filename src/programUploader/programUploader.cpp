@@ -17,6 +17,7 @@
 #include "protocol.h"
 #include "serialLine.h"
 #include "serialPort.h"
+#include "termiosSpeed.h"
 
 #include <cstdio>
 #include <string>
@@ -253,16 +254,16 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
             break;
         case Pending::Speed: {
             unsigned rate;
-            const protocol::Speed* match = nullptr;
+            int match = 0;
             if (sscanf(arg, "%u", &rate) == 1)
-                for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
-                    if (static_cast<unsigned>(s.bitsPerSecond) == rate)
-                        match = &s;
+                for (int bitsPerSecond : protocol::UPLOAD_SPEEDS)
+                    if (static_cast<unsigned>(bitsPerSecond) == rate)
+                        match = bitsPerSecond;
             if (!match) {
                 printf("Invalid or unsupported serial data rate specified.\n");
                 return -1;
             }
-            *speed = match->constant;
+            *speed = protocol::speedConstant(match);
             break;
         }
         case Pending::None:

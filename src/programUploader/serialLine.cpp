@@ -1,6 +1,7 @@
 #include "serialLine.h"
 
 #include "protocol.h"
+#include "termiosSpeed.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,6 +2,7 @@
 
 #include "frames.h"
 #include "protocol.h"
+#include "termiosSpeed.h"
 
 #include <cerrno>
 #include <csignal>

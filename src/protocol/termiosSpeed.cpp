@@ -1,8 +1,13 @@
-#include "protocol.h"
+#include "termiosSpeed.h"
 
 namespace protocol {
 
 namespace {
+
+struct Speed {
+    int bitsPerSecond;
+    speed_t constant;
+};
 
 constexpr Speed POSIX_SPEEDS[] = {
     {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},

@@ -1,0 +1,17 @@
+// A POSIX line's speed constants (B9600 ...) against bit/s, for the programs
+// that set or read a terminal's speed.  The protocol itself counts in bit/s.
+#ifndef TERMIOS_SPEED_H
+#define TERMIOS_SPEED_H
+
+#include <termios.h>
+
+namespace protocol {
+
+// Every speed a POSIX line knows from 50 to 460800 bit/s; 0 and B0 when the
+// other side is not in the table.
+int bitsPerSecond(speed_t constant);
+speed_t speedConstant(int bitsPerSecond);
+
+}  // namespace protocol
+
+#endif
