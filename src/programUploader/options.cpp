@@ -1,7 +1,6 @@
 #include "options.h"
 
 #include "protocol.h"
-#include "termiosSpeed.h"
 
 #include <cstdio>
 #include <vector>
@@ -219,7 +218,7 @@ Request readOptions(int argc, char** argv, UploaderOptions& options)
 }
 
 int readParams(int argc, char** argv, std::string& filename, std::string& port,
-               speed_t* speed, char* ignoreOverlap, char* queryOnly)
+               int* speed, char* ignoreOverlap, char* queryOnly)
 {
     enum class Pending { None, Port, Speed } pending = Pending::None;
 
@@ -250,7 +249,7 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
                 printf("Invalid or unsupported serial data rate specified.\n");
                 return -1;
             }
-            *speed = protocol::speedConstant(match);
+            *speed = match;
             break;
         }
         case Pending::None:

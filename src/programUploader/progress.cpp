@@ -1,10 +1,10 @@
 #include "progress.h"
 
+#include "terminal.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -100,16 +100,14 @@ void printWarning(FILE* out, const std::string& text)
 } // namespace
 
 Progress::Progress(FILE* out, int totalBlocks)
-    : out_(out), terminal_(isatty(fileno(out)) == 1), total_(totalBlocks), begin_(Clock::now())
+    : out_(out), terminal_(isTerminal(out)), total_(totalBlocks), begin_(Clock::now())
 {
 }
 
 int Progress::columns(FILE* out)
 {
-    winsize size{};
-    if (ioctl(fileno(out), TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
-        return DEFAULT_COLUMNS;
-    return size.ws_col;
+    const int width = terminalColumns(out);
+    return width > 0 ? width : DEFAULT_COLUMNS;
 }
 
 std::string Progress::line(int start, int sent, int total, double elapsed, double left, int width)
