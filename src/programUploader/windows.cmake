@@ -1,5 +1,12 @@
-# The Windows build of the uploader: the shared core with the Win32 port in
-# the files that end in Windows.
-add_library(uploaderwindows STATIC portRefusalWindows.cpp)
+# The Windows build of the uploader: the shared link and command line, with
+# the Win32 port in the files that end in Windows.
+add_library(uploaderwindows STATIC
+  serialLine.cpp bootloaderLink.cpp passWalk.cpp progress.cpp boardReset.cpp options.cpp
+  serialPortWindows.cpp interruptWindows.cpp portRefusalWindows.cpp portListWindows.cpp hexInputWindows.cpp
+  terminalWindows.cpp portLineWindows.cpp)
 target_include_directories(uploaderwindows PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(uploaderwindows PUBLIC picprogram protocol)
+
+add_executable(programUploader programUploaderWindows.cpp)
+target_link_libraries(programUploader PRIVATE uploaderwindows)
+target_link_options(programUploader PRIVATE -municode)  # wmain is the entry point (fileAccess.h)
