@@ -3,15 +3,16 @@
 # run.
 #
 #   wine.sh start STATE     make the prefix in a new temporary folder, map
-#                           COM40 to COM59 onto fixed paths in it, and start
-#                           one wineserver of our own that stays up
+#                           COM40 to COM59 onto STATE/ports/COM40 ... (fixed
+#                           paths, for a simulator's --link), and start one
+#                           wineserver of our own that stays up
 #   wine.sh run STATE EXE [ARG...]
 #                           run a program in that prefix; its standard output
 #                           and error arrive as the program wrote them
-#   wine.sh port STATE N    the path that COMN is mapped to (a --link path)
 #   wine.sh stop STATE      end the wineserver and remove the folder
 #
-# STATE is a folder of the build tree that remembers the temporary folder.
+# STATE is an absolute folder of the build tree; it remembers the temporary
+# folder.
 #
 # Wine reads the port mapping when its server starts, so the server is
 # started once after the mapping is written and never restarted while tests
@@ -26,7 +27,7 @@ WINESERVER=${PIC_WINESERVER:-/usr/lib/wine/wineserver64}
 FIRST_PORT=40
 LAST_PORT=59
 
-command=${1:?wine.sh start|run|port|stop STATE ...}
+command=${1:?wine.sh start|run|stop STATE ...}
 state=${2:?wine.sh needs the state folder}
 shift 2
 
@@ -53,7 +54,7 @@ start)
   mkdir -p "$state"
   mktemp -d "${TMPDIR:-/tmp}/picWine.XXXXXX" >"$state/folder"
   useFolder
-  mkdir -p "$HOME" "$dir/ports"
+  mkdir -p "$HOME" "$state/ports"
   log="$dir/wine.log"
   echo "wine: prefix $WINEPREFIX, log $log"
   "$WINE" wineboot -i >>"$log" 2>&1
@@ -62,7 +63,7 @@ start)
     echo
     echo '[HKEY_LOCAL_MACHINE\Software\Wine\Ports]'
     for ((n = FIRST_PORT; n <= LAST_PORT; n++)); do
-      echo "\"COM$n\"=\"$dir/ports/COM$n\""
+      echo "\"COM$n\"=\"$state/ports/COM$n\""
     done
   } >"$dir/ports.reg"
   "$WINE" regedit /S "$(windowsPath "$dir/ports.reg")" >>"$log" 2>&1
@@ -72,7 +73,7 @@ start)
   # Wine's services start with the first program; start them now, so that
   # no test pays for it.
   "$WINE" reg query 'HKLM\Software\Wine\Ports' /v "COM$FIRST_PORT" >>"$log" 2>&1
-  grep -q "$dir/ports/COM$FIRST_PORT" "$log" || { echo "wine: the port mapping did not take" >&2; cat "$log" >&2; exit 1; }
+  grep -q "$state/ports/COM$FIRST_PORT" "$log" || { echo "wine: the port mapping did not take" >&2; cat "$log" >&2; exit 1; }
   ;;
 run)
   useFolder
@@ -84,10 +85,6 @@ run)
   cat "$err" >&2
   rm -f "$out" "$err"
   exit "$rc"
-  ;;
-port)
-  useFolder
-  echo "$dir/ports/COM${1:?wine.sh port needs a number}"
   ;;
 stop)
   [ -f "$state/folder" ] || exit 0
