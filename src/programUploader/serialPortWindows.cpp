@@ -14,6 +14,7 @@ namespace {
 
 constexpr DWORD DRAIN_MS = 1000;   // the most the output gets to leave at close
 constexpr DWORD DRAIN_POLL_MS = 10;
+constexpr int UART_FIFO = 16;      // bytes a 16550-type UART still sends after its driver's queue is empty
 
 // The open ports, for restoreSerialPortsNow on the handler's thread.
 std::mutex openPortsLock;
@@ -106,7 +107,6 @@ SerialPort::~SerialPort()
 
 void SerialPort::putBack()
 {
-    PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     SetCommState(handle_, &found_);
     SetCommTimeouts(handle_, &foundTimeouts_);
 }
@@ -125,9 +125,16 @@ void SerialPort::close()
     }
     // FlushFileBuffers would wait without a bound for a line that never
     // sends (flow control held by a dead peer): poll the queue instead.
-    DWORD input = 0, output = 0;
+    DWORD input = 0, output = 1;
     for (DWORD waited = 0; waited < DRAIN_MS && queued(input, output) && output > 0; waited += DRAIN_POLL_MS)
         Sleep(DRAIN_POLL_MS);
+    // The rest is dropped only when it did not leave in time: a purge also
+    // drops what an empty queue has handed on (Wine's purge of a pseudo-
+    // terminal drops what the far end has not read yet).
+    if (output > 0)
+        PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
+    else
+        Sleep(DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(characterTime() * UART_FIFO).count() + 1));
     putBack();
     CloseHandle(handle_);
     CloseHandle(readDone_);
@@ -138,8 +145,10 @@ void SerialPort::close()
 void restoreSerialPortsNow()
 {
     std::lock_guard<std::mutex> lock(openPortsLock);
-    for (SerialPort* p = openPorts; p; p = p->next_)
+    for (SerialPort* p = openPorts; p; p = p->next_) {
+        PurgeComm(p->handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
         p->putBack();
+    }
 }
 
 bool SerialPort::queued(DWORD& input, DWORD& output)

@@ -464,11 +464,24 @@ HANG_UP_MESSAGE = b"The serial port was disconnected."
 def cmd_compare(args):
     workdir = fresh_dir(args.work)
     blink = hex_path(args.examples, "blink", "inhx32")
+    # A byte 0x1A after the first record (which ends a file read in text
+    # mode on Windows), and a name outside any code page.
+    with open(blink, "rb") as f:
+        lines = f.read().split(b"\n")
+    substitute = os.path.join(workdir, "sub.hex")
+    with open(substitute, "wb") as f:
+        f.write(b"\n".join(lines[:1] + [b"\x1a" + lines[1]] + lines[2:]))
+    named = os.path.join(workdir, "blïnk €.hex")
+    shutil.copy(blink, named)
     cases = [("blink", [blink], ()), ("query", ["-q"], ()),
-             ("checksum", [blink], ("checksum@3",)), ("hang-up", [blink], ("hangup@5",))]
+             ("checksum", [blink], ("checksum@3",)), ("hang-up", [blink], ("hangup@5",)),
+             ("0x1a", [substitute], ()), ("name", [named], ())]
     for tag, options, faults in cases:
-        linux = run_session(args, options, workdir, tag + ".linux", faults, wine=False)[0]
-        other = run_session(args, options, workdir, tag, faults)[0]
+        linux, _, _, linux_chip = run_session(args, options, workdir, tag + ".linux", faults, wine=False)
+        other, _, _, chip = run_session(args, options, workdir, tag, faults)
+        if chip != linux_chip:
+            raise Failure("%s: the chip differs from the Linux uploader's\n%s"
+                          % (tag, describe_difference(linux_chip, chip)))
         if (other.returncode, other.stdout) != (linux.returncode, linux.stdout):
             raise Failure("%s: exit %d and standard output\n%r\nwhere Linux gives exit %d and\n%r\n"
                           "standard error: %r"
