@@ -14,6 +14,11 @@ namespace {
 
 constexpr DWORD DRAIN_MS = 1000;   // the most the output gets to leave at close
 constexpr DWORD DRAIN_POLL_MS = 10;
+// A read returns at once with the bytes in the input queue; when there are
+// none it ends with the first byte that arrives, or with none after this
+// long.  One setting for every read, made once: each SetCommTimeouts is a
+// call into the driver.
+constexpr COMMTIMEOUTS READ_TIMEOUTS{MAXDWORD, MAXDWORD, 1000, 0, 0};
 constexpr int UART_FIFO = 16;      // bytes a 16550-type UART still sends after its driver's queue is empty
 
 // The open ports, for restoreSerialPortsNow on the handler's thread.
@@ -91,6 +96,8 @@ SerialPort::SerialPort(const std::string& portName, int bitsPerSecond, PortOpenE
     // read and write until ClearCommError.
     settings.fAbortOnError = FALSE;
     SetCommState(h, &settings);
+    COMMTIMEOUTS timeouts = READ_TIMEOUTS;
+    SetCommTimeouts(h, &timeouts);
 
     handle_ = h;
     readDone_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -162,13 +169,9 @@ bool SerialPort::queued(DWORD& input, DWORD& output)
     return true;
 }
 
-LineResult SerialPort::read(uint8_t* buffer, DWORD size, const COMMTIMEOUTS& timeouts, Deadline deadline,
-                            DWORD& got)
+LineResult SerialPort::read(uint8_t* buffer, DWORD size, Deadline deadline, DWORD& got)
 {
     got = 0;
-    COMMTIMEOUTS t = timeouts;
-    if (!SetCommTimeouts(handle_, &t))
-        return note(LineResult::HungUp);
     OVERLAPPED o{};
     o.hEvent = readDone_;
     ResetEvent(readDone_);
@@ -202,10 +205,10 @@ LineResult SerialPort::waitReadable(Deadline deadline)
             return LineResult::Ok;
         if (LineClock::now() >= deadline)
             return LineResult::Timeout;
-        // One byte, returned as soon as it arrives, or none after the time left.
-        COMMTIMEOUTS oneByte{MAXDWORD, MAXDWORD, msLeft(deadline), 0, 0};
+        // One byte, as soon as it arrives; the wait, not the read's own
+        // time-out, keeps the deadline.
         DWORD got = 0;
-        LineResult r = read(&byte_, 1, oneByte, deadline, got);
+        LineResult r = read(&byte_, 1, deadline, got);
         if (got == 1) {
             haveByte_ = true;
             return LineResult::Ok;
@@ -231,9 +234,8 @@ LineResult SerialPort::readAvailable(uint8_t* buffer, int size, int& got)
     if (take == 0)
         return LineResult::Ok;
     // Only what has arrived: the read returns at once with it.
-    COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
     DWORD n = 0;
-    LineResult r = read(buffer + got, take, immediate, NO_DEADLINE, n);
+    LineResult r = read(buffer + got, take, NO_DEADLINE, n);
     got += int(n);
     return got > 0 ? LineResult::Ok : r;
 }

@@ -57,9 +57,9 @@ private:
     void putBack();
     // The bytes in the input and output queues; false when the port has gone.
     bool queued(DWORD& input, DWORD& output);
-    // Runs an overlapped read of size bytes (at most) under timeouts and
-    // waits for it until the deadline or an interrupt; got: the bytes read.
-    LineResult read(uint8_t* buffer, DWORD size, const COMMTIMEOUTS& timeouts, Deadline deadline, DWORD& got);
+    // Runs an overlapped read of size bytes (at most) and waits for it until
+    // the deadline or an interrupt; got: the bytes read.
+    LineResult read(uint8_t* buffer, DWORD size, Deadline deadline, DWORD& got);
 
     HANDLE handle_ = nullptr;
     HANDLE readDone_ = nullptr;   // the overlapped read's event
