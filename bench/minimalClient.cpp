@@ -12,8 +12,8 @@
 #include "PicProgram.h"
 #include "ownedHandles.h"
 #include "passWalk.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
-#include "termiosSpeed.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,9 +3,9 @@
 #include "farEndPort.h"
 
 #include "clock.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 #include "stopSignals.h"
-#include "termiosSpeed.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,8 @@
 
 #include "farEndPort.h"
 
+#include "lineSpeeds.h"
 #include "protocol.h"
-#include "termiosSpeed.h"
 
 #include <cerrno>
 #include <cstdlib>

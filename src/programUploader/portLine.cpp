@@ -1,8 +1,8 @@
 #include "serialLine.h"
 
 #include "interrupt.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
-#include "termiosSpeed.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,23 +8,24 @@
 #include "PicProgram.h"
 #include "boardReset.h"
 #include "bootloaderLink.h"
+#include "forecast.h"
 #include "hexInput.h"
 #include "interrupt.h"
+#include "lineSpeeds.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
-#include "progress.h"
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
-#include "termiosSpeed.h"
+#include "terminalReporter.h"
+#include "upload.h"
 
 #include <cstdio>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -137,9 +138,10 @@ int main(int argc, char** argv)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(port, options.portName, options.reset);
 
-    UploadReport report(std::move(droppedWords));
-    const int result =
-        upload(&image, port.get(), options.ignoreOverlap, options.queryOnly, LinkWindows(), &report);
+    TerminalReporter reporter(TerminalReporter::Figures);
+    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    if (result == 1)
+        reporter.summary(droppedWords);
 
     hexFile.reset();
     port.close();

@@ -6,19 +6,20 @@
 #include "boardReset.h"
 #include "bootloaderLink.h"
 #include "fileAccess.h"
+#include "forecast.h"
 #include "hexInput.h"
 #include "interruptWindows.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portList.h"
 #include "portRefusalWindows.h"
-#include "progress.h"
 #include "serialPortWindows.h"
 #include "terminal.h"
+#include "terminalReporter.h"
+#include "upload.h"
 
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -123,8 +124,10 @@ int runUploader(int argc, char** argv)
         fprintf(stderr, "%s\n", uploadForecast(options.fileName, image, options.lineSpeed).c_str());
     startBootloader(port, options.portName, options.reset);
 
-    UploadReport report(std::move(droppedWords));
-    const int result = upload(&image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, &report);
+    TerminalReporter reporter(TerminalReporter::Figures);
+    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    if (result == 1)
+        reporter.summary(droppedWords);
 
     hexFile.reset();
     port.close();

@@ -17,6 +17,9 @@
 
 #include <string>
 #include <windows.h>
+// windows.h makes ReportEvent a macro (the event log's call); the link has a
+// type of that name.
+#undef ReportEvent
 
 // Why the port was refused, for portRefusalText.
 struct PortOpenError {

@@ -1,4 +1,4 @@
-#include "termiosSpeed.h"
+#include "lineSpeeds.h"
 
 namespace protocol {
 

@@ -1,7 +1,8 @@
 // A POSIX line's speed constants (B9600 ...) against bit/s, for the programs
-// that set or read a terminal's speed.  The protocol itself counts in bit/s.
-#ifndef TERMIOS_SPEED_H
-#define TERMIOS_SPEED_H
+// that set or read a terminal's speed.  Apart from protocol.h, which counts
+// in bit/s, so that the link itself builds where there is no termios.h.
+#ifndef LINE_SPEEDS_H
+#define LINE_SPEEDS_H
 
 #include <termios.h>
 

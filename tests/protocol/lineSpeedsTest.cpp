@@ -1,12 +1,12 @@
 // Every speed the uploader offers has its POSIX constant, both ways.
 #include "protocol.h"
-#include "termiosSpeed.h"
+#include "lineSpeeds.h"
 
 #include <gtest/gtest.h>
 
 using namespace protocol;
 
-TEST(TermiosSpeed, UploadSpeedsBothWays)
+TEST(LineSpeeds, UploadSpeedsBothWays)
 {
     for (int rate : UPLOAD_SPEEDS)
         EXPECT_EQ(bitsPerSecond(speedConstant(rate)), rate);
