@@ -215,15 +215,15 @@ int main(int argc, char** argv)
 {
     const char* port = nullptr;
     const char* file = nullptr;
-    const Speed* rate = nullptr;
+    int rate = 0;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "-p") && i + 1 < argc) {
             port = argv[++i];
         } else if (!strcmp(argv[i], "-s") && i + 1 < argc) {
             long bps = strtol(argv[++i], nullptr, 10);
-            for (const Speed& r : UPLOAD_SPEEDS)
-                if (r.bitsPerSecond == bps)
-                    rate = &r;
+            for (int r : UPLOAD_SPEEDS)
+                if (r == bps)
+                    rate = r;
         } else {
             file = argv[i];
         }
@@ -242,13 +242,13 @@ int main(int argc, char** argv)
         }
     }
 
-    OwnedFd line(openLine(port, rate->constant));
+    OwnedFd line(openLine(port, speedConstant(rate)));
     if (line.get() < 0) {
         fprintf(stderr, "minimalClient: cannot open %s\n", port);
         return EXIT_USAGE;
     }
 
-    const long characterNs = 10L * 1000000000L / rate->bitsPerSecond;
+    const long characterNs = 10L * 1000000000L / rate;
     int lower = 0, upper = 0;
     if (!greet(line.get(), characterNs, lower, upper)) {
         fprintf(stderr, "minimalClient: no greeting\n");

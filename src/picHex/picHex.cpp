@@ -4,6 +4,7 @@
 // command line, a file that cannot be read or written).
 
 #include "PicProgram.h"
+#include "fileAccess.h"
 #include "hexTools.h"
 #include "ownedHandles.h"
 #include "protocol.h"
@@ -162,7 +163,7 @@ Read readImage(const std::string& path, PicProgram& image) {
     OwnedFile owned;
     FILE* in = stdin;
     if (path != STANDARD_STREAM) {
-        owned.reset(fopen(path.c_str(), "r"));
+        owned.reset(openFile(path, "rb"));
         if (!owned) {
             fprintf(stderr, "picHex: cannot open %s: %s\n", path.c_str(), strerror(errno));
             return Read::Refused;
@@ -192,7 +193,7 @@ bool writeImage(const std::string& path, const PicProgram& image) {
     // A refused standard output is reported once, by the check every run
     // ends with.
     if (path == STANDARD_STREAM) return image.writeHex(stdout);
-    OwnedFile out(fopen(path.c_str(), "w"));
+    OwnedFile out(openFile(path, "wb"));
     if (!out) {
         fprintf(stderr, "picHex: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
@@ -259,9 +260,8 @@ bool standardOutputWritten() {
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runPicHex(int argc, char** argv) {
+    binaryStandardStreams();
     CommandLine cl;
     std::string why;
     switch (parseCommandLine(argc, argv, cl, why)) {
@@ -296,3 +296,7 @@ int main(int argc, char** argv) {
     if (!standardOutputWritten()) return EXIT_ERROR;
     return wordsLost ? EXIT_ERROR : result;
 }
+
+}  // namespace
+
+PROGRAM_ENTRY(runPicHex)

@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cstdio>
@@ -219,7 +218,7 @@ Request readOptions(int argc, char** argv, UploaderOptions& options)
 }
 
 int readParams(int argc, char** argv, std::string& filename, std::string& port,
-               speed_t* speed, char* ignoreOverlap, char* queryOnly)
+               int* speed, char* ignoreOverlap, char* queryOnly)
 {
     enum class Pending { None, Port, Speed } pending = Pending::None;
 
@@ -241,16 +240,16 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
             break;
         case Pending::Speed: {
             unsigned rate;
-            const protocol::Speed* match = nullptr;
+            int match = 0;
             if (sscanf(arg, "%u", &rate) == 1)
-                for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
-                    if (static_cast<unsigned>(s.bitsPerSecond) == rate)
-                        match = &s;
+                for (int bitsPerSecond : protocol::UPLOAD_SPEEDS)
+                    if (static_cast<unsigned>(bitsPerSecond) == rate)
+                        match = bitsPerSecond;
             if (!match) {
                 printf("Invalid or unsupported serial data rate specified.\n");
                 return -1;
             }
-            *speed = match->constant;
+            *speed = match;
             break;
         }
         case Pending::None:

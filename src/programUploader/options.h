@@ -7,9 +7,10 @@
 #include "boardReset.h"
 
 #include <string>
-#include <termios.h>
 
-constexpr const char* DEFAULT_PORT = "/dev/ttyS0";
+// "/dev/ttyS0" on a POSIX system, "COM1" on Windows (beside each system's
+// SerialPort).
+extern const char* const DEFAULT_PORT;
 
 // How the run's outcome becomes the exit value.
 enum class ExitStatus { Classic, Conventional };
@@ -24,7 +25,7 @@ struct UploaderOptions {
     std::string programName = "programUploader";   // argv[0], for the usage text
     std::string fileName;
     std::string portName = DEFAULT_PORT;
-    speed_t lineSpeed = B19200;
+    int lineSpeed = 19200;  // bit/s, one of protocol::UPLOAD_SPEEDS
     char ignoreOverlap = 0;
     char queryOnly = 0;
     ResetSettings reset;
@@ -50,7 +51,7 @@ Request readOptions(int argc, char** argv, UploaderOptions& options);
 // name.  A setting no argument names keeps its value.  -1 for a rejected
 // command line (after the rate message, for an unsupported -s value), else 0.
 int readParams(int argc, char** argv, std::string& filename, std::string& port,
-               speed_t* speed, char* ignoreOverlap, char* queryOnly);
+               int* speed, char* ignoreOverlap, char* queryOnly);
 
 // The run's classic result (1 success, 0 failure, -1 cannot start) as the
 // exit value the style asks for: classic 1, 0 and 255, or conventional 0, 1

@@ -95,10 +95,9 @@ void startBootloader(SerialLine& port, const std::string& portName, const ResetS
 // The file's words and what sending them will take, shown before the wait
 // for the greeting where a person watches: an empty file, or one that will
 // take minutes, shows at once.
-void showForecast(const std::string& fileName, const PicProgram& image, speed_t lineSpeed)
+void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
 {
-    const int bitsPerSecond = protocol::bitsPerSecond(lineSpeed);
-    if (isatty(STDERR_FILENO) == 1 && bitsPerSecond > 0)
+    if (isatty(STDERR_FILENO) == 1)
         fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
 }
 
@@ -127,7 +126,7 @@ int main(int argc, char** argv)
     interruptWaitsOnSignals();
     onSecondInterrupt(restoreAllNow);
     PortOpenError portError;
-    SerialPort port(options.portName, options.lineSpeed, &portError);
+    SerialPort port(options.portName, protocol::speedConstant(options.lineSpeed), &portError);
     if (!port) {
         reportPortFailure(options.portName, portError);
         return exitValue(CANNOT_START, options.exitStatus);

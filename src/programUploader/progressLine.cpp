@@ -1,10 +1,9 @@
 #include "progressLine.h"
 
+#include "terminal.h"
 #include "textFormat.h"
 
 #include <algorithm>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -16,10 +15,8 @@ ProgressLine::ProgressLine(FILE* out) : out_(out), begin_(Clock::now()) {}
 
 int ProgressLine::columns(FILE* out)
 {
-    winsize size{};
-    if (ioctl(fileno(out), TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
-        return DEFAULT_COLUMNS;
-    return size.ws_col;
+    const int width = terminalColumns(out);
+    return width > 0 ? width : DEFAULT_COLUMNS;
 }
 
 std::string ProgressLine::line(const std::string& words, int sent, int total, double elapsed, double left, int width)

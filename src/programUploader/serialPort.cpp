@@ -1,5 +1,6 @@
 #include "serialPort.h"
 
+#include "options.h"
 #include "ownedHandles.h"
 
 #include <cerrno>
@@ -9,6 +10,9 @@
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
+
+// The usage text names it; the run opens it when -p names no other.
+const char* const DEFAULT_PORT = "/dev/ttyS0";
 
 namespace {
 

@@ -1,9 +1,10 @@
 #include "terminalReporter.h"
 
-#include <cstdio>
-#include <unistd.h>
+#include "terminal.h"
 
-TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isatty(fileno(stdout)) == 1) {}
+#include <cstdio>
+
+TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isTerminal(stdout)) {}
 
 void TerminalReporter::show(const ReportEvent& event)
 {

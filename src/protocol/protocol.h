@@ -121,6 +121,8 @@ struct Range {
 // uploader protects it: no block that holds a bootloader word is written.
 constexpr Range widen(Range r) { return Range{blockStart(r.lower), blockEnd(r.upper)}; }
 
+// The line speeds the uploader offers, in bit/s, slowest first.
+constexpr int UPLOAD_SPEEDS[] = {2400, 4800, 9600, 19200, 38400, 57600};
 constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
 // One character at the given speed, in microseconds; bitsPerSecond must be
 // above 0.

@@ -8,6 +8,12 @@
             there what gpdasm reads in the file, as far as the upload sends it;
             both forms leave the same chip
   refuse    the overlap example is refused without -o and nothing is written
+  compare   the uploader (under Wine, say) prints what the Linux uploader prints
+            for a blink upload, a query, a checksum fault and a hang-up
+
+With --wine-run the uploader is a Windows program run by that command: the
+simulator's port is also made at --port-link, which Wine maps to the COM
+port --port-name, and -s --speed is given.
 
 The expected chip is worked out from gpdasm's listing of the file, so a fault
 shared by our hex reader and our hex writer cannot hide itself.  The chip is
@@ -19,7 +25,9 @@ import bisect
 import os
 import re
 import select
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -242,11 +250,12 @@ def describe_difference(expected, actual):
 class Simulator:
     """A bootloaderSim for one session, its port read from its first line."""
 
-    def __init__(self, binary, dump):
+    def __init__(self, binary, dump, link=None, faults=()):
         self.proc = subprocess.Popen(
             [binary, "--once", "--baud", "0", "--flash", str(FLASH_WORDS),
              "--eeprom", str(EEPROM_BYTES), "--range", "%04X-%04X" % (BOOT_LOW, BOOT_HIGH),
-             "--dump", dump],
+             "--dump", dump] + (["--link", link] if link else [])
+            + [a for f in faults for a in ("--fault", f)],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.proc.stdout], [], [], 10)
         first = self.proc.stdout.readline() if ready else ""
@@ -270,22 +279,63 @@ class Simulator:
             self.proc.communicate()
 
 
-def upload(args, path, workdir, tag, overlap_flag):
+def uploader_command(args, sim, wine=True):
+    """The uploader's command up to its options, for the simulator's port."""
+    if args.wine_run and wine:
+        return shlex.split(args.wine_run) + [args.uploader, "-s", str(args.speed), "-p", args.port_name]
+    uploader = args.uploader if args.wine_run is None else args.linux_uploader
+    return [uploader] + (["-s", str(args.speed)] if args.speed else []) + ["-p", sim.port]
+
+
+def interrupt(proc, wine):
+    """SIGINT to the uploader: under Wine to the Windows process, the child
+    of the command that runs it, whose handler then sees a Ctrl-C."""
+    pid = proc.pid
+    if wine:
+        children = subprocess.run(["pgrep", "-P", str(pid)], capture_output=True, text=True).stdout.split()
+        if not children:
+            raise Failure("no Windows process under %d to interrupt" % pid)
+        pid = int(children[0])
+    os.kill(pid, signal.SIGINT)
+
+
+def run_session(args, options, workdir, tag, faults=(), wine=True, interrupt_after=None):
+    """One session with a fresh simulator: the uploader's run and the
+    simulator's exit value, output and chip.  interrupt_after: seconds after
+    which the uploader gets a SIGINT."""
     dump = os.path.join(workdir, tag + ".dump.hex")
-    sim = Simulator(args.sim, dump)
-    command = [args.uploader] + (["-o"] if overlap_flag else []) + ["-p", sim.port, path]
+    link = args.port_link if args.wine_run and wine else None
+    sim = Simulator(args.sim, dump, link, faults)
+    command = uploader_command(args, sim, wine) + options
+    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        run = subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT_S)
+        if interrupt_after is not None:
+            try:
+                proc.wait(timeout=interrupt_after)
+            except subprocess.TimeoutExpired:
+                interrupt(proc, bool(args.wine_run and wine))
+        out, err = proc.communicate(timeout=TIMEOUT_S)
     except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
         sim.stop()
         raise Failure("%s: uploader still running after %d s" % (tag, TIMEOUT_S))
+    run = subprocess.CompletedProcess(command, proc.returncode, out, err)
+    if interrupt_after is not None:
+        sim.stop()
+        return run, 0, "", {}
     sim_rc, sim_out, sim_err = sim.finish()
-    output = run.stdout + run.stderr
+    return run, sim_rc, sim_out + sim_err, read_hex(dump) if os.path.exists(dump) else {}
+
+
+def upload(args, path, workdir, tag, overlap_flag):
+    run, sim_rc, sim_said, chip = run_session(args, (["-o"] if overlap_flag else []) + [path], workdir, tag)
+    output = (run.stdout + run.stderr).decode("utf-8", "replace")
     if sim_rc != 0:
         raise Failure("%s: simulator exit %d (session not ended by the uploader)\n"
-                      "uploader said:\n%s\nsimulator said:\n%s%s"
-                      % (tag, sim_rc, output, sim_out, sim_err))
-    return run.returncode, output, read_hex(dump)
+                      "uploader said:\n%s\nsimulator said:\n%s"
+                      % (tag, sim_rc, output, sim_said))
+    return run.returncode, output, chip
 
 
 def check_upload(args, name, fmt, workdir):
@@ -380,14 +430,14 @@ def cmd_upload(args):
     require_gputils("gpdasm")
     workdir = fresh_dir(args.work)
     chips = []
-    for fmt in FORMATS:
+    for fmt in args.formats:
         start = time.monotonic()
         image, chip = check_upload(args, args.name, fmt, workdir)
         check_example_facts(args.name, image, chip)
         chips.append(chip)
         print("%s %s: %d words on the chip, as gpdasm reads the file (%.2f s)"
               % (args.name, fmt, len(chip), time.monotonic() - start))
-    if chips[0] != chips[1]:
+    if len(chips) == 2 and chips[0] != chips[1]:
         raise Failure("%s: INHX8M and INHX32 leave different chips\n%s"
                       % (args.name, describe_difference(chips[0], chips[1])))
 
@@ -408,6 +458,49 @@ def cmd_refuse(args):
         print("overlap %s refused, chip untouched" % fmt)
 
 
+HANG_UP_MESSAGE = b"The serial port was disconnected."
+
+
+def cmd_compare(args):
+    workdir = fresh_dir(args.work)
+    blink = hex_path(args.examples, "blink", "inhx32")
+    # A byte 0x1A after the first record (which ends a file read in text
+    # mode on Windows), and a name outside any code page.
+    with open(blink, "rb") as f:
+        lines = f.read().split(b"\n")
+    substitute = os.path.join(workdir, "sub.hex")
+    with open(substitute, "wb") as f:
+        f.write(b"\n".join(lines[:1] + [b"\x1a" + lines[1]] + lines[2:]))
+    named = os.path.join(workdir, "blïnk €.hex")
+    shutil.copy(blink, named)
+    cases = [("blink", [blink], ()), ("query", ["-q"], ()),
+             ("checksum", [blink], ("checksum@3",)), ("hang-up", [blink], ("hangup@5",)),
+             ("0x1a", [substitute], ()), ("name", [named], ())]
+    for tag, options, faults in cases:
+        linux, _, _, linux_chip = run_session(args, options, workdir, tag + ".linux", faults, wine=False)
+        other, _, _, chip = run_session(args, options, workdir, tag, faults)
+        if chip != linux_chip:
+            raise Failure("%s: the chip differs from the Linux uploader's\n%s"
+                          % (tag, describe_difference(linux_chip, chip)))
+        if (other.returncode, other.stdout) != (linux.returncode, linux.stdout):
+            raise Failure("%s: exit %d and standard output\n%r\nwhere Linux gives exit %d and\n%r\n"
+                          "standard error: %r"
+                          % (tag, other.returncode, other.stdout, linux.returncode, linux.stdout, other.stderr))
+        if tag == "hang-up" and HANG_UP_MESSAGE not in other.stderr:
+            raise Failure("hang-up: no %r on standard error: %r" % (HANG_UP_MESSAGE, other.stderr))
+        print("%s: exit %d, standard output as on Linux (%d bytes)" % (tag, other.returncode, len(other.stdout)))
+    # Ctrl-C in the greeting wait, whose dots count seconds: the last line
+    # and the exit value are the Linux uploader's.
+    late = ("late@30",)
+    linux = run_session(args, [blink], workdir, "ctrl-c.linux", late, wine=False, interrupt_after=3)[0]
+    other = run_session(args, [blink], workdir, "ctrl-c", late, interrupt_after=3)[0]
+    last = lambda out: out.rstrip(b"\n").split(b"\n")[-1]
+    if (other.returncode, last(other.stdout)) != (linux.returncode, last(linux.stdout)):
+        raise Failure("ctrl-c: exit %d and last line %r where Linux gives exit %d and %r"
+                      % (other.returncode, last(other.stdout), linux.returncode, last(linux.stdout)))
+    print("ctrl-c: exit %d, %s" % (other.returncode, last(other.stdout).decode()))
+
+
 def gputils_version():
     try:
         run = subprocess.run(["gpasm", "-v"], capture_output=True, text=True, timeout=10)
@@ -419,17 +512,23 @@ def gputils_version():
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("rebuild", "reading", "upload", "refuse"))
+    parser.add_argument("command", choices=("rebuild", "reading", "upload", "refuse", "compare"))
     parser.add_argument("--examples", required=True, help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--build", help="examples/build.sh")
     parser.add_argument("--name", choices=sorted(PROCESSOR), help="example to upload")
     parser.add_argument("--uploader", help="programUploader executable")
     parser.add_argument("--sim", help="bootloaderSim executable")
+    parser.add_argument("--formats", nargs="+", choices=FORMATS, default=FORMATS, help="hex formats to upload")
+    parser.add_argument("--speed", type=int, help="the uploader's -s")
+    parser.add_argument("--wine-run", help="command that runs a Windows program (the uploader is one)")
+    parser.add_argument("--port-link", help="with --wine-run: the simulator's --link, mapped to --port-name")
+    parser.add_argument("--port-name", help="with --wine-run: the COM port the uploader opens")
+    parser.add_argument("--linux-uploader", help="with compare: the Linux programUploader")
     args = parser.parse_args()
     try:
         {"rebuild": cmd_rebuild, "reading": cmd_reading,
-         "upload": cmd_upload, "refuse": cmd_refuse}[args.command](args)
+         "upload": cmd_upload, "refuse": cmd_refuse, "compare": cmd_compare}[args.command](args)
     except Failure as failure:
         print("FAIL: %s" % failure, file=sys.stderr)
         return 1

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 using namespace hextest;
 
@@ -123,6 +125,8 @@ TEST(ReadHexAccepts, EmptyDataRecordStoresNothing) {
     EXPECT_TRUE(usedAddresses(p).empty());
 }
 
+// A named POSIX file, and a child process with its own standard error.
+#ifndef _WIN32
 TEST(ReadHexAccepts, FromANamedFileInTextMode) {
     char path[] = "/tmp/picImageTestXXXXXX";
     int fd = mkstemp(path);
@@ -192,6 +196,7 @@ TEST(ReadHexDefaultReport, WritesEveryMessageToStandardErrorAsItStands) {
         EXPECT_EQ(readText(p, c.text).err, c.err);
     }
 }
+#endif
 
 TEST(ReadHexInvalidAddress, ReportsImageAddressAndReadsOn) {
     PicProgram p;

@@ -1,6 +1,5 @@
 // The protocol's facts that both ends and the tools share, checked against
 // bytes written out by hand.
-#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <gtest/gtest.h>
@@ -52,10 +51,5 @@ TEST(Protocol, BlocksRangesAndSpeeds)
     EXPECT_EQ(wireAddress(0x2104), 0x0004);
     EXPECT_EQ(wireAddress(0x2004), 0x2004);
 
-    for (const Speed& s : UPLOAD_SPEEDS) {
-        EXPECT_EQ(bitsPerSecond(s.constant), s.bitsPerSecond);
-        EXPECT_EQ(speedConstant(s.bitsPerSecond), s.constant);
-    }
-    EXPECT_EQ(speedConstant(12345), B0);
     EXPECT_EQ(characterMicros(19200), 520);
 }

@@ -4,6 +4,11 @@ namespace protocol {
 
 namespace {
 
+struct Speed {
+    int bitsPerSecond;
+    speed_t constant;
+};
+
 constexpr Speed POSIX_SPEEDS[] = {
     {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
     {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},

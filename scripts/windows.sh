@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs with mingw-w64 into build/windows/ and
+# packs build/windows/picBootloaderTools-windows.zip: the .exe files, their
+# man pages as text and a README for Windows.
+#   TEST=1            also run the Windows tests under Wine
+#   PIC_HOST_BUILD=D  the Linux build tree (absolute) whose programs the Wine
+#                     tests compare with and talk to; without it those rows
+#                     are left out
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ]           || need+=(wine64)
+have_cmd groff                        || need+=(groff-base)
+have_cmd cmake                        || need+=(cmake)
+have_cmd python3                      || need+=(python3)
+[ -d /usr/src/googletest ]            || need+=(googletest)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "windows: installing ${need[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+build=build/windows
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DPIC_WERROR=ON \
+      -DPIC_HOST_BUILD="${PIC_HOST_BUILD:-}" >/dev/null
+cmake --build "$build" -j2
+
+# The package: stripped programs, and text that Notepad shows as it is.
+programs=(programUploader picHex)
+package="$build/package"
+rm -rf "$package"
+mkdir -p "$package"
+crlf() { sed 's/$/\r/'; }
+for program in "${programs[@]}"; do
+  exe=$(find "$build/src" -name "$program.exe" -print -quit)
+  [ -n "$exe" ] || continue
+  x86_64-w64-mingw32-strip -o "$package/$program.exe" "$exe"
+  groff -man -Tascii -P-cbou "man/$program.1" 2>/dev/null | crlf >"$package/$program.txt"
+done
+crlf <man/windows-readme.txt >"$package/README.txt"
+zip="$build/picBootloaderTools-windows.zip"
+rm -f "$zip"
+(cd "$package" && cmake -E tar cf "../$(basename "$zip")" --format=zip -- *)
+echo "windows: $zip"
+ls -l "$package"/*.exe
+
+if [ "${TEST:-0}" = 1 ]; then
+  ctest --test-dir "$build" --output-on-failure -j2
+fi

@@ -1,0 +1,139 @@
+// programUploader for Windows: the run of programUploader.cpp, step for
+// step, over the Win32 port.  Every message and every byte on the wire is
+// the Linux build's; the exit value -1 is an ERRORLEVEL of -1.
+
+#include "PicProgram.h"
+#include "boardReset.h"
+#include "bootloaderLink.h"
+#include "fileAccess.h"
+#include "forecast.h"
+#include "hexInput.h"
+#include "interruptWindows.h"
+#include "options.h"
+#include "ownedHandles.h"
+#include "portList.h"
+#include "portRefusalWindows.h"
+#include "serialPortWindows.h"
+#include "terminal.h"
+#include "terminalReporter.h"
+#include "upload.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int CANNOT_START = -1;   // the classic result of a run that cannot start
+
+// One port a line on standard output.  False, after a line on standard
+// error, when there is none.
+bool listPorts()
+{
+    std::vector<SerialPortInfo> ports = listSerialPorts();
+    for (const SerialPortInfo& port : ports)
+        printf("%s\n", describePort(port).c_str());
+    if (ports.empty())
+        fprintf(stderr, "No serial port was found on this machine.\n");
+    return !ports.empty();
+}
+
+// Fills the image from the named file, which stays open in hexFile until
+// the run ends.  False after the message of the failure.
+bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexFile, std::vector<long>& droppedWords)
+{
+    if (fileName.empty()) {
+        printf("A filename must be specified.\n");
+        return false;
+    }
+    std::string why;
+    hexFile = openHexFile(fileName, why);
+    if (!hexFile) {
+        printf("Could not open file %s\n", fileName.c_str());
+        fflush(stdout);
+        fputs(why.c_str(), stderr);
+        return false;
+    }
+    if (!readHexNotingDropped(image, hexFile.get(), droppedWords)) {
+        printf("Error reading from file %s\n", fileName.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Why the port could not be opened, after the line that says it could not.
+void reportPortFailure(const std::string& portName, const PortOpenError& error)
+{
+    printf("Could not open serial port %s\n", portName.c_str());
+    fflush(stdout);
+    std::vector<std::string> ports;
+    if (error.refusal == PortRefusal::Missing)
+        for (const SerialPortInfo& port : listSerialPorts())
+            ports.push_back(port.device);
+    fputs(portRefusalText(portName, error.refusal, error.code, ports).c_str(), stderr);
+}
+
+// Resets the board through the modem lines, or asks the user to, when a
+// person is watching, before the greeting wait starts.
+void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
+{
+    if (reset.lines != ResetLines::None) {
+        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
+            return;
+        fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
+                portName.c_str());
+        return;
+    }
+    if (isTerminal(stderr))
+        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
+                LinkWindows().greetingMs / 1000);
+}
+
+int runUploader(int argc, char** argv)
+{
+    binaryStandardStreams();
+    UploaderOptions options;
+    switch (readOptions(argc, argv, options)) {
+    case Request::Upload: break;
+    case Request::Help:
+    case Request::Version: return 0;
+    case Request::ListPorts: return listPorts() ? 0 : 1;
+    case Request::Rejected: return exitValue(CANNOT_START, options.exitStatus);
+    }
+
+    PicProgram image;
+    OwnedFile hexFile;
+    std::vector<long> droppedWords;
+    if (!options.queryOnly && !loadProgram(options.fileName, image, hexFile, droppedWords))
+        return exitValue(CANNOT_START, options.exitStatus);
+
+    // From here on Ctrl-C ends the run through its normal way out, which
+    // restores the port; a second one restores it and ends at once.
+    interruptWaitsOnConsoleEvents();
+    onSecondInterrupt(restoreSerialPortsNow);
+    PortOpenError portError;
+    SerialPort port(options.portName, options.lineSpeed, &portError);
+    if (!port) {
+        reportPortFailure(options.portName, portError);
+        return exitValue(CANNOT_START, options.exitStatus);
+    }
+
+    // What will be sent first, so that the line that asks for the board's
+    // reset is the last before the wait.
+    if (!options.queryOnly && isTerminal(stderr))
+        fprintf(stderr, "%s\n", uploadForecast(options.fileName, image, options.lineSpeed).c_str());
+    startBootloader(port, options.portName, options.reset);
+
+    TerminalReporter reporter(TerminalReporter::Figures);
+    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    if (result == 1)
+        reporter.summary(droppedWords);
+
+    hexFile.reset();
+    port.close();
+    return exitValue(result, options.exitStatus);
+}
+
+}  // namespace
+
+PROGRAM_ENTRY(runUploader)
