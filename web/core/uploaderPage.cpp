@@ -5,7 +5,6 @@
 #include "boardReset.h"
 #include "forecast.h"
 #include "json.h"
-#include "lineSpeeds.h"
 #include "memoryPicture.h"
 #include "pageReporter.h"
 #include "passWalk.h"
@@ -46,8 +45,8 @@ const char* give(std::string text)
 std::string speeds()
 {
     std::string list;
-    for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
-        list += (list.empty() ? "[" : ",") + std::to_string(s.bitsPerSecond);
+    for (int bitsPerSecond : protocol::UPLOAD_SPEEDS)
+        list += (list.empty() ? "[" : ",") + std::to_string(bitsPerSecond);
     return list + "]";
 }
 
