@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     PortLink link;
-    if (!options.link.empty() && !link.make(options.link, port)) {
-        fprintf(stderr, "bootloaderSim: cannot make the link %s\n", options.link.c_str());
+    if (!options.link.empty() && !link.make(options.link, port, why)) {
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
         return 1;
     }
     printf("bootloaderSim: port %s\n", port.c_str());

@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     PortLink link;
-    if (!options.link.empty() && !link.make(options.link, portName)) {
-        fprintf(console.err, "picSim: cannot make the link %s\n", options.link.c_str());
+    if (!options.link.empty() && !link.make(options.link, portName, why)) {
+        fprintf(console.err, "picSim: %s\n", why.c_str());
         return 1;
     }
     fprintf(console.out, "picSim: port %s\n", portName.c_str());

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,17 +48,69 @@ TEST(SimLine, RawBeforeThePeerSetsAnythingUp) {
     EXPECT_EQ(sim.process.wait(5), 1);  // the session ended without END_PROGRAMMING
 }
 
+std::string linkTarget(const std::string& path) {
+    char target[256] = {};
+    return readlink(path.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
 TEST(SimLine, LinkNamesThePortAndGoesAtExit) {
     std::string dir = tempDir();
     std::string link = dir + "/port";
     Sim sim;
     ASSERT_TRUE(sim.start({"--link", link}));
-    char target[256] = {};
-    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target), sim.port);
+    EXPECT_EQ(linkTarget(link), sim.port);
     EXPECT_EQ(sim.stop(), 0);
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(SimLine, LinkReplacesOnlyALink) {
+    const std::string dir = tempDir();
+    struct Case {
+        const char* what;
+        std::string path;
+        bool made;
+        std::string message;  // the refusal's line
+    };
+    const std::string file = dir + "/important.txt", folder = dir + "/folder", stale = dir + "/stale";
+    ASSERT_TRUE(writeFile(file, "keep\n"));
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("/dev/pts/no-such-port", stale.c_str()), 0);
+    const Case cases[] = {
+        {"a file", file, false, "bootloaderSim: " + file + " exists and is not a link; nothing was changed"},
+        {"a directory", folder, false, "bootloaderSim: " + folder + " is a directory, not a link; nothing was changed"},
+        {"a stale link", stale, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Process process;
+        ASSERT_TRUE(process.start({BOOTLOADER_SIM, "--link", c.path}));
+        std::string line;
+        ASSERT_TRUE(process.readLine(line, 5));
+        if (c.made) {
+            EXPECT_EQ(linkTarget(c.path), line.substr(line.rfind(' ') + 1));
+            process.signal(SIGTERM);
+            EXPECT_EQ(process.wait(5), 0);
+            struct stat st;
+            EXPECT_NE(lstat(c.path.c_str(), &st), 0) << "the link outlived the run";
+        } else {
+            EXPECT_EQ(line, c.message);
+            EXPECT_EQ(process.wait(5), 1);
+        }
+    }
+    EXPECT_EQ(readFile(file), "keep\n");
+    struct stat st;
+    EXPECT_TRUE(stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+TEST(SimLine, LinkTakenOverByAnotherRunStays) {
+    const std::string link = tempDir() + "/port";
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--link", link}));
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/pts/another-run", link.c_str()), 0);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_EQ(linkTarget(link), "/dev/pts/another-run");
 }
 
 TEST(SimGreeting, GreetingAndIdentificationBytes) {
