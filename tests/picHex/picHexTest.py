@@ -290,7 +290,8 @@ class ExitCodes(Work):
         good = self.image("good.hex", {0: 1})
         bad_sum = self.file("bad.hex", ":020000000528D2\n:00000001FF\n")
         no_end = self.file("noend.hex", ":020000000528D1\n")
-        for bad in (bad_sum, no_end):
+        lost_colon = self.file("colon.hex", ":020000000528D1\n02000200452394\n:00000001FF\n")
+        for bad in (bad_sum, no_end, lost_colon):
             for args in [("info", bad), ("map", bad), ("normalize", bad, "-o", os.path.join(self.dir, "o")),
                          ("merge", good, bad, "-o", "-"), ("diff", bad, good), ("compare", good, bad)]:
                 with self.subTest(args=args):
