@@ -11,9 +11,6 @@
 #include <memory>
 #include <string>
 
-constexpr int ERASED_WORD = 0x3FFF;  // a blank flash or configuration cell reads this
-constexpr int ERASED_BYTE = 0xFF;    // a blank EEPROM cell reads this
-
 class Chip {
 public:
     Chip(int flashWords, int eepromBytes);
