@@ -317,6 +317,63 @@ TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
     EXPECT_EQ(sim.process.wait(10), 0);
 }
 
+// Resets from outside, in one run: the monitor sends '>' once after each.
+// Labelled to stay out of the sanitizer run (it adds nothing the other
+// picSim runs do not already put under the sanitizers).
+TEST(PicSimOutside, ResetOnOpenAndSigusr1) {
+    Process version;
+    ASSERT_TRUE(version.start({PICSIM, "--version"}));
+    EXPECT_EQ(version.wait(10), 0);
+    EXPECT_EQ(version.output(), "picSim " PIC_TOOLS_VERSION "\n");
+
+    // The --dump file is checked at start but written only at the end.
+    const std::string dump = tempDir() + "/chip.hex", before = ":00000001FF\n";
+    ASSERT_TRUE(writeFile(dump, before));
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", MONITOR_FIRMWARE, "--fast", "--reset-on-open", "--stats", "--dump", dump}));
+    EXPECT_EQ(readFile(dump), before);
+    usleep(100000);  // the monitor's power-on '>' goes out to no program: lost
+    const std::vector<uint8_t> ONE_START{'>'};
+    std::unique_ptr<Client> client;
+    const char* steps[] = {"the first open", "the second open", "SIGUSR1"};
+    for (const char* step : steps) {
+        SCOPED_TRACE(step);
+        if (step == steps[2]) {
+            sim.process.signal(SIGUSR1);
+        } else {
+            client.reset();
+            usleep(100000);  // picSim sees the port closed before it opens again
+            client.reset(new Client(sim.port));
+        }
+        EXPECT_EQ(client->readQuiet(0.5), ONE_START);
+    }
+    client.reset();
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(sim.process.output().find("mclr_pulls: 3\n"), std::string::npos) << sim.process.output();
+    EXPECT_NE(readFile(dump), before);
+}
+
+TEST(PicSimOutside, RefusedAtStartWithTheReason) {
+    const std::string dir = tempDir();
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"--firmware", dir + "/missing.hex"}, "picSim: cannot open " + dir + "/missing.hex: No such file or directory"},
+        {{"--firmware", ECHO_FIRMWARE, "--dump", dir + "/no/chip.hex"},
+         "picSim: cannot create " + dir + "/no/chip.hex: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{PICSIM};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        EXPECT_EQ(process.wait(10), 1);
+        EXPECT_EQ(process.output(), c.line + "\n");
+    }
+}
+
 TEST(PicSimRun, TheWatchdogResetsAChipWhoseConfigurationEnablesIt) {
     // The watchdog's period does not depend on the clock: at 4 MHz (SPBRG 25
     // for 9600 bit/s) it takes fewer cycles, which any build runs quickly.

@@ -113,6 +113,47 @@ TEST(SimLine, LinkTakenOverByAnotherRunStays) {
     EXPECT_EQ(linkTarget(link), "/dev/pts/another-run");
 }
 
+// What stops the simulator before it offers a port, each with its reason.
+TEST(SimStart, RefusedWithTheReason) {
+    const std::string dir = tempDir();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string line;  // the first line on the simulator's output
+    };
+    const Case cases[] = {
+        {{"--memory", dir + "/missing.hex"}, 1,
+         "bootloaderSim: cannot open " + dir + "/missing.hex: No such file or directory"},
+        {{"--dump", dir + "/no/chip.hex"}, 1,
+         "bootloaderSim: cannot create " + dir + "/no/chip.hex: No such file or directory"},
+        {{"--dump", dir}, 1, "bootloaderSim: cannot write " + dir + ": Is a directory"},
+        {{"--range", "1FFF-1F00"}, 2, "bootloaderSim: bad --range 1FFF-1F00: LO is above HI"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{BOOTLOADER_SIM};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        std::string line;
+        EXPECT_TRUE(process.readLine(line, 5));
+        EXPECT_EQ(line, c.line);
+        EXPECT_EQ(process.wait(5), c.status);
+    }
+}
+
+TEST(SimStart, DumpFileKeptUntilTheDump) {
+    // The --memory file of a run may be its --dump file too.
+    const std::string dump = tempDir() + "/chip.hex";
+    const std::string before = ":020000000528D1\n:00000001FF\n";
+    ASSERT_TRUE(writeFile(dump, before));
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--dump", dump}));
+    EXPECT_EQ(readFile(dump), before);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(readFile(dump), before);  // a blank chip's dump
+}
+
 TEST(SimGreeting, GreetingAndIdentificationBytes) {
     Sim sim;
     ASSERT_TRUE(sim.start({"--date", "2003-06-15", "--range", "1F01-1F80", "--once"}));
@@ -340,10 +381,16 @@ TEST(SimRun, OnceAndStatsAndMemoryKeptAcrossRuns) {
 }
 
 TEST(SimRun, DumpThatCannotBeWrittenFails) {
+    // Its folder was there at the start (checked) and is gone at the end.
+    const std::string dir = tempDir() + "/gone";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     Session s;
-    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--dump", "/nonexistent/dir/chip.hex"}));
+    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--dump", dir + "/chip.hex"}));
+    ASSERT_EQ(rmdir(dir.c_str()), 0);
     s.client->sendFrame({1});
     EXPECT_EQ(s.sim.process.wait(5), 1);
+    EXPECT_NE(s.sim.process.output().find("bootloaderSim: cannot create " + dir + "/chip.hex: No such file or directory"),
+              std::string::npos) << s.sim.process.output();
 }
 
 TEST(SimRun, BadOptionsGiveUsageAndTwo) {
