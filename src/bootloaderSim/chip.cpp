@@ -33,12 +33,12 @@ void Chip::writeEepromByte(int offset, int value) {
     memory_->setData(address, chipValue(address, value));
 }
 
-int Chip::readProgramWord(int address) {
+int Chip::readProgramWord(int address) const {
     int v = memory_->getData(address);
     return v == PicProgram::BLANK || v < 0 ? protocol::ERASED_WORD : v;
 }
 
-int Chip::readEepromByte(int offset) {
+int Chip::readEepromByte(int offset) const {
     int v = memory_->getData(PicProgram::EEPROM_START + offset);
     return v == PicProgram::BLANK || v < 0 ? protocol::ERASED_BYTE : v;
 }
@@ -58,7 +58,7 @@ bool Chip::load(const std::string& path, std::string& err) {
     return true;
 }
 
-bool Chip::dump(const std::string& path, std::string& err) {
+bool Chip::dump(const std::string& path, std::string& err) const {
     OwnedFile f(fopen(path.c_str(), "w"));
     if (!f) {
         err = "cannot create " + path + ": " + strerror(errno);

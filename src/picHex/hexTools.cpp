@@ -14,10 +14,10 @@ using protocol::Range;
 struct Region {
     int start;
     int size;
-    int (PicProgram::*findUsed)(int);  // positions relative to start
+    int (PicProgram::*findUsed)(int) const;  // positions relative to start
 };
 
-std::vector<Region> regions(PicProgram& image) {
+std::vector<Region> regions(const PicProgram& image) {
     return {
         {PicProgram::FLASH_START, image.getFlashSize(), &PicProgram::findUsedFlash},
         {PicProgram::CONFIG_START, PicProgram::CONFIG_CAPACITY, &PicProgram::findUsedConfig},
@@ -25,7 +25,7 @@ std::vector<Region> regions(PicProgram& image) {
     };
 }
 
-int countUsed(PicProgram& image, const Region& region) {
+int countUsed(const PicProgram& image, const Region& region) {
     int count = 0;
     for (int p = (image.*region.findUsed)(0); p >= 0; p = (image.*region.findUsed)(p + 1)) ++count;
     return count;
@@ -38,9 +38,9 @@ char mapChar(bool used, bool inRange) {
     return used ? MAP_USED : MAP_BLANK;
 }
 
-bool blockUsed(PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
+bool blockUsed(const PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
 
-void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* range) {
+void printBlocks(FILE* out, const PicProgram& image, int start, int end, const Range* range) {
     for (int line = start; line <= end; line += MAP_LINE_BLOCKS * BLOCK_WORDS) {
         fprintf(out, "%04X ", line);
         for (int b = line; b < line + MAP_LINE_BLOCKS * BLOCK_WORDS && b <= end; b += BLOCK_WORDS) {
@@ -53,7 +53,7 @@ void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* 
 
 }  // namespace
 
-std::vector<Run> usedRuns(PicProgram& image) {
+std::vector<Run> usedRuns(const PicProgram& image) {
     std::vector<Run> runs;
     for (const Region& region : regions(image)) {
         int p = (image.*region.findUsed)(0);
@@ -71,7 +71,7 @@ std::vector<Run> usedRuns(PicProgram& image) {
     return runs;
 }
 
-int firstOutside(PicProgram& image, int flashWords, int eepromWords) {
+int firstOutside(const PicProgram& image, int flashWords, int eepromWords) {
     int flash = image.findUsedFlash(flashWords);
     if (flash >= 0) return PicProgram::FLASH_START + flash;
     int eeprom = image.findUsedEeprom(eepromWords);
@@ -84,7 +84,7 @@ const char* unitOf(int address, int n) {
     return address >= PicProgram::EEPROM_START ? plural(n, "byte", "bytes") : plural(n, "word", "words");
 }
 
-bool printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
+bool printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
     static const char* const NAMES[] = {"flash:  ", "config: ", "eeprom: "};
     std::vector<Region> all = regions(image);
     for (size_t i = 0; i < all.size(); ++i) {
@@ -108,7 +108,7 @@ bool printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bo
     return !wordsLost && outside < 0;
 }
 
-int printMap(FILE* out, PicProgram& image, const Range* range) {
+int printMap(FILE* out, const PicProgram& image, const Range* range) {
     Range blocks{};
     if (range) blocks = protocol::widen(*range);
     const Range* marked = range ? &blocks : nullptr;
@@ -161,7 +161,7 @@ namespace {
 constexpr int RECORD_WORDS = 8;  // words a record holds at most
 
 // One data record: ':' count address type 00, low/high byte pairs, checksum.
-bool writeRecord(FILE* out, PicProgram& image, int first, int count) {
+bool writeRecord(FILE* out, const PicProgram& image, int first, int count) {
     const int byteAddress = 2 * first;
     unsigned sum = 2 * count + (byteAddress >> 8 & 0xFF) + (byteAddress & 0xFF);
     bool ok = fprintf(out, ":%02X%04X00", 2 * count, byteAddress & 0xFFFF) >= 0;
@@ -176,7 +176,7 @@ bool writeRecord(FILE* out, PicProgram& image, int first, int count) {
 
 }  // namespace
 
-bool writePlainHex(FILE* out, PicProgram& image) {
+bool writePlainHex(FILE* out, const PicProgram& image) {
     bool ok = true;
     for (const Run& run : usedRuns(image)) {
         for (int a = run.first; a <= run.last;) {
@@ -189,7 +189,7 @@ bool writePlainHex(FILE* out, PicProgram& image) {
     return fflush(out) == 0 && ok && !ferror(out);
 }
 
-std::vector<int> differingAddresses(PicProgram& a, PicProgram& b) {
+std::vector<int> differingAddresses(const PicProgram& a, const PicProgram& b) {
     // a's difference holds a's words where the two differ, but not where a is
     // blank; b's difference supplies those.
     std::unique_ptr<PicProgram> onlyA(a.diff(&b));
@@ -205,8 +205,8 @@ std::vector<int> differingAddresses(PicProgram& a, PicProgram& b) {
     return addresses;
 }
 
-void printDiff(FILE* out, PicProgram& a, PicProgram& b, const std::vector<int>& addresses) {
-    auto word = [](PicProgram& image, int address, char* text) {
+void printDiff(FILE* out, const PicProgram& a, const PicProgram& b, const std::vector<int>& addresses) {
+    auto word = [](const PicProgram& image, int address, char* text) {
         int w = image.getData(address);
         if (w == PicProgram::BLANK || w < 0)
             snprintf(text, 5, "----");
@@ -222,7 +222,7 @@ void printDiff(FILE* out, PicProgram& a, PicProgram& b, const std::vector<int>& 
     }
 }
 
-std::vector<Run> conflicts(PicProgram& a, PicProgram& b) {
+std::vector<Run> conflicts(const PicProgram& a, const PicProgram& b) {
     std::vector<Run> runs;
     for (int address : differingAddresses(a, b)) {
         const int wa = a.getData(address), wb = b.getData(address);

@@ -198,11 +198,11 @@ Read readImage(const std::string& path, PicProgram& image) {
 
 // Plain Intel HEX unless comments are asked for: other tools refuse or trip
 // over the ';' lines of the image's own writer.
-bool writeHex(FILE* out, PicProgram& image, bool comments) {
+bool writeHex(FILE* out, const PicProgram& image, bool comments) {
     return comments ? image.writeHex(out) : hexTools::writePlainHex(out, image);
 }
 
-bool writeImage(const std::string& path, PicProgram& image, bool comments) {
+bool writeImage(const std::string& path, const PicProgram& image, bool comments) {
     // A refused standard output is reported once, by the check every run
     // ends with.
     if (path == STANDARD_STREAM) return writeHex(stdout, image, comments);
@@ -221,7 +221,7 @@ bool writeImage(const std::string& path, PicProgram& image, bool comments) {
     return true;
 }
 
-int compare(const CommandLine& cl, PicProgram& a, PicProgram& b) {
+int compare(const CommandLine& cl, const PicProgram& a, const PicProgram& b) {
     const char* nameA = cl.files[0].c_str();
     const char* nameB = cl.files[1].c_str();
     bool aInB = a.equals(&b);
@@ -240,7 +240,7 @@ int compare(const CommandLine& cl, PicProgram& a, PicProgram& b) {
 }
 
 // Where both images hold a word and the two differ, the first one's word won.
-void reportConflicts(const CommandLine& cl, PicProgram& a, PicProgram& b) {
+void reportConflicts(const CommandLine& cl, const PicProgram& a, const PicProgram& b) {
     for (const hexTools::Run& run : hexTools::conflicts(a, b)) {
         const int n = run.last - run.first + 1;
         const char* unit = run.first >= PicProgram::EEPROM_START ? (n == 1 ? "byte" : "bytes")
@@ -250,8 +250,8 @@ void reportConflicts(const CommandLine& cl, PicProgram& a, PicProgram& b) {
     }
 }
 
-int run(const CommandLine& cl, std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
-    PicProgram& first = *images[0];
+int run(const CommandLine& cl, const std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
+    const PicProgram& first = *images[0];
     switch (cl.command->command) {
     case Command::Info:
         return hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords, wordsLost) ? EXIT_DONE : EXIT_NO;

@@ -36,7 +36,7 @@ bool readImage(const std::string& path, PicProgram& image, std::string& why) {
     return true;
 }
 
-bool writeImage(const std::string& path, PicProgram& image, std::string& why) {
+bool writeImage(const std::string& path, const PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "w"));
     if (!f) return why = "cannot create " + path + ": " + strerror(errno), false;
     errno = 0;

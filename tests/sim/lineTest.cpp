@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,8 +35,16 @@ void exchange(Line& line, int peer, int in, int out) {
     }
     line.send(bytes, size_t(out - 1));
     line.sendBurst(bytes, 1);
-    uint8_t echoed[8];
-    ASSERT_EQ(read(peer, echoed, sizeof echoed), out);
+    // The pty hands the bytes over in its own time: read until all are there.
+    int got = 0;
+    for (int tries = 0; got < out && tries < 100; ++tries) {
+        pollfd p{peer, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        uint8_t echoed[8];
+        ssize_t n = read(peer, echoed, size_t(out - got));
+        if (n > 0) got += int(n);
+    }
+    ASSERT_EQ(got, out);
 }
 
 TEST(SimLineWire, EachByteAtTheSpeedInForceWhenItCrossed) {
