@@ -38,12 +38,15 @@ Failure = ex.Failure
 
 BOOT_LOW, BOOT_HIGH = 0x1F00, 0x1FFF
 SLOT = 0x1FF8                   # the application's block 0 on the chip
+COMMIT = SLOT - 4               # nops once a session that wrote flash ended cleanly
+COMMITTED, HOLD = 0x0000, 0x3434
 CONFIG_WORD = 0x2007
 SPEEDS = (2400, 4800, 9600, 19200, 38400, 57600)
 BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
         19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
 APP_OK = b"app ok\n"
 TIMEOUT_S = 90
+COMMIT_WAIT_S = 0.5
 
 
 # ------------------------------------------------------------------ processes
@@ -124,8 +127,10 @@ def firmware_words(args, path=None):
 def chip_after(firmware, image, ignore_overlap=False, config_refused=False):
     """The chip that picSim holds after an upload of `image` through the
     firmware: the firmware's words, then what the upload sends, with block 0
-    in the slot.  A refused configuration block ends the first pass, so no
-    EEPROM byte follows it."""
+    in the slot, and the commit block committed once flash was written (a
+    refused configuration block does not count against the session).  A
+    refused configuration block ends the first pass, so no EEPROM byte
+    follows it."""
     chip = dict(firmware)
     for address, value in ex.chip_after_upload(image, ignore_overlap).items():
         if address < 4:
@@ -134,15 +139,29 @@ def chip_after(firmware, image, ignore_overlap=False, config_refused=False):
             chip[address] = value
         elif address >= ex.EEPROM_START and not config_refused:
             chip[address] = value
+        if address < ex.CONFIG_START:
+            chip.update(commit_block(COMMITTED))
     return chip
 
 
-def upload_and_dump(args, workdir, tag, hexfile, *options, sim_options=(), firmware=None):
+def commit_block(word):
+    return {COMMIT + i: word for i in range(4)}
+
+
+def upload_and_dump(args, workdir, tag, hexfile, *options, sim_options=(), firmware=None, speed=19200):
     dump = os.path.join(workdir, tag + ".dump.hex")
     sim = PicSim(args, firmware or args.firmware, "--dump", dump, *sim_options)
+    # picSim takes a byte at the speed the pseudo-terminal has when it reads
+    # it, which can be after the uploader has put the terminal's first speed
+    # back; held open at the upload's speed, the terminal keeps it.
+    held = open_port(sim.port, speed)
     try:
         rc, output = uploader(args, sim.port, *options, hexfile)
+        # The end command is still on its way, and the commit block is
+        # written after it: a few milliseconds of the chip's time.
+        time.sleep(COMMIT_WAIT_S)
     finally:
+        os.close(held)
         sim.finish()
     return rc, output, ex.read_hex(dump)
 
@@ -158,14 +177,18 @@ CONFIG_FIELDS = (  # name, mask, value the firmware must set
     ("data EEPROM protection off", 0x0100, 0x0100),
 )
 
-OPTION_CASES = (  # FOSC, BAUD, WINDOW_MS, error expected (None: assembles)
-    (20000000, 57600, 1000, None),
-    (20000000, 2400, 1000, None),
-    (4000000, 2400, 2550, None),
-    (4000000, 57600, 1000, "2 %"),
-    (20000000, 1200, 1000, "the uploader offers"),
-    (25000000, 19200, 1000, "4 to 20 MHz"),
-    (20000000, 19200, 3000, "WINDOW_MS"),
+OPTION_CASES = (  # options, error expected (None: assembles)
+    (("FOSC=20000000", "BAUD=57600"), None),
+    (("FOSC=20000000", "BAUD=2400"), None),
+    (("FOSC=4000000", "BAUD=2400", "WINDOW_MS=2550", "QUIET_S=16"), None),
+    (("FOSC=4000000", "BAUD=57600"), "2 %"),
+    (("BAUD=1200",), "the uploader offers"),
+    (("FOSC=25000000",), "4 to 20 MHz"),
+    (("WINDOW_MS=3000",), "WINDOW_MS"),
+    (("QUIET_S=16", "WDT=1"), None),
+    (("QUIET_S=5",), "QUIET_S"),
+    (("QUIET_S=17",), "QUIET_S"),
+    (("WDT=2",), "WDT"),
 )
 
 
@@ -193,6 +216,9 @@ def cmd_assemble(args):
     slot = [a for a in own if SLOT <= a < SLOT + 4]
     if slot:
         raise Failure("the slot's words are in the hex: %s" % slot)
+    if any(words.get(a) != v for a, v in commit_block(HOLD).items()):
+        raise Failure("the commit block does not hold the application back: %s"
+                      % ["%04X" % words.get(a, 0x3FFF) for a in sorted(commit_block(HOLD))])
     if any(ex.CONFIG_START <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
         raise Failure("the hex sets more than the configuration word")
     config = words.get(CONFIG_WORD)
@@ -201,9 +227,9 @@ def cmd_assemble(args):
     for name, mask, value in CONFIG_FIELDS:
         if config & mask != value:
             raise Failure("configuration word %04X: not %s" % (config, name))
-    print("firmware: %d words of 256 used at %04X-%04X, 4 more are the slot; "
-          "jump at 0000-0002; configuration word %04X"
-          % (len(own), BOOT_LOW, BOOT_HIGH, config))
+    print("firmware: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), "
+          "4 more are the slot; jump at 0000-0002; configuration word %04X"
+          % (len(own), BOOT_LOW, BOOT_HIGH, len(own) - 4, config))
 
     with tempfile.TemporaryDirectory() as scratch:
         for baud in SPEEDS:
@@ -216,16 +242,15 @@ def cmd_assemble(args):
             print("20 MHz, %5d bit/s: SPBRG %3d, BRGH %d, speed off by %.3f %%"
                   % (baud, listing_symbol(listing, "BRG_VALUE"), listing_symbol(listing, "USE_BRGH"),
                      listing_symbol(listing, "BAUD_ERROR_MILLIPERCENT") / 1000.0))
-        for fosc, baud, window, error in OPTION_CASES:
+        for options, error in OPTION_CASES:
             out = os.path.join(scratch, "o.hex")
-            run = gpasm(args, out, "FOSC=%d" % fosc, "BAUD=%d" % baud, "WINDOW_MS=%d" % window)
+            run = gpasm(args, out, *options)
             said = run.stdout + run.stderr
             if error is None and run.returncode != 0:
-                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d does not assemble:\n%s"
-                              % (fosc, baud, window, said))
+                raise Failure("%s does not assemble:\n%s" % (" ".join(options), said))
             if error is not None and (run.returncode == 0 or error not in said):
-                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d: expected an error with %r, got "
-                              "exit %d:\n%s" % (fosc, baud, window, error, run.returncode, said))
+                raise Failure("%s: expected an error with %r, got exit %d:\n%s"
+                              % (" ".join(options), error, run.returncode, said))
         print("%d option sets checked at assembly time" % len(OPTION_CASES))
 
 
@@ -314,17 +339,17 @@ def cmd_app(args):
     print("no application: the bootloader still answers after its window")
 
     # From here on the chip holds the application from the start.
-    said = app_output(args, fw, "--memory", dump, "--seconds", "0.9")
+    said = app_output(args, dump, "--seconds", "0.9")
     if said:
         raise Failure("nobody polling, the first 0.9 s after power-on: %r, expected nothing" % said)
-    said = app_output(args, fw, "--memory", dump, reports=1)
+    said = app_output(args, dump, reports=1)
     if said != APP_OK:
         raise Failure("nobody polling, after the window: %r, expected %r" % (said, APP_OK))
     print("nobody polling: the application starts after the window (silent for 0.9 s, then running)")
 
     # In real time: unthrottled, a loaded machine could stretch the
     # uploader's pause between greeting and "hi" past the window.
-    sim = PicSim(args, fw, "--memory", dump, fast=False)
+    sim = PicSim(args, dump, fast=False)
     try:
         rc, output = uploader(args, sim.port, "-q")
     finally:
@@ -336,12 +361,12 @@ def cmd_app(args):
     # The application runs after each window that closes: at about 1.0 s,
     # and 1.0 s after the reset at 2.4 s, which came before the window that
     # the reset at 1.5 s opened could close.
-    said = app_output(args, fw, "--memory", dump, "--reset-at", "1500", "--reset-at", "2400",
+    said = app_output(args, dump, "--reset-at", "1500", "--reset-at", "2400",
                       reports=2)
     if said != APP_OK * 2:
         raise Failure("resets at 1.5 s and 2.4 s: %r, expected %r" % (said, APP_OK * 2))
     # The application runs; the uploader polls; a reset gets it the bootloader.
-    sim = PicSim(args, fw, "--memory", dump, "--reset-at", "3000", fast=False)
+    sim = PicSim(args, dump, "--reset-at", "3000", fast=False)
     try:
         fd = open_port(sim.port)
         said = read_for(fd, 5, until=lambda d: APP_OK in d)
@@ -543,7 +568,7 @@ def cmd_speeds(args):
     image = ex.gpdasm_reading(blink, "p16f877a")
     for baud, firmware in zip(SPEEDS, args.variants):
         rc, output, chip = upload_and_dump(args, workdir, "b%d" % baud, blink, "-s", str(baud),
-                                           firmware=firmware)
+                                           firmware=firmware, speed=baud)
         expected = chip_after(firmware_words(args, firmware), image)
         if rc != 1 or chip != expected:
             raise Failure("%d bit/s: uploader exit %d\n%s\n%s"
