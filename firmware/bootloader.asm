@@ -148,6 +148,9 @@ TICK_CYCLES     equ     256 * 5 + 9
 CYCLES_PER_MS   equ     FOSC / 4000
 GAP_TICKS       equ     (10 * CYCLES_PER_MS + TICK_CYCLES / 2) / TICK_CYCLES
 WINDOW_UNITS    equ     WINDOW_MS / 10
+; Program memory reads: the data sheet's two cycles after RD.  The build's
+; listing check holds every read to this count.
+READ_NOPS       equ     2
 QUIET_UNITS     equ     QUIET_S * 1000 * CYCLES_PER_MS / (256 * TICK_CYCLES)  ; waits of 256 ticks
  if QUIET_UNITS > 255
         error "QUIET_S: too long for this crystal"
