@@ -47,6 +47,8 @@ SPEEDS = (2400, 4800, 9600, 19200, 38400, 57600)
 BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
         19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
 APP_OK = b"app ok\n"
+QUIET_S = 10                    # the default build's quiet time
+WDTE = 0x0004                   # the configuration word's watchdog enable
 TIMEOUT_S = 90
 COMMIT_WAIT_S = 0.5
 
@@ -386,7 +388,7 @@ def cmd_app(args):
 class Proxy:
     """A pseudo-terminal for the uploader that passes every byte on to the
     chip's port and back, letting `change` alter the bytes the uploader
-    sends after its "hi" (counted from 0)."""
+    sends after its "hi" (counted from 0; None drops the byte)."""
 
     def __init__(self, chip_port, change):
         self.master, self.slave = os.openpty()
@@ -394,13 +396,14 @@ class Proxy:
         self.name = os.ttyname(self.slave)
         self.chip = open_port(chip_port)
         self.change = change
+        self.after_hi = -1
         self.log = b""
         self.done = False
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
 
     def _run(self):
-        after_hi, previous = -1, None
+        previous = None
         while not self.done:
             ready, _, _ = select.select([self.master, self.chip], [], [], 0.05)
             for fd in ready:
@@ -414,15 +417,16 @@ class Proxy:
                 self.log += data
                 out = bytearray()
                 for byte in data:
-                    if after_hi >= 0:
-                        byte = self.change(after_hi, byte)
-                        after_hi += 1
+                    if self.after_hi >= 0:
+                        byte = self.change(self.after_hi, byte)
+                        self.after_hi += 1
                     # Counted from the last "hi": an uploader kept waiting too
                     # long for the identification (a loaded machine) polls again.
                     if previous == ord("h") and byte == ord("i"):
-                        after_hi = 0
+                        self.after_hi = 0
                     previous = byte
-                    out.append(byte)
+                    if byte is not None:
+                        out.append(byte)
                 os.write(self.chip, bytes(out))
 
     def close(self):
@@ -591,6 +595,122 @@ def cmd_speeds(args):
         print("%5d bit/s against the 19200 bit/s firmware: no greeting in 2 s" % baud)
 
 
+# ------------------------------------------------------------------ sessions
+
+def committed_app(args, workdir, firmware):
+    """A chip dump holding `firmware` and the test application, committed."""
+    rc, output, _ = upload_and_dump(args, workdir, "committed", args.app, firmware=firmware)
+    if rc != 1:
+        raise Failure("the application does not upload (exit %d)\n%s" % (rc, output))
+    return os.path.join(workdir, "committed.dump.hex")
+
+
+def app_started(sim, seconds, ask=True):
+    """Reads the chip's port for `seconds`, asking the application to report
+    unless told not to ('?': its first report may have gone to the
+    uploader); the time at which it reported, or None."""
+    fd = open_port(sim.port)
+    start = time.monotonic()
+    try:
+        while time.monotonic() - start < seconds:
+            if ask:
+                os.write(fd, b"?")
+            if APP_OK in read_for(fd, 0.3, until=lambda d: APP_OK in d):
+                return time.monotonic()
+    finally:
+        os.close(fd)
+    return None
+
+
+# SET_ADDRESS 0, the block for 0x0000 and the block for 0x0004: what the
+# uploader sends of the test application before the line is cut.
+CUT_AFTER = 4 + 10 + 10
+RESET_MS = 2500
+WINDOW_S = 1.0
+
+
+def cmd_cutoff(args):
+    """In real time: the chip holds the application; an upload of it stops
+    after two blocks (the uploader killed, no end command) and MCLR is
+    pulled; after the window and one more second the application has not
+    started.  A new upload then goes through without a reset and starts it."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, "--reset-at", str(RESET_MS), fast=False)
+    started = time.monotonic()
+    proxy = Proxy(sim.port, lambda i, byte: byte if i < CUT_AFTER else None)
+    try:
+        run = subprocess.Popen([args.uploader, "-p", proxy.name, args.app],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        while proxy.after_hi <= CUT_AFTER and run.poll() is None and time.monotonic() - started < 10:
+            time.sleep(0.01)
+        run.kill()
+        output = run.communicate()[0].decode()
+        proxy.close()
+        if proxy.after_hi <= CUT_AFTER:
+            raise Failure("the uploader did not get past the second block\n%s" % output)
+        late = started + RESET_MS / 1000.0 + WINDOW_S + 1 - time.monotonic()
+        if late < 0.5:
+            raise Failure("the cut came %.1f s too late for the reset" % -late)
+        if app_started(sim, late) is not None:
+            raise Failure("a cut-off session and a reset: the application started")
+        rc, output = uploader(args, sim.port, args.app)
+        answered = app_started(sim, 5) if rc == 1 else None
+    finally:
+        sim.finish()
+    if rc != 1 or answered is None:
+        raise Failure("an upload after the cut-off session: exit %d, application %s\n%s"
+                      % (rc, "started" if answered else "silent", output))
+    print("cut off after two blocks, then a reset: the application held back; "
+          "a new upload without a reset starts it")
+
+
+def cmd_quiet(args):
+    """In real time, the default build: a query whose end command is damaged
+    leaves the bootloader in the session ('C'); after the quiet time and the
+    window, with nobody polling, the application starts."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, fast=False)
+    try:
+        proxy = Proxy(sim.port, lambda i, byte: 0x00 if i == 1 else byte)
+        try:
+            rc, output = uploader(args, proxy.name, "-q")
+        finally:
+            proxy.close()
+        ended = time.monotonic()
+        # Silent: a byte would be a frame to the bootloader.
+        answered = app_started(sim, QUIET_S + WINDOW_S + 4, ask=False)
+    finally:
+        sim.finish()
+    if rc != 1:
+        raise Failure("the query: exit %d\n%s" % (rc, output))
+    if answered is None:
+        raise Failure("the application did not start after the quiet time")
+    after = answered - ended
+    if after < QUIET_S - 1:
+        raise Failure("the application started %.1f s after the damaged end command, "
+                      "before the quiet time of %d s" % (after, QUIET_S))
+    print("a session left silent: the application started %.1f s after the damaged end "
+          "command (quiet time %d s, window %.0f s)" % (after, QUIET_S, WINDOW_S))
+
+
+def cmd_watchdog(args):
+    """examples/fill through the build with the watchdog on (prescaler 1:128
+    on the watchdog, as after reset)."""
+    workdir = ex.fresh_dir(args.work)
+    fill = ex.hex_path(args.examples, "fill", "inhx32")
+    firmware = args.watchdog_firmware
+    if not firmware_words(args, firmware).get(CONFIG_WORD, 0) & WDTE:
+        raise Failure("%s: the watchdog is off in its configuration word" % firmware)
+    rc, output, chip = upload_and_dump(args, workdir, "fill", fill, firmware=firmware)
+    expected = chip_after(firmware_words(args, firmware), ex.gpdasm_reading(fill, "p16f877a"))
+    if rc != 1 or chip != expected:
+        raise Failure("fill with the watchdog on: uploader exit %d\n%s\n%s"
+                      % (rc, output[-400:], ex.describe_difference(expected, chip)))
+    print("examples/fill uploaded with the watchdog on")
+
+
 # ------------------------------------------------------------------ real time
 
 def cmd_realtime(args):
@@ -641,7 +761,8 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime"))
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime",
+                                            "cutoff", "quiet", "watchdog"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -653,12 +774,14 @@ def main():
     parser.add_argument("--variants", nargs="*", help="builds for 2400 ... 57600 bit/s")
     parser.add_argument("--app", help="the test application, block 0 running on into 0x0004")
     parser.add_argument("--app-jump", help="the test application, block 0 a pagesel/goto")
+    parser.add_argument("--watchdog-firmware", help="the build with the watchdog on")
     parser.add_argument("--uploader", help="programUploader executable")
     parser.add_argument("--picsim", help="picSim executable")
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime}
+                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime,
+                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:
