@@ -196,6 +196,15 @@ OPTION_CASES = (  # options, error expected (None: assembles)
 )
 
 
+LISTING_CASES = (  # selfWriteRules.asm variant, the check's complaint (None: passes)
+    (None, None),
+    ("UNLOCK_ORDER", "without 55h, AAh written to EECON2"),
+    ("WRITE_NOPS", "WR not followed by 2 nop"),
+    ("READ_NOPS_SHORT", "RD not followed by 2 nop"),
+    ("NO_PROMISE", "no READ_NOPS symbol"),
+)
+
+
 def gpasm(args, out, *defines):
     command = ["gpasm"] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
     return subprocess.run(command, capture_output=True, text=True, timeout=60)
@@ -256,6 +265,20 @@ def cmd_assemble(args):
                 raise Failure("%s: expected an error with %r, got exit %d:\n%s"
                               % (" ".join(options), error, run.returncode, said))
         print("%d option sets checked at assembly time" % len(OPTION_CASES))
+
+        for define, problem in LISTING_CASES:
+            out = os.path.join(scratch, "rules.hex")
+            run = subprocess.run(["gpasm"] + (["-D", define] if define else []) + ["-o", out, args.rules],
+                                 capture_output=True, text=True, timeout=60)
+            if run.returncode != 0:
+                raise Failure("%s does not assemble:\n%s" % (args.rules, run.stdout + run.stderr))
+            check = subprocess.run([sys.executable, args.listing_check, os.path.splitext(out)[0] + ".lst"],
+                                   capture_output=True, text=True, timeout=60)
+            if (check.returncode == 0) != (problem is None) or (problem and problem not in check.stderr):
+                raise Failure("listing check, %s: exit %d, expected %s\n%s"
+                              % (define or "every rule kept", check.returncode,
+                                 repr(problem) if problem else "success", check.stderr))
+        print("listing check: %d self-write sequences judged" % len(LISTING_CASES))
 
 
 # ------------------------------------------------------------------ upload
@@ -768,6 +791,8 @@ def main():
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
     parser.add_argument("--source", help="firmware/bootloader.asm")
     parser.add_argument("--committed", help="firmware/bootloader.hex")
+    parser.add_argument("--listing-check", help="firmware/listingCheck.py")
+    parser.add_argument("--rules", help="selfWriteRules.asm, the listing check's cases")
     parser.add_argument("--firmware", help="the default build's bootloader.hex")
     parser.add_argument("--fast-firmware", help="the default build with the longest quiet time, "
                         "for picSim unthrottled")
