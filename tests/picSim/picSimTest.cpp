@@ -110,10 +110,12 @@ struct Monitor {
         if (eeif) *eeif = got.size() == 4 && (got[3] & EEIF);
         return got.size() == 4 && got[0] == 'e' ? word(got, 1) : -1;
     }
-    int readEeprom(int offset) {
+    // Also gives EEDATH as the read left it.
+    int readEeprom(int offset, int* eedath = nullptr) {
         client.send({'e', uint8_t(offset)});
-        std::vector<uint8_t> got = client.read(1, 5);
-        return got.size() == 1 ? got[0] : -1;
+        std::vector<uint8_t> got = client.read(2, 5);
+        if (eedath) *eedath = got.size() == 2 ? got[1] : -1;
+        return got.size() == 2 ? got[0] : -1;
     }
 };
 
@@ -504,6 +506,15 @@ TEST_F(PicSimSelfWrite, AnEepromByteTakesTheWriteTimeWhileTheProcessorRunsOn) {
     EXPECT_TRUE(eeif);
     EXPECT_EQ(monitor_->readEeprom(7), 0x5A);
     EXPECT_EQ(stopAndDump().getData(0x2107), 0x5A);
+}
+
+TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
+    start();
+    monitor_->writeEeprom(3, 0x21);
+    int eedath = -1;
+    EXPECT_EQ(monitor_->readEeprom(3, &eedath), 0x21);
+    EXPECT_NE(eedath & 0x3F, 0) << "EEDATH " << eedath;
+    stopAndDump();
 }
 
 }  // namespace
