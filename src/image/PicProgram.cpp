@@ -312,7 +312,7 @@ private:
     void noteText(int c) {
         if (shownLength < sizeof shown) shown[shownLength++] = static_cast<char>(c);
         const bool blank = c == ' ' || c == '\t';
-        if (first == 0) {
+        if (first == NONE) {
             if (!blank) first = c;
             return;
         }
@@ -332,7 +332,7 @@ private:
     // The line just ended; false, after the message, when it holds no record
     // and is neither blank nor a comment.
     bool endLine() {
-        const bool refused = !lineHasRecord && first != 0 &&
+        const bool refused = !lineHasRecord && first != NONE &&
                              (first != ';' || (comment != Comment::Text && commentDigits > 0));
         if (refused) {
             std::string text;
@@ -349,7 +349,7 @@ private:
             say(report, "%sline %d holds no record: '%s'\n", READ_PREFIX, line, text.c_str());
         }
         lineHasRecord = false;
-        first = 0;
+        first = NONE;
         comment = Comment::Digits;
         commentDigits = 0;
         shownLength = 0;
@@ -363,7 +363,8 @@ private:
     bool lastWasCr = false;
     // The current line, as far as it lies outside a record.
     bool lineHasRecord = false;
-    int first = 0;  // its first character that is not a blank, 0 for none yet
+    static constexpr int NONE = -1;
+    int first = NONE;  // its first character that is not a blank
     enum class Comment { Digits, TrailingBlanks, Text } comment = Comment::Digits;
     int commentDigits = 0;
     char shown[16];  // its first characters, for the message

@@ -422,6 +422,7 @@ TEST(ReadHexRefuses, LineThatHoldsNoRecord) {
          "1 holds no record: ' \\x09missing colon'\n"},
         {"non-printable bytes as \\xNN", std::string("\x01\xFF\x7F", 3) + "\n" + END,
          "1 holds no record: '\\x01\\xFF\\x7F'\n"},
+        {"a line of NUL bytes", std::string(":020000000528D1\n\0\0\n", 19) + END, "2 holds no record: '\\x00\\x00'\n"},
         {"a ';' whose rest is all hex digits (':' with a flipped bit)",
          "; Flash ROM data\n;020000000528D1 \t\r\n" + END, "2 holds no record: ';020000000528D1 '\n"},
         {"a CR counts as a line end", ":020000000528D1\r;\rjunk\r" + END, "3 holds no record: 'junk'\n"},
