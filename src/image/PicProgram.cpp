@@ -254,6 +254,7 @@ public:
             noteText(c);
         }
     }
+
     bool readRecord(Record& r) {
         int sum = 0;
         int hi = 0, lo = 0;
