@@ -1,6 +1,6 @@
 #include "passWalk.h"
 
-PassWalk::PassWalk(PicProgram& image, int& cursor, int lower, int upper)
+PassWalk::PassWalk(const PicProgram& image, int& cursor, int lower, int upper)
     : image_(image), cursor_(cursor), range_{lower, upper}
 {
 }
@@ -39,7 +39,7 @@ long UploadPlan::lineBytes() const
            protocol::frameLength(protocol::END_PROGRAMMING);
 }
 
-UploadPlan planUpload(PicProgram& image, int lower, int upper)
+UploadPlan planUpload(const PicProgram& image, int lower, int upper)
 {
     UploadPlan plan;
     for (int start : {PicProgram::FLASH_START, PicProgram::EEPROM_START}) {

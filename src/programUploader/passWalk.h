@@ -14,7 +14,7 @@ class PassWalk {
 public:
     // cursor is the caller's variable: the walk starts where it points and
     // leaves it where the pass leaves its cursor (-1 after the last block).
-    PassWalk(PicProgram& image, int& cursor, int lower, int upper);
+    PassWalk(const PicProgram& image, int& cursor, int lower, int upper);
     PassWalk(const PassWalk&) = delete;
     PassWalk& operator=(const PassWalk&) = delete;
 
@@ -28,7 +28,7 @@ public:
     bool eeprom() const { return eeprom_; }
 
 private:
-    PicProgram& image_;
+    const PicProgram& image_;
     int& cursor_;
     protocol::Range range_;
     int previousStart_ = -16;  // makes the first block of every pass need its address
@@ -50,6 +50,6 @@ struct UploadPlan {
     // Bytes both ways on the line: each frame, its '>', and the end command.
     long lineBytes() const;
 };
-UploadPlan planUpload(PicProgram& image, int lower, int upper);
+UploadPlan planUpload(const PicProgram& image, int lower, int upper);
 
 #endif

@@ -16,7 +16,6 @@
 #define PROTOCOL_H
 
 #include <cstdint>
-#include <termios.h>
 
 namespace protocol {
 
@@ -122,19 +121,6 @@ struct Range {
 // uploader protects it: no block that holds a bootloader word is written.
 constexpr Range widen(Range r) { return Range{blockStart(r.lower), blockEnd(r.upper)}; }
 
-// Line speeds: bit/s against the POSIX speed constant.
-struct Speed {
-    int bitsPerSecond;
-    speed_t constant;
-};
-// The speeds the uploader offers, slowest first.
-constexpr Speed UPLOAD_SPEEDS[] = {
-    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
-};
-// Every speed the table of a POSIX line knows (for reading a line's speed
-// back); 0 and B0 when the other side is not in it.
-int bitsPerSecond(speed_t constant);
-speed_t speedConstant(int bitsPerSecond);
 constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
 // One character at the given speed, in microseconds; bitsPerSecond must be
 // above 0.

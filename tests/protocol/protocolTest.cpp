@@ -1,5 +1,6 @@
 // The protocol's facts that both ends and the tools share, checked against
 // bytes written out by hand.
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <gtest/gtest.h>
