@@ -4,7 +4,10 @@
 ; the application over the USART.  The bootloader occupies 0x1F00-0x1FFF and
 ; the jump at 0x0000-0x0002.  The application's first four words (the block
 ; the uploader sends for 0x0000) are kept in a slot at 0x1FF8-0x1FFB and run
-; from there when the application starts.
+; from there when the application starts.  The block after the slot,
+; 0x1FFC-0x1FFF, is the commit block: it holds the jump on to the
+; application's 0x0004 only after a session that ended cleanly, so that a
+; program written in part never starts.
 ;
 ; Assembly-time options, each given as gpasm -D NAME=VALUE (decimal):
 ;   FOSC       crystal frequency in Hz, 4000000-20000000     (default 20000000)
@@ -13,16 +16,14 @@
 ;   WINDOW_MS  how long after reset the bootloader waits for the uploader's
 ;              first poll before it starts the application, 100-2550 ms,
 ;              rounded down to 10 ms                       (default 1000)
+;   QUIET_S    how long a session may stay silent before the bootloader
+;              gives it up and waits for polls again, 6-16 s (default 10)
+;   WDT        1: the configuration word turns the watchdog on (default 0)
 
         list    p=16f877a, r=dec
         #include <p16f877a.inc>
         errorlevel -302         ; banked registers are reached with the bank bits set by hand
         errorlevel -306         ; page crossings are intended: see the reset jump and the slot
-
-        ; The application runs with this configuration too: code cannot
-        ; change the configuration word.  The power-up timer and brown-out
-        ; reset keep a self-write from running on a sagging supply.
-        __CONFIG _HS_OSC & _WDT_OFF & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & _WRT_OFF & _DEBUG_OFF & _CP_OFF
 
 ;------------------------------------------------------------------ options
 
@@ -35,6 +36,12 @@
 #ifndef WINDOW_MS
 #define WINDOW_MS 1000
 #endif
+#ifndef QUIET_S
+#define QUIET_S 10
+#endif
+#ifndef WDT
+#define WDT 0
+#endif
 
  if FOSC < 4000000 || FOSC > 20000000
         error "FOSC: the HS oscillator takes crystals of 4 to 20 MHz"
@@ -44,6 +51,23 @@
  endif
  if WINDOW_MS < 100 || WINDOW_MS > 2550
         error "WINDOW_MS: 100 to 2550"
+ endif
+ ; Longer than the uploader's own 5 s wait for an answer, so that a session
+ ; is given up only after its uploader has given up too.
+ if QUIET_S < 6 || QUIET_S > 16
+        error "QUIET_S: 6 to 16"
+ endif
+ if WDT != 0 && WDT != 1
+        error "WDT: 0 (watchdog off) or 1 (on)"
+ endif
+
+        ; The application runs with this configuration too: code cannot
+        ; change the configuration word.  The power-up timer and brown-out
+        ; reset keep a self-write from running on a sagging supply.
+ if WDT
+        __CONFIG _HS_OSC & _WDT_ON & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & _WRT_OFF & _DEBUG_OFF & _CP_OFF
+ else
+        __CONFIG _HS_OSC & _WDT_OFF & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & _WRT_OFF & _DEBUG_OFF & _CP_OFF
  endif
 
 ; SPBRG: the high-speed divider (Fosc/16) where the value fits in 8 bits,
@@ -77,9 +101,18 @@ BAUD_ERROR_MILLIPERCENT = BRG_OFF * 1000 / (BRG_CLOCKS / 100)
 BOOT_START      equ     0x1F00          ; first and last word of the bootloader,
 BOOT_END        equ     0x1FFF          ; as the identification reports them
 SLOT            equ     0x1FF8          ; the application's block 0, an aligned block
+COMMIT          equ     SLOT - 4        ; the commit block, right before the slot
 APP_VECTOR      equ     0x0004          ; where the application goes on after its block 0
  if SLOT & 7
         error "SLOT: an aligned block whose address has bit 2 clear"
+ endif
+; The commit block's words: committed, nop, they run on into the slot; the
+; hold, retlw 0x34, returns.  Both have equal high and low bytes, so one
+; byte writes either.
+COMMITTED       equ     0x00
+HOLD            equ     0x34
+ if (0x3400 | HOLD) != (HOLD << 8 | HOLD) || COMMITTED != 0
+        error "HOLD: a retlw whose opcode bytes are equal; COMMITTED: nop"
  endif
 
 ; Revision date of the greeting: 2006-07-07.  The uploader accepts the years
@@ -93,6 +126,7 @@ REV_DAY         equ     high REV_YEAR
 ; Bytes of the link.
 POLL            equ     0x0D            ; the uploader's carriage return
 GREETING_ID     equ     'K'
+SESSION_START   equ     'i'             ; the second byte of the uploader's "hi"
 READY           equ     '>'
 ERROR_REPORT    equ     '!'
 CMD_END         equ     1               ; END_PROGRAMMING
@@ -104,36 +138,51 @@ ERR_VERIFY      equ     'V'
 ERR_ADDRESS     equ     'A'
 ERR_COMMAND     equ     'U'
 
-; Time.  The receive wait polls in ticks of about 250 us.  A quiet gap of
-; 10 ms tells one burst of polls from the next: the uploader waits at least
-; 20 ms after the greeting before it answers or polls again, and the
-; carriage returns it sent before the greeting reached it follow each other
-; closer than that even at 2400 bit/s (4.2 ms a byte).
-TICK_CYCLES     equ     FOSC / 16000
-INNER           equ     (TICK_CYCLES - 7 + 2) / 5   ; 5 cycles a poll, 7 a tick besides
-GAP_MS          equ     10
-GAP_TICKS       equ     GAP_MS * 4
-WINDOW_UNITS    equ     WINDOW_MS / GAP_MS
+; Time.  The receive wait polls the USART 256 times a tick, 5 cycles a poll
+; and 9 more a tick: 1289 instruction cycles, 258 us at 20 MHz, 1.3 ms at
+; 4 MHz.  A quiet gap of about 10 ms tells one burst of polls from the next:
+; the uploader waits at least 20 ms after the greeting before it answers or
+; polls again, and the carriage returns it sent before the greeting reached
+; it follow each other closer than that even at 2400 bit/s (4.2 ms a byte).
+TICK_CYCLES     equ     256 * 5 + 9
+CYCLES_PER_MS   equ     FOSC / 4000
+GAP_TICKS       equ     (10 * CYCLES_PER_MS + TICK_CYCLES / 2) / TICK_CYCLES
+WINDOW_UNITS    equ     WINDOW_MS / 10
+; Program memory reads: the data sheet's two cycles after RD.  The build's
+; listing check holds every read to this count.
+READ_NOPS       equ     2
+QUIET_UNITS     equ     QUIET_S * 1000 * CYCLES_PER_MS / (256 * TICK_CYCLES)  ; waits of 256 ticks
+ if QUIET_UNITS > 255
+        error "QUIET_S: too long for this crystal"
+ endif
 
 ;------------------------------------------------------------------ RAM
 
-; Only the 16 bytes that every bank shares, so no bank bits are needed for
-; them; the application finds the rest of its RAM untouched.
+; The 16 bytes that every bank shares, so no bank bits are needed for them,
+; and nine bytes of bank 0 for a block frame, reached through FSR only.  The
+; application starts as from reset and finds the rest of its RAM untouched.
         cblock  0x70
             code                ; command byte of the frame
-            payload:8           ; the frame's four words, low byte first
-            spill               ; a block's checksum byte lands here; flags in the poll phase
+            spill               ; a scratch byte
             addrL               ; the current address: image address of a
             addrH               ;   program block, offset of an EEPROM block
-            cnt                 ; polls left in this tick; SET_ADDRESS's checksum lands here
+            cnt                 ; polls left in this tick (0: 256); SET_ADDRESS's checksum lands here
             gap                 ; ticks left in this wait
-            count               ; bytes left in the frame, then the word index in the
-                                ;   block; in the poll phase the last byte ^ 'i'
+            count               ; bytes left in the frame, then the word index in the block
             sum                 ; checksum
+            window              ; gaps left in the window
+            quiet               ; waits left before a silent session is given up
+            session             ; what this session did, below
         endc
-window          equ     payload         ; gaps left in the window (poll phase only)
-flags           equ     spill
-QUIET           equ     0               ; the line was quiet for a gap: a poll is new
+        cblock  0x20
+            payload:8           ; the frame's four words, low byte first
+            checksum            ; a block's checksum byte lands here
+        endc
+; session: cleared by "hi".  END_PROGRAMMING commits the application only
+; when the session wrote flash and nothing else is set.
+WROTE_FLASH     equ     0               ; the commit block holds the application back
+REPORTED        equ     1               ; an error report that counts
+CHECKSUM_OPEN   equ     2               ; a 'C' not yet followed by an acknowledged block
 
 ;------------------------------------------------------------------ reset
 
@@ -143,108 +192,53 @@ QUIET           equ     0               ; the line was quiet for a gap: a poll i
 
 ;------------------------------------------------------------------ start
 
-; Entered from reset only: the bank bits and INTCON are taken at their
-; power-on values.
+; Entered from reset, from an application that jumps to 0x0000, or when the
+; application is held back: the bank bits are taken at their power-on
+; values, interrupts are turned off.  SPEN comes before TXEN, as the data
+; sheet asks.
         org     BOOT_START
 boot:
+        clrf    INTCON
+        movlw   (1 << SPEN) | (1 << CREN)
+        movwf   RCSTA
         bsf     STATUS, RP0     ; bank 1
         movlw   BRG_VALUE
         movwf   SPBRG
         movlw   (1 << TXEN) | (USE_BRGH << BRGH)
         movwf   TXSTA
         bcf     STATUS, RP0     ; bank 0
-        movlw   (1 << SPEN) | (1 << CREN)
-        movwf   RCSTA
 
 ;------------------------------------------------------------------ poll phase
 
-; Waits for polls.  The first carriage return of a burst is answered with the
-; greeting; the ones that follow it closer than a quiet gap were sent before
-; the greeting reached the uploader and are dropped, since a second greeting
-; would spoil the first.  Every poll restarts the window; when it runs out,
-; the application starts.  Any other byte counts as a gap, so noise shortens
-; the window and never holds the application back.
+; Waits for polls.  A carriage return is answered with the greeting; the
+; ones that follow it closer than a quiet gap were sent before the greeting
+; reached the uploader and are dropped, since a second greeting would spoil
+; the first.  Every poll restarts the window; when it runs out, the
+; application starts if it is committed.  Any other byte counts as a gap, so
+; noise shortens the window and never holds the application back.
 poll_wait:
-        bsf     flags, QUIET
-pw_window:
         movlw   WINDOW_UNITS
         movwf   window
 pw_next:
         call    rx_gap
-        btfss   STATUS, C
-        goto    pw_byte
-pw_quiet:
-        bsf     flags, QUIET
-pw_unit:
-        decfsz  window, f
-        goto    pw_next
-        ; falls into try_app
-
-; Starts the application unless its block 0 is blank (never uploaded).
-try_app:
-        bsf     STATUS, RP1     ; bank 2
-        movlw   high SLOT
-        movwf   EEADRH
-        movlw   low SLOT
-        movwf   EEADR
-ta_word:
-        bsf     STATUS, RP0     ; bank 3
-        bsf     EECON1, EEPGD
-        bsf     EECON1, RD
-        nop
-        nop
-        bcf     STATUS, RP0     ; bank 2
-        movlw   0xC0            ; an erased word reads 0x3FFF
-        iorwf   EEDATH, w
-        andwf   EEDATA, w
-        xorlw   0xFF
-        btfss   STATUS, Z
-        goto    start_app
-        incf    EEADR, f
-        btfss   EEADR, 2        ; past the slot's four words
-        goto    ta_word
-        bcf     STATUS, RP1     ; bank 0: nothing to start, wait for an uploader
-        goto    poll_wait
-
-pw_poll:
-        btfss   flags, QUIET
-        goto    pw_window
-        bcf     flags, QUIET
-        movlw   GREETING_ID
-        call    tx
-        call    tx
-        movlw   low REV_YEAR
-        call    tx
-        movlw   high REV_YEAR   ; also REV_DAY and REV_MONTH
-        call    tx
-        call    tx
-        call    tx
-        goto    pw_window
-
-pw_other:
-        movwf   count           ; the byte ^ 'i': 1 for the 'h' of "hi"
+        btfsc   STATUS, C
         goto    pw_unit
-
-pw_byte:
         xorlw   POLL
         btfsc   STATUS, Z
         goto    pw_poll
-        xorlw   'i' ^ POLL
+        xorlw   SESSION_START ^ POLL
         btfss   STATUS, Z
-        goto    pw_other
-        decfsz  count, w        ; the 'i' of "hi" when the byte before was the 'h'
         goto    pw_unit
 
 ;------------------------------------------------------------------ frames
 
-        movlw   low BOOT_START
-        call    tx
-        movlw   high BOOT_START
-        call    tx
+        clrf    session
+ if low BOOT_START != 0
+        error "W is 0 here, the low byte of BOOT_START"
+ endif
+        call    tx_boot_high
         movlw   low BOOT_END
-        call    tx
-        movlw   high BOOT_END
-        call    tx
+        call    tx_boot_high
 reply:
         movlw   READY
         call    tx
@@ -252,20 +246,15 @@ frame:
         call    rx_cmd          ; leaves C clear
         movwf   code
         movwf   sum
-        movlw   payload
-        movwf   FSR
         ; Bytes after the code, checksum included: 9 for a block, 1 for
         ; END_PROGRAMMING, 3 for SET_ADDRESS.
-        movlw   9
-        movwf   count
-        movf    code, w
         andlw   0xFE
         xorlw   CMD_PROG        ; or CMD_EEPROM
+        movlw   payload
+        movwf   FSR
+        movlw   9 + 1
         btfsc   STATUS, Z
-        goto    fr_rest
-        rlf     code, w         ; 2 * code: C is clear
-        addlw   -1
-        movwf   count
+        goto    fr_count
         ; SET_ADDRESS sets the address in place (a damaged one too: its 'C'
         ; report carries the address it brought); after END_PROGRAMMING no
         ; address is needed.
@@ -275,22 +264,32 @@ frame:
         andlw   0xFE            ; 0 for END_PROGRAMMING and SET_ADDRESS
         btfss   STATUS, Z
         goto    unknown
+        rlf     code, w         ; 2 * code: C is clear
+fr_count:
+        addlw   -1
+        movwf   count
 fr_rest:
         call    rx_cmd
         movwf   INDF
-        addwf   sum, f
         incf    FSR, f
+        addwf   sum, f          ; Z: the frame's bytes sum to 0
         decfsz  count, f
         goto    fr_rest
-        movf    sum, f
         movlw   ERR_CHECKSUM
         btfss   STATUS, Z
-        goto    failed
+        goto    bad_sum
         btfsc   code, 2
         goto    block
         btfsc   code, 1
         goto    reply           ; SET_ADDRESS
-        goto    try_app         ; END_PROGRAMMING
+        ; END_PROGRAMMING: a session that wrote flash and had no report that
+        ; counts commits the application; any other leaves the commit block
+        ; as it is.
+        decf    session, w      ; Z: WROTE_FLASH alone, and W is COMMITTED
+        btfsc   STATUS, Z
+        call    fill_commit
+        bcf     STATUS, RP1     ; bank 0
+        goto    try_app
 
 ; Four words at the current address, written and then read back.  The code
 ; says what the address is, since SET_ADDRESS cannot tell a flash address
@@ -300,10 +299,9 @@ fr_rest:
 ; 0x100 and the low byte of each word.  Flash takes the four words as one
 ; aligned block: the chip latches the first three and erases and writes all
 ; four when the fourth is loaded.  Block 0 goes to the slot, so 0x0000-0x0002
-; keep the jump here.
+; keep the jump here.  The session's first flash write first makes the
+; commit block hold the application back.
 block:                          ; count is 0
-        movlw   payload
-        movwf   FSR
         movf    addrL, w
         andlw   3
         btfss   STATUS, Z
@@ -314,6 +312,13 @@ block:                          ; count is 0
         subwf   addrH, w
         btfsc   STATUS, C
         goto    refuse
+        movlw   HOLD
+        btfsc   code, 0         ; CMD_EEPROM
+        goto    bk_place
+        btfss   session, WROTE_FLASH
+        call    fill_commit
+        bsf     session, WROTE_FLASH
+bk_place:
         bsf     STATUS, RP1     ; bank 2
         movf    addrL, w
         movwf   EEADR
@@ -328,6 +333,8 @@ block:                          ; count is 0
         movlw   low SLOT
         btfsc   STATUS, Z
         movwf   EEADR
+        movlw   payload
+        movwf   FSR
 bk_write:
         movf    INDF, w
         movwf   EEDATA
@@ -335,31 +342,15 @@ bk_write:
         movf    INDF, w
         movwf   EEDATH
         incf    FSR, f
-        bsf     STATUS, RP0     ; bank 3
-        bsf     EECON1, EEPGD
-        btfsc   code, 0
-        bcf     EECON1, EEPGD
-        bsf     EECON1, WREN
-        movlw   0x55
-        movwf   EECON2
-        movlw   0xAA
-        movwf   EECON2
-        bsf     EECON1, WR
-        nop                     ; the two cycles the chip takes to start a flash write;
-        nop                     ; on the fourth word it halts here until the block is written
-bk_busy:
-        btfsc   EECON1, WR      ; an EEPROM byte is written while the processor runs on
-        goto    bk_busy
-        bcf     STATUS, RP0     ; bank 2
-        incf    EEADR, f
+        call    write_word
         incf    count, f
         btfss   count, 2
         goto    bk_write
 
-        ; Read back from the last word down: count, EEADR and FSR stand
-        ; just past the block.
+        ; Read back from the last word down: EEADR and FSR stand just past
+        ; the block, count is 4.  A flash cell holds 14 bits, and the
+        ; uploader sends no more.
 bk_verify:
-        decf    count, f
         decf    EEADR, f
         decf    FSR, f          ; the word's high byte
         bsf     STATUS, RP0     ; bank 3
@@ -367,11 +358,10 @@ bk_verify:
         nop                     ; a flash word arrives in the second cycle after RD
         nop
         bcf     STATUS, RP0     ; bank 2
-        ; An EEPROM read leaves EEDATH alone: it still holds the last high
-        ; byte loaded, and those are all zero on the wire.
         movf    EEDATH, w
+        btfsc   code, 0         ; an EEPROM read leaves EEDATH undefined:
+        movf    INDF, w         ;   the byte alone is compared
         xorwf   INDF, w
-        andlw   0x3F            ; a flash cell holds 14 bits
         movwf   spill
         decf    FSR, f          ; its low byte
         movf    EEDATA, w
@@ -379,17 +369,29 @@ bk_verify:
         iorwf   spill, w
         btfss   STATUS, Z
         goto    bad_word
-        movf    count, f
-        btfss   STATUS, Z
+        decfsz  count, f
         goto    bk_verify
         bcf     STATUS, RP1     ; bank 0
         goto    block_done
 
+bad_word:
+        bcf     STATUS, RP1     ; bank 0
+        decf    count, f        ; the word's index in the block
+        movlw   ERR_VERIFY
+        goto    bk_counts
+
+; The configuration and ID words (0x2000 and up) cannot be written from code;
+; the uploader walks into them after the bootloader's range, and their 'A'
+; spoils nothing.
 refuse:
         movlw   ERR_ADDRESS
-bk_report:
+        btfss   addrH, 5        ; below 0x2000
+bk_counts:
+        bsf     session, REPORTED
         call    report
+; A block answered: a 'C' before it was made good by a frame sent again.
 block_done:
+        bcf     session, CHECKSUM_OPEN
         movlw   4               ; the next block follows without SET_ADDRESS
         addwf   addrL, f
         btfsc   STATUS, C
@@ -402,11 +404,70 @@ unknown:
         xorlw   (POLL - 1) & 0xFE
         btfsc   STATUS, Z
         goto    poll_wait
-        clrf    count
+        bsf     session, REPORTED
         movlw   ERR_COMMAND
-failed:
+; A damaged frame: an uploader that sends it again and gets it through makes
+; it good with the next block.
+bad_sum:
+        bsf     session, CHECKSUM_OPEN
         call    report
         goto    reply
+
+; The first carriage return of a burst.
+pw_poll:
+        movlw   GREETING_ID
+        call    tx
+        call    tx
+        movlw   low REV_YEAR
+        call    tx
+        movlw   high REV_YEAR   ; also REV_DAY and REV_MONTH
+        call    tx
+        call    tx
+        call    tx
+        call    drain
+        goto    poll_wait
+
+;------------------------------------------------------------------ self-writes
+
+; Fills the commit block with W as both bytes of each word.  Bank 0 on
+; entry, bank 2 on return.
+fill_commit:
+        bsf     STATUS, RP1     ; bank 2
+        movwf   EEDATA
+        movwf   EEDATH
+        bcf     code, 0         ; program memory
+        movlw   high COMMIT
+        movwf   EEADRH
+        movlw   low COMMIT
+        movwf   EEADR
+        call    write_word
+        call    write_word
+        call    write_word
+        ; the fourth word writes the block
+
+; Writes EEDATH:EEDATA at EEADRH:EEADR, in program memory or, for
+; CMD_EEPROM, in the data EEPROM, and moves EEADR on.  Bank 2 on entry and
+; on return.
+write_word:
+        bsf     STATUS, RP0     ; bank 3
+        bsf     EECON1, EEPGD
+        btfsc   code, 0
+        bcf     EECON1, EEPGD
+        bsf     EECON1, WREN
+        movlw   0x55
+        movwf   EECON2
+        movlw   0xAA
+        movwf   EECON2
+        bsf     EECON1, WR
+        nop                     ; the two cycles the chip takes to start a flash write;
+        nop                     ; on the fourth word it halts here until the block is written
+ww_busy:
+        btfsc   EECON1, WR      ; an EEPROM byte is written while the processor runs on
+        goto    ww_busy
+        bcf     EECON1, WREN    ; no stray write until the next sequence
+        bcf     STATUS, RP0     ; bank 2
+        incf    EEADR, f
+        return
 
 ;------------------------------------------------------------------ serial line
 
@@ -416,10 +477,7 @@ failed:
 ; then starts in step.
 report:
         movwf   spill
-rp_drain:
-        call    rx_gap
-        btfss   STATUS, C
-        goto    rp_drain
+        call    drain
         movlw   ERROR_REPORT
         call    tx
         movf    spill, w
@@ -435,23 +493,44 @@ tx:
         movwf   TXREG
         return
 
-; One received byte, however long it takes.
+; Sends W, then the high byte of the bootloader's range.
+tx_boot_high:
+        call    tx
+        movlw   high BOOT_START
+        goto    tx
+
+; One received byte.  A session silent for QUIET_S seconds is given up: the
+; uploader has long stopped waiting, so the bootloader waits for polls again
+; and starts the application once the window passes, if it is committed.
 rx_cmd:
-        call    rx_wait
-        btfsc   STATUS, C
-        goto    rx_cmd
+        movlw   QUIET_UNITS
+        movwf   quiet
+rc_wait:
+        call    rx_wait         ; 256 ticks, as a wait that ran out leaves gap 0
+        btfss   STATUS, C
+        return
+        decfsz  quiet, f
+        goto    rc_wait
+        goto    poll_wait
+
+; Drops what arrives until the line has been quiet for a gap.
+drain:
+        call    rx_gap
+        btfss   STATUS, C
+        goto    drain
         return
 
 rx_gap:
         movlw   GAP_TICKS
         movwf   gap
 ; Waits up to gap ticks (0: 256) for a received byte: C clear and the byte in
-; W, or C set when the line stayed quiet.  A byte with a framing error is
-; line noise or a speed mismatch and is dropped.  An overrun stops the
-; receiver until CREN is toggled; the bytes already in the FIFO are read first.
+; W, or C set when the line stayed quiet.  A byte with a framing error (line
+; noise, a speed mismatch) is taken as it reads: it is no poll but by chance,
+; and a frame it spoils fails its checksum.  An overrun stops the receiver
+; until CREN is toggled; the bytes already in the FIFO are read first.
+; Every wait of the bootloader passes here, so the watchdog is cleared here.
 rx_wait:
-        movlw   INNER
-        movwf   cnt
+        clrwdt
 rw_poll:
         btfsc   PIR1, RCIF
         goto    rw_byte
@@ -465,45 +544,59 @@ rw_poll:
         bsf     STATUS, C
         return
 rw_byte:
-        btfsc   RCSTA, FERR     ; belongs to the byte about to be read
-        goto    rw_noise
         movf    RCREG, w
         bcf     STATUS, C
         return
-rw_noise:
-        movf    RCREG, w
-        goto    rw_poll
 
 ;------------------------------------------------------------------ application
 
 ; Every register the bootloader changed goes back to its power-on value, so
-; the application starts as from reset; the last instruction falls into the
-; slot, since a goto from this page would need PCLATH set.  Entered in bank 2.
-TAIL_WORDS      equ     10
-        org     SLOT - TAIL_WORDS
+; the application starts as from reset (EECON1 needs nothing: WREN is
+; cleared after each write and EEPGD has no power-on value).  Called in
+; bank 0; the commit block decides whether the slot runs.
+APP_WORDS       equ     7
+ if $ > COMMIT - APP_WORDS
+        error "the code must end before the start of the application"
+ endif
+        org     COMMIT - APP_WORDS
 start_app:
-        bsf     STATUS, RP0     ; bank 3
-        clrf    EECON1
-        clrf    STATUS          ; bank 0
         clrf    RCSTA
         bcf     PIR2, EEIF
         bsf     STATUS, RP0     ; bank 1
         clrf    TXSTA
         clrf    SPBRG
-        clrf    STATUS
+        clrf    STATUS          ; bank 0
         clrf    PCLATH
- if $ != SLOT
-        error "the start of the application must end right before the slot"
+ if $ != COMMIT
+        error "the start of the application must end right before the commit block"
  endif
 
-        ; The slot, SLOT to SLOT + 3: the application's words, never in this file.
+; The commit block.  A clean session leaves nops there, which run on into
+; the slot.  A session that writes flash first fills it with the hold, which returns,
+; and it stays so until a clean session ends: a program written in part
+; never starts.  The hex file carries the hold, so a chip burnt with it waits
+; for its first upload.
+        retlw   HOLD
+        retlw   HOLD
+        retlw   HOLD
+        retlw   HOLD
+
+        ; The slot, SLOT to SLOT + 3: the application's words, never in this
+        ; file (a chip erase leaves them blank).
 
         org     SLOT + 4
         goto    APP_VECTOR      ; PCLATH is 0: page 0, as a program that runs on from 0x0003
 
-bad_word:
-        bcf     STATUS, RP1     ; bank 0
-        movlw   ERR_VERIFY
-        goto    bk_report
+pw_unit:
+        decfsz  window, f
+        goto    pw_next
+; Runs the application's start through the commit block.  A hold there
+; returns with the USART off and PCLATH 0, to 0x0000 past the end of the
+; program memory, and the bootloader starts again as from reset.
+try_app:                        ; bank 0
+        call    start_app
+ if $ != 0x2000
+        error "try_app: the last word of the program memory"
+ endif
 
         end

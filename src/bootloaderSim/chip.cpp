@@ -3,6 +3,9 @@
 #include "ownedHandles.h"
 #include "protocol.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 bool isEepromAddress(int address) {
@@ -43,7 +46,7 @@ int Chip::readEepromByte(int offset) const {
 bool Chip::load(const std::string& path, std::string& err) {
     OwnedFile f(fopen(path.c_str(), "r"));
     if (!f) {
-        err = "cannot open " + path;
+        err = "cannot open " + path + ": " + strerror(errno);
         return false;
     }
     PicProgram loaded(flashSize_, eepromSize_);
@@ -58,12 +61,13 @@ bool Chip::load(const std::string& path, std::string& err) {
 bool Chip::dump(const std::string& path, std::string& err) const {
     OwnedFile f(fopen(path.c_str(), "w"));
     if (!f) {
-        err = "cannot create " + path;
+        err = "cannot create " + path + ": " + strerror(errno);
         return false;
     }
+    errno = 0;
     bool ok = memory_->writeHex(f.get());
     ok = fclose(f.release()) == 0 && ok;
-    if (!ok) err = "cannot write " + path;
+    if (!ok) err = "cannot write " + path + (errno ? std::string(": ") + strerror(errno) : "");
     return ok;
 }
 

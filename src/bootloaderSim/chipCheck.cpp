@@ -4,7 +4,8 @@
 // (widened to whole blocks) and the configuration words that the upload
 // does not send are left out.  With BEFORE.hex (the chip's content before
 // the upload) every cell is checked: sent blocks hold the program, all else
-// is unchanged.
+// is unchanged.  With --slot ADDR, the chip's bootloader keeps its own jump
+// at 0000 and the program's block 0 is looked for at ADDR.
 #include "ownedHandles.h"
 #include "uploadOracle.h"
 
@@ -15,6 +16,8 @@
 #include <string>
 
 namespace {
+
+constexpr size_t SHOWN_DIFFERENCES = 20;  // lines of differences printed
 
 bool load(const char* path, PicProgram& into) {
     OwnedFile f(fopen(path, "r"));
@@ -30,8 +33,10 @@ bool load(const char* path, PicProgram& into) {
 }
 
 void usage(FILE* out = stderr) {
-    fputs("usage: chipCheck [--range LO-HI] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
+    fputs("usage: chipCheck [--range LO-HI] [--slot ADDR] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
           "  --range LO-HI  the bootloader's range as it reports it (default 1F00-1FFF)\n"
+          "  --slot ADDR    the chip holds the program's block 0 (0000-0003) at ADDR,\n"
+          "                 a multiple of 4 in hex, and its bootloader's jump at 0000\n"
           "  -o             the upload ignored an overlap with that range\n"
           "  --help, --version  print this text or the version\n"
           "exit 0 when the chip holds the program, 1 when it differs, 2 on bad use\n",
@@ -43,6 +48,7 @@ void usage(FILE* out = stderr) {
 int main(int argc, char** argv) {
     protocol::Range range{0x1F00, 0x1FFF};
     bool ignoreOverlap = false;
+    int slot = -1;
     const char* files[3] = {nullptr, nullptr, nullptr};
     int fileCount = 0;
     for (int i = 1; i < argc; ++i) {
@@ -54,6 +60,16 @@ int main(int argc, char** argv) {
                 return 2;
             }
             range = protocol::Range{int(lo), int(hi)};
+        } else if (!strcmp(argv[i], "--slot") && i + 1 < argc) {
+            unsigned address = 0;
+            char tail = 0;
+            if (sscanf(argv[++i], "%x%c", &address, &tail) != 1 || address % 4 != 0 ||
+                address + 3 > unsigned(PicProgram::FLASH_END)) {
+                fprintf(stderr, "chipCheck: --slot takes a flash block's address in hex, such as 1FF8\n");
+                usage();
+                return 2;
+            }
+            slot = int(address);
         } else if (!strcmp(argv[i], "--help")) {
             usage(stdout);
             return 0;
@@ -75,6 +91,10 @@ int main(int argc, char** argv) {
     }
     std::unique_ptr<PicProgram> program(new PicProgram), chip(new PicProgram), before(new PicProgram);
     if (!load(files[0], *program) || !load(files[1], *chip) || (files[2] && !load(files[2], *before))) return 2;
+    if (slot >= 0) {
+        takeBlockZeroFromSlot(*chip, slot);
+        if (files[2]) takeBlockZeroFromSlot(*before, slot);
+    }
 
     std::vector<std::string> differences =
         files[2] ? uploadDifferences(*chip, *before, *program, range, ignoreOverlap)
@@ -85,6 +105,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     printf("chipCheck: %s differs from %s outside %04X-%04X:\n", files[1], files[0], w.lower, w.upper);
-    for (const std::string& d : differences) printf("  %s\n", d.c_str());
+    for (size_t i = 0; i < differences.size() && i < SHOWN_DIFFERENCES; ++i) printf("  %s\n", differences[i].c_str());
+    if (differences.size() > SHOWN_DIFFERENCES) printf("  ... and %zu more\n", differences.size() - SHOWN_DIFFERENCES);
     return 1;
 }

@@ -2,6 +2,7 @@
 // pseudo-terminal (or a real serial line), for trying and testing the
 // uploader without a board.
 #include "chip.h"
+#include "dumpPath.h"
 #include "farEndPort.h"
 #include "line.h"
 #include "lineDriver.h"
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
     catchStopSignals();
 
     Chip chip(options.flashWords, options.eepromBytes);
-    if (!options.memory.empty() && !chip.load(options.memory, why)) {
+    if ((!options.memory.empty() && !chip.load(options.memory, why)) ||
+        (!options.dump.empty() && !checkDumpPath(options.dump, why))) {
         fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
         return 1;
     }
@@ -60,8 +62,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     PortLink link;
-    if (!options.link.empty() && !link.make(options.link, port)) {
-        fprintf(stderr, "bootloaderSim: cannot make the link %s\n", options.link.c_str());
+    if (!options.link.empty() && !link.make(options.link, port, why)) {
+        fprintf(stderr, "bootloaderSim: %s\n", why.c_str());
         return 1;
     }
     printf("bootloaderSim: port %s\n", port.c_str());

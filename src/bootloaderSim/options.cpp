@@ -108,6 +108,8 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
             break;
         case RANGE:
             if (!parseRange(arg, o.bootloader.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
+            if (o.bootloader.range.lower > o.bootloader.range.upper)
+                return why = "bad --range " + arg + ": LO is above HI", false;
             break;
         case DATE:
             if (!parseDate(arg, o)) return why = "bad --date " + arg + " (YYYY-MM-DD)", false;

@@ -17,8 +17,7 @@ std::string describe(int value) {
     return text;
 }
 
-void addDifference(std::vector<std::string>& out, size_t limit, int address, int have, int want) {
-    if (out.size() >= limit) return;
+void addDifference(std::vector<std::string>& out, int address, int have, int want) {
     char text[64];
     snprintf(text, sizeof text, "%04X: chip %s, expected %s", address, describe(have).c_str(),
              describe(want).c_str());
@@ -56,19 +55,19 @@ std::set<int> blocksSent(const PicProgram& program, protocol::Range range, bool 
 }
 
 std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProgram& before, const PicProgram& program,
-                                           protocol::Range range, bool ignoreOverlap, size_t limit) {
+                                           protocol::Range range, bool ignoreOverlap) {
     std::vector<std::string> out;
     std::set<int> sent = blocksSent(program, range, ignoreOverlap);
     forEachAddress(chip, [&](int a) {
         int want = sent.count(firstOfBlock(a)) ? chipValue(a, program.getData(a)) : chipValue(a, before.getData(a));
         int have = chipValue(a, chip.getData(a));
-        if (have != want) addDifference(out, limit, a, have, want);
+        if (have != want) addDifference(out, a, have, want);
     });
     return out;
 }
 
 std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
-                                            bool ignoreOverlap, size_t limit) {
+                                            bool ignoreOverlap) {
     std::vector<std::string> out;
     protocol::Range w = protectedRange(range);
     std::set<int> sent = blocksSent(program, range, ignoreOverlap);
@@ -78,7 +77,11 @@ std::vector<std::string> programDifferences(const PicProgram& chip, const PicPro
         if (config && !sent.count(firstOfBlock(a))) return;
         int want = chipValue(a, program.getData(a));
         int have = chipValue(a, chip.getData(a));
-        if (have != want) addDifference(out, limit, a, have, want);
+        if (have != want) addDifference(out, a, have, want);
     });
     return out;
+}
+
+void takeBlockZeroFromSlot(PicProgram& chip, int slot) {
+    for (int i = 0; i < WORDS_PER_BLOCK; ++i) chip.setData(PicProgram::FLASH_START + i, chip.getData(slot + i));
 }

@@ -34,13 +34,18 @@ bool overlaps(const PicProgram& program, protocol::Range range);
 // Where a chip differs from what it should hold after uploading program to
 // a chip that held before: every cell of a sent block holds the program's
 // masked word, every other cell is unchanged.  One line per differing cell,
-// "ADDR: chip XXXX, expected YYYY" (a dash for blank), at most `limit` lines.
+// "ADDR: chip XXXX, expected YYYY" (a dash for blank).
 std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProgram& before, const PicProgram& program,
-                                           protocol::Range range, bool ignoreOverlap, size_t limit = 20);
+                                           protocol::Range range, bool ignoreOverlap);
 
 // Where the chip differs from the program outside the protected range,
 // leaving out the configuration words the upload does not send.
 std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
-                                            bool ignoreOverlap, size_t limit = 20);
+                                            bool ignoreOverlap);
+
+// A bootloader that keeps its own jump at 0000 stores the program's block 0
+// in a slot of its own: the image with the slot's four words moved to
+// 0000-0003, where the upload addressed them.
+void takeBlockZeroFromSlot(PicProgram& chip, int slot);
 
 #endif

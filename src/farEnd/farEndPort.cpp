@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,13 +38,47 @@ bool openRawPty(OwnedFd& master, std::string& slavePath, std::string& err) {
     return true;
 }
 
-bool PortLink::make(const std::string& path, const std::string& target) {
-    unlink(path.c_str());
-    if (symlink(target.c_str(), path.c_str()) != 0) return false;
+namespace {
+
+// Where path is a symbolic link, the path it holds.
+bool readLink(const std::string& path, std::string& target) {
+    char buffer[4096];
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+    if (n < 0 || size_t(n) >= sizeof buffer) return false;
+    target.assign(buffer, size_t(n));
+    return true;
+}
+
+}  // namespace
+
+bool PortLink::make(const std::string& path, const std::string& target, std::string& why) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            why = path + " is a directory, not a link; nothing was changed";
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            why = path + " exists and is not a link; nothing was changed";
+            return false;
+        }
+        if (unlink(path.c_str()) != 0) {
+            why = "cannot replace the link " + path + ": " + strerror(errno);
+            return false;
+        }
+    }
+    // symlink never follows or replaces what is there: a file that appeared
+    // since the test above is refused too.
+    if (symlink(target.c_str(), path.c_str()) != 0) {
+        why = "cannot make the link " + path + ": " + strerror(errno);
+        return false;
+    }
     path_ = path;
+    target_ = target;
     return true;
 }
 
 PortLink::~PortLink() {
-    if (!path_.empty()) unlink(path_.c_str());
+    std::string now;
+    if (!path_.empty() && readLink(path_, now) && now == target_) unlink(path_.c_str());
 }

@@ -14,18 +14,22 @@
 // false with a message in err.
 bool openRawPty(OwnedFd& master, std::string& slavePath, std::string& err);
 
-// The --link symbolic link to the slave, removed when the run ends.
+// The --link symbolic link to the slave.  A user names the path, so only a
+// symbolic link there (a stale one from an earlier run) may be replaced; a
+// file or a directory is left as it is.  At exit the link goes only if it
+// still points to this run's slave: another run may have taken the name.
 class PortLink {
 public:
     PortLink() = default;
     ~PortLink();
     PortLink(const PortLink&) = delete;
     PortLink& operator=(const PortLink&) = delete;
-    // Replaces a link an earlier run left behind; false when it cannot.
-    bool make(const std::string& path, const std::string& target);
+    // False, with the reason in why, when the link cannot be made.
+    bool make(const std::string& path, const std::string& target, std::string& why);
 
 private:
     std::string path_;
+    std::string target_;
 };
 
 #endif

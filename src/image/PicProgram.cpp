@@ -6,6 +6,7 @@
 #include <cstring>
 #include <climits>
 #include <cstdarg>
+#include <string>
 
 // ---------------------------------------------------------------- construction
 
@@ -185,7 +186,7 @@ constexpr int RECORD_START_LINEAR = 0x05;    // EIP start address, no data for u
 constexpr const char* READ_PREFIX = "PicProgram::readHex - ";
 
 // Hands one formatted message to the caller's report.  The longest message,
-// with its numbers at their widest, takes 99 characters.
+// a line without a record shown as 16 escaped bytes, takes 122 characters.
 __attribute__((format(printf, 2, 3))) void say(const PicProgram::ReadReport& report, const char* format, ...) {
     char message[256];
     va_list args;
@@ -219,20 +220,38 @@ bool reportReadError(FILE* file, const PicProgram::ReadReport& report) {
     return true;
 }
 
+// How the search for the next record ended.
+enum class Search { Record, End, Refused };
+
 class HexScanner {
 public:
     HexScanner(FILE* f, const PicProgram::ReadReport& r) : file(f), report(r) {}
 
-    // Passes over everything up to the next ':'; false at the end of the file.
-    bool findRecord() {
+    // Passes over everything up to the next ':': line ends, blank lines,
+    // comment lines and text before a ':' on its line.  A line that holds no
+    // record and is not a comment is refused, so that a record that lost its
+    // ':' is not dropped in silence.
+    Search findRecord() {
         for (;;) {
             int c = getc(file);
-            if (c == EOF) return false;
-            if (c == '\n') ++line;
+            // After a read error the line is not whole; its message says enough.
+            if (c == EOF) return ferror(file) || endLine() ? Search::End : Search::Refused;
+            if (c == '\n' && lastWasCr) {  // CR LF ends one line
+                lastWasCr = false;
+                continue;
+            }
+            lastWasCr = c == '\r';
+            if (c == '\n' || c == '\r') {
+                if (!endLine()) return Search::Refused;
+                ++line;
+                continue;
+            }
             if (c == ':') {
                 recordLine = line;
-                return true;
+                lineHasRecord = true;
+                return Search::Record;
             }
+            noteText(c);
         }
     }
 
@@ -290,10 +309,67 @@ private:
         return -1;
     }
 
+    // One character of a line outside any record.
+    void noteText(int c) {
+        if (shownLength < sizeof shown) shown[shownLength++] = static_cast<char>(c);
+        const bool blank = c == ' ' || c == '\t';
+        if (first == NONE) {
+            if (!blank) first = c;
+            return;
+        }
+        if (first != ';' || comment == Comment::Text) return;
+        // After a ';': hexadecimal digits, then only blanks, read as a record
+        // whose ':' lost a bit (0x3A and 0x3B differ in one).
+        if (hexValue(c) >= 0) {
+            if (comment == Comment::Digits) ++commentDigits;
+            else comment = Comment::Text;
+        } else if (blank) {
+            if (comment == Comment::Digits) comment = Comment::TrailingBlanks;
+        } else {
+            comment = Comment::Text;
+        }
+    }
+
+    // The line just ended; false, after the message, when it holds no record
+    // and is neither blank nor a comment.
+    bool endLine() {
+        const bool refused = !lineHasRecord && first != NONE &&
+                             (first != ';' || (comment != Comment::Text && commentDigits > 0));
+        if (refused) {
+            std::string text;
+            for (size_t i = 0; i < shownLength; ++i) {
+                const unsigned char c = static_cast<unsigned char>(shown[i]);
+                char escaped[5];
+                if (c >= 0x20 && c < 0x7F) {
+                    text += static_cast<char>(c);
+                } else {
+                    snprintf(escaped, sizeof escaped, "\\x%02X", c);
+                    text += escaped;
+                }
+            }
+            say(report, "%sline %d holds no record: '%s'\n", READ_PREFIX, line, text.c_str());
+        }
+        lineHasRecord = false;
+        first = NONE;
+        comment = Comment::Digits;
+        commentDigits = 0;
+        shownLength = 0;
+        return !refused;
+    }
+
     FILE* file;
     const PicProgram::ReadReport& report;
     int line = 1;
     int recordLine = 1;
+    bool lastWasCr = false;
+    // The current line, as far as it lies outside a record.
+    bool lineHasRecord = false;
+    static constexpr int NONE = -1;
+    int first = NONE;  // its first character that is not a blank
+    enum class Comment { Digits, TrailingBlanks, Text } comment = Comment::Digits;
+    int commentDigits = 0;
+    char shown[16];  // its first characters, for the message
+    size_t shownLength = 0;
 };
 }  // namespace
 
@@ -305,7 +381,8 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
     HexScanner scanner(file, report);
     long base = 0;  // byte address added by extended address records
     Record r;
-    while (scanner.findRecord()) {
+    Search search;
+    while ((search = scanner.findRecord()) == Search::Record) {
         if (!scanner.readRecord(r)) return false;
         switch (r.type) {
         case RECORD_DATA: {
@@ -342,7 +419,7 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
             return false;
         }
     }
-    if (!reportReadError(file, report))
+    if (search == Search::End && !reportReadError(file, report))
         say(report, "%sunexpected end of file, no end record\n", READ_PREFIX);
     return false;
 }

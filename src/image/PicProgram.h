@@ -58,10 +58,11 @@ public:
     using DroppedWord = std::function<void(long address)>;
 
     // Adds the words of an Intel HEX stream to the image.  Returns false on a
-    // read error (bad checksum, stray character, short record, unknown record
-    // type, no end record), after one message; no word of a refused record is
-    // stored.  A word at an address the image lacks gets a message of its own
-    // and reading goes on.  Messages go to standard error, or to report.
+    // read error (bad checksum, stray character, short record, a line that
+    // holds no record, unknown record type, no end record), after one
+    // message; no word of a refused record is stored.  A word at an address
+    // the image lacks gets a message of its own and reading goes on.
+    // Messages go to standard error, or to report.
     bool readHex(FILE* file);
     bool readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped = nullptr);
     // Writes the whole image as Intel HEX; false when the stream refuses output.

@@ -1,5 +1,6 @@
 #include "hexTools.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace hexTools {
@@ -78,18 +79,23 @@ int firstOutside(const PicProgram& image, int flashWords, int eepromWords) {
     return -1;
 }
 
-void printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
+// An EEPROM location holds a byte: the chip keeps only a word's low byte.
+const char* unitOf(int address, int n) {
+    return address >= PicProgram::EEPROM_START ? plural(n, "byte", "bytes") : plural(n, "word", "words");
+}
+
+bool printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
     static const char* const NAMES[] = {"flash:  ", "config: ", "eeprom: "};
     std::vector<Region> all = regions(image);
     for (size_t i = 0; i < all.size(); ++i) {
         int n = countUsed(image, all[i]);
-        fprintf(out, "%s%d %s used\n", NAMES[i], n, plural(n, "word", "words"));
+        fprintf(out, "%s%d %s used\n", NAMES[i], n, unitOf(all[i].start, n));
     }
     std::vector<Run> runs = usedRuns(image);
     fprintf(out, "runs:%s\n", runs.empty() ? " none" : "");
     for (const Run& r : runs) {
         int n = r.last - r.first + 1;
-        fprintf(out, "  %04X-%04X (%d %s)\n", r.first, r.last, n, plural(n, "word", "words"));
+        fprintf(out, "  %04X-%04X (%d %s)\n", r.first, r.last, n, unitOf(r.first, n));
     }
     int outside = firstOutside(image, flashWords, eepromWords);
     fprintf(out, "fits %d flash words and %d EEPROM bytes: ", flashWords, eepromWords);
@@ -99,12 +105,14 @@ void printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWor
         fprintf(out, "yes\n");
     else
         fprintf(out, "no, %04X is outside\n", outside);
+    return !wordsLost && outside < 0;
 }
 
-void printMap(FILE* out, const PicProgram& image, const Range* range) {
+int printMap(FILE* out, const PicProgram& image, const Range* range) {
     Range blocks{};
     if (range) blocks = protocol::widen(*range);
     const Range* marked = range ? &blocks : nullptr;
+    int used = 0;
 
     fprintf(out, "flash, one character per %d words: %c used, %c blank", BLOCK_WORDS, MAP_USED, MAP_BLANK);
     if (range)
@@ -116,7 +124,6 @@ void printMap(FILE* out, const PicProgram& image, const Range* range) {
         fprintf(out, "bootloader range %04X-%04X", range->lower, range->upper);
         if (blocks.lower != range->lower || blocks.upper != range->upper)
             fprintf(out, " (whole blocks %04X-%04X)", blocks.lower, blocks.upper);
-        int used = 0;
         int first = -1;
         for (int a = blocks.lower; a <= blocks.upper; ++a) {
             int w = image.getData(a);
@@ -142,10 +149,44 @@ void printMap(FILE* out, const PicProgram& image, const Range* range) {
     }
     fputc('\n', out);
 
-    fprintf(out, "eeprom, one character per %d words:\n", BLOCK_WORDS);
+    fprintf(out, "eeprom, one character per %d bytes:\n", BLOCK_WORDS);
     if (image.getEepromSize() > 0)
         printBlocks(out, image, PicProgram::EEPROM_START, PicProgram::EEPROM_START + image.getEepromSize() - 1,
                     nullptr);
+    return used;
+}
+
+namespace {
+
+constexpr int RECORD_WORDS = 8;  // words a record holds at most
+
+// One data record: ':' count address type 00, low/high byte pairs, checksum.
+bool writeRecord(FILE* out, const PicProgram& image, int first, int count) {
+    const int byteAddress = 2 * first;
+    unsigned sum = 2 * count + (byteAddress >> 8 & 0xFF) + (byteAddress & 0xFF);
+    bool ok = fprintf(out, ":%02X%04X00", 2 * count, byteAddress & 0xFFFF) >= 0;
+    for (int a = first; a < first + count; ++a) {
+        const int word = image.getData(a);
+        const int low = word & 0xFF, high = word >> 8 & 0xFF;
+        sum += low + high;
+        ok = fprintf(out, "%02X%02X", low, high) >= 0 && ok;
+    }
+    return fprintf(out, "%02X\n", (0u - sum) & 0xFF) >= 0 && ok;
+}
+
+}  // namespace
+
+bool writePlainHex(FILE* out, const PicProgram& image) {
+    bool ok = true;
+    for (const Run& run : usedRuns(image)) {
+        for (int a = run.first; a <= run.last;) {
+            int count = a >= PicProgram::EEPROM_START ? 1 : std::min(RECORD_WORDS - a % RECORD_WORDS, run.last - a + 1);
+            ok = writeRecord(out, image, a, count) && ok;
+            a += count;
+        }
+    }
+    ok = fputs(":00000001FF\n", out) >= 0 && ok;
+    return fflush(out) == 0 && ok && !ferror(out);
 }
 
 std::vector<int> differingAddresses(const PicProgram& a, const PicProgram& b) {
@@ -179,6 +220,23 @@ void printDiff(FILE* out, const PicProgram& a, const PicProgram& b, const std::v
         word(b, address, wb);
         fprintf(out, "%04X %s %s\n", address, wa, wb);
     }
+}
+
+std::vector<Run> conflicts(const PicProgram& a, const PicProgram& b) {
+    std::vector<Run> runs;
+    for (int address : differingAddresses(a, b)) {
+        const int wa = a.getData(address), wb = b.getData(address);
+        if (wa == PicProgram::BLANK || wb == PicProgram::BLANK || wa < 0 || wb < 0) continue;
+        // Flash's last address and the first configuration word are
+        // neighbours, yet lie in different regions.
+        const bool sameRegion = !runs.empty() && (runs.back().last >= PicProgram::CONFIG_START) ==
+                                                     (address >= PicProgram::CONFIG_START);
+        if (sameRegion && runs.back().last == address - 1)
+            runs.back().last = address;
+        else
+            runs.push_back({address, address});
+    }
+    return runs;
 }
 
 }  // namespace hexTools

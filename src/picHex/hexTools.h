@@ -33,14 +33,22 @@ std::vector<Run> usedRuns(const PicProgram& image);
 // EEPROM locations has no cell for; -1 when every used word has one.
 int firstOutside(const PicProgram& image, int flashWords, int eepromWords);
 
-// Word counts per region, the runs, and whether the image fits the chip;
-// wordsLost: the file held words the image had no place for.
-void printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost);
+// Word counts per region (EEPROM in bytes, as the uploader counts them), the
+// runs, and whether the image fits the chip; wordsLost: the file held words
+// the image had no place for.  True when it fits.
+bool printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost);
 
 // The flash as one character a block, 64 blocks a line, then the
 // configuration words and the EEPROM.  range, a bootloader's own code, may be
 // null; it is marked in the whole blocks the uploader keeps clear for it.
-void printMap(FILE* out, const PicProgram& image, const protocol::Range* range);
+// Answers how many used words the range's blocks hold.
+int printMap(FILE* out, const PicProgram& image, const protocol::Range* range);
+
+// The image as plain Intel HEX, which every tool reads: the records of the
+// image's own writer (at most 8 words, never across a multiple of 8, one
+// record per EEPROM location) without its ';' comment lines.  False when the
+// stream refuses output.
+bool writePlainHex(FILE* out, const PicProgram& image);
 
 // Every address whose word differs between a and b, blank against used
 // included, in ascending order.
@@ -48,6 +56,10 @@ std::vector<int> differingAddresses(const PicProgram& a, const PicProgram& b);
 
 // One line per differing address: the address, a's word, b's word.
 void printDiff(FILE* out, const PicProgram& a, const PicProgram& b, const std::vector<int>& addresses);
+
+// The addresses where both images hold a word and the words differ, as runs
+// within a region.
+std::vector<Run> conflicts(const PicProgram& a, const PicProgram& b);
 
 }  // namespace hexTools
 

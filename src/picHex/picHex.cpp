@@ -1,6 +1,7 @@
 // picHex: the program image's operations on Intel HEX files, from the shell.
 //
-// Exit value: 0 done, 1 the images differ (diff, compare), 2 an error (bad
+// Exit value: 0 done, 1 the answer is no (the images differ, the file does
+// not fit the chip, the bootloader's range holds words), 2 an error (bad
 // command line, a file that cannot be read or written).
 
 #include "PicProgram.h"
@@ -21,7 +22,7 @@
 namespace {
 
 constexpr int EXIT_DONE = 0;
-constexpr int EXIT_DIFFERENT = 1;
+constexpr int EXIT_NO = 1;
 constexpr int EXIT_ERROR = 2;
 
 constexpr const char* STANDARD_STREAM = "-";  // a file name meaning stdin or stdout
@@ -32,15 +33,19 @@ void printUsage(FILE* out) {
           "  picHex info FILE [--flash N] [--eeprom N]\n"
           "                 words used per region, the runs of used addresses, and\n"
           "                 whether they fit a chip of N flash words (default 8192)\n"
-          "                 and N EEPROM bytes (default 256)\n"
+          "                 and N EEPROM bytes (default 256); exit 1 when not\n"
           "  picHex map FILE [--range LO-HI]\n"
           "                 the flash, one character per block of 4 words, then the\n"
           "                 configuration words and the EEPROM; --range marks a\n"
-          "                 bootloader's range (hex image addresses)\n"
-          "  picHex normalize FILE -o OUT\n"
+          "                 bootloader's range (hex image addresses); exit 1 when\n"
+          "                 the range holds words\n"
+          "  picHex normalize FILE -o OUT [--comments]\n"
           "                 write FILE's words back in the canonical form\n"
-          "  picHex merge A B -o OUT\n"
-          "                 A's words, and B's where A is blank\n"
+          "  picHex merge A B -o OUT [--comments]\n"
+          "                 A's words, and B's where A is blank; where both hold\n"
+          "                 different words, standard error names the addresses\n"
+          "                 --comments: with ';' section lines, as the simulators'\n"
+          "                 dumps have them\n"
           "  picHex diff A B\n"
           "                 every address where A and B hold different words\n"
           "                 (---- for blank); exit 1 when there is one\n"
@@ -48,7 +53,8 @@ void printUsage(FILE* out) {
           "                 exit 0 when A and B hold the same words, else 1\n"
           "  picHex --help, picHex --version\n"
           "A file name - reads standard input; -o - writes standard output.\n"
-          "Exit status: 0 done, 1 the images differ, 2 an error.\n",
+          "Exit status: 0 done; 1 the images differ, the file does not fit or the\n"
+          "range holds words; 2 an error.\n",
           out);
 }
 
@@ -80,6 +86,7 @@ struct CommandLine {
     int eepromWords = PicProgram::EEPROM_CAPACITY;
     bool hasRange = false;
     protocol::Range range{};
+    bool comments = false;  // ';' section lines in the written file
 };
 
 enum class Parse { Run, Help, Version, Refused };
@@ -140,6 +147,8 @@ Parse parseCommandLine(int argc, char** argv, CommandLine& cl, std::string& why)
         } else if (arg == "--eeprom" && c.chipSizes) {
             if (!parseNumber(value, 0, PicProgram::EEPROM_CAPACITY, cl.eepromWords))
                 return why = "--eeprom takes 0 to 256 bytes", Parse::Refused;
+        } else if (arg == "--comments" && c.output) {
+            cl.comments = true;
         } else if (arg == "--range" && c.range) {
             if (!parseRange(value, cl.range)) return why = "bad --range " + value + " (hex LO-HI)", Parse::Refused;
             cl.hasRange = true;
@@ -189,16 +198,22 @@ Read readImage(const std::string& path, PicProgram& image) {
     return Read::Whole;
 }
 
-bool writeImage(const std::string& path, const PicProgram& image) {
+// Plain Intel HEX unless comments are asked for: other tools refuse or trip
+// over the ';' lines of the image's own writer.
+bool writeHex(FILE* out, const PicProgram& image, bool comments) {
+    return comments ? image.writeHex(out) : hexTools::writePlainHex(out, image);
+}
+
+bool writeImage(const std::string& path, const PicProgram& image, bool comments) {
     // A refused standard output is reported once, by the check every run
     // ends with.
-    if (path == STANDARD_STREAM) return image.writeHex(stdout);
+    if (path == STANDARD_STREAM) return writeHex(stdout, image, comments);
     OwnedFile out(openFile(path, "wb"));
     if (!out) {
         fprintf(stderr, "picHex: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }
-    bool written = image.writeHex(out.get());
+    bool written = writeHex(out.get(), image, comments);
     // Closing flushes what writeHex left buffered; only then is the file whole.
     bool closed = fclose(out.release()) == 0;
     if (!written || !closed) {
@@ -223,28 +238,38 @@ int compare(const CommandLine& cl, const PicProgram& a, const PicProgram& b) {
         printf("%s holds words that %s lacks or holds differently\n", nameA, nameB);
     else
         printf("%s holds words that %s lacks or holds differently\n", nameB, nameA);
-    return EXIT_DIFFERENT;
+    return EXIT_NO;
+}
+
+// Where both images hold a word and the two differ, the first one's word won.
+void reportConflicts(const CommandLine& cl, const PicProgram& a, const PicProgram& b) {
+    for (const hexTools::Run& run : hexTools::conflicts(a, b)) {
+        const int n = run.last - run.first + 1;
+        const char* unit = run.first >= PicProgram::EEPROM_START ? (n == 1 ? "byte" : "bytes")
+                                                                 : (n == 1 ? "word" : "words");
+        fprintf(stderr, "picHex: %s and %s differ at %04X-%04X (%d %s); kept %s's\n", cl.files[0].c_str(),
+                cl.files[1].c_str(), run.first, run.last, n, unit, cl.files[0].c_str());
+    }
 }
 
 int run(const CommandLine& cl, const std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
     const PicProgram& first = *images[0];
     switch (cl.command->command) {
     case Command::Info:
-        hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords, wordsLost);
-        return EXIT_DONE;
+        return hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords, wordsLost) ? EXIT_DONE : EXIT_NO;
     case Command::Map:
-        hexTools::printMap(stdout, first, cl.hasRange ? &cl.range : nullptr);
-        return EXIT_DONE;
+        return hexTools::printMap(stdout, first, cl.hasRange ? &cl.range : nullptr) > 0 ? EXIT_NO : EXIT_DONE;
     case Command::Normalize:
-        return writeImage(cl.output, first) ? EXIT_DONE : EXIT_ERROR;
+        return writeImage(cl.output, first, cl.comments) ? EXIT_DONE : EXIT_ERROR;
     case Command::Merge: {
         std::unique_ptr<PicProgram> merged(first.merge(images[1].get()));
-        return writeImage(cl.output, *merged) ? EXIT_DONE : EXIT_ERROR;
+        reportConflicts(cl, first, *images[1]);
+        return writeImage(cl.output, *merged, cl.comments) ? EXIT_DONE : EXIT_ERROR;
     }
     case Command::Diff: {
         std::vector<int> addresses = hexTools::differingAddresses(first, *images[1]);
         hexTools::printDiff(stdout, first, *images[1], addresses);
-        return addresses.empty() ? EXIT_DONE : EXIT_DIFFERENT;
+        return addresses.empty() ? EXIT_DONE : EXIT_NO;
     }
     case Command::Compare:
         return compare(cl, first, *images[1]);

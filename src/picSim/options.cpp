@@ -42,7 +42,7 @@ bool keepDefect(const std::string& name, Workarounds& w) {
 
 enum Option {
     FIRMWARE = 1000, MEMORY, CLOCK, LINK, FAST, SECONDS, DUMP, RESET_AT, STATS, WRITE_MS, STUCK_CELL,
-    GPSIM_DEFECT, HELP
+    GPSIM_DEFECT, HELP, RESET_ON_OPEN, VERSION
 };
 
 const option LONG_OPTIONS[] = {
@@ -59,6 +59,8 @@ const option LONG_OPTIONS[] = {
     {"stuck-cell", required_argument, nullptr, STUCK_CELL},
     {"gpsim-defect", required_argument, nullptr, GPSIM_DEFECT},
     {"help", no_argument, nullptr, HELP},
+    {"reset-on-open", no_argument, nullptr, RESET_ON_OPEN},
+    {"version", no_argument, nullptr, VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -76,6 +78,8 @@ void printUsage(FILE* out) {
           "  --seconds S          stop after S seconds of simulated time\n"
           "  --dump FILE.hex      write flash, configuration words and EEPROM at exit\n"
           "  --reset-at MS        repeatable: pull MCLR at MS simulated milliseconds\n"
+          "  --reset-on-open      pull MCLR each time a program opens the port, as a\n"
+          "                       board's DTR auto-reset does (SIGUSR1 pulls it too)\n"
           "  --stats              print the run's figures at exit\n"
           "  --write-ms F,E       ms to write a program block, an EEPROM byte (default 4,4,\n"
           "                       the typical erase/write cycle of the PIC16F87xA data sheet)\n"
@@ -83,7 +87,8 @@ void printUsage(FILE* out) {
           "                       EEPROM byte (hex image address)\n"
           "  --gpsim-defect NAME  for tests: leave one gpsim defect unrepaired\n"
           "                       (tx-pin, rx-fifo, tx-stall, tx-write, tx-clock,\n"
-          "                       self-write)\n",
+          "                       self-write)\n"
+          "  --help, --version    print this text or the version and end\n",
           out);
 }
 
@@ -126,7 +131,9 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
         case GPSIM_DEFECT:
             if (!keepDefect(arg, o.workarounds)) return why = "unknown --gpsim-defect " + arg, false;
             break;
+        case RESET_ON_OPEN: o.resetOnOpen = true; break;
         case HELP: return why.clear(), false;
+        case VERSION: o.version = true; return true;
         default:
             why = std::string("unknown option ") + (optind > 0 && optind <= argc ? argv[optind - 1] : "");
             return false;

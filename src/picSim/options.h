@@ -26,6 +26,7 @@ struct Options {
     bool fast = false;
     double seconds = -1;            // simulated seconds to run; negative: until stopped
     std::vector<double> resetAtMs;  // MCLR pulses, simulated milliseconds
+    bool resetOnOpen = false;       // MCLR pulled each time a program opens the port
     bool stats = false;
     // Typical self-timed erase/write cycle of a PIC16F87xA: 4 ms for a
     // program memory block and for a data EEPROM byte.
@@ -33,6 +34,7 @@ struct Options {
     double eepromWriteMs = 4;
     std::vector<int> stuckCells;  // image addresses whose content self-writes cannot change
     Workarounds workarounds;
+    bool version = false;  // --version: print it and end
 };
 
 // False with a one-line reason when the command line is not understood; an

@@ -3,18 +3,22 @@
 // on the pty talks to real firmware.
 #include "PicProgram.h"
 #include "chip.h"
+#include "dumpPath.h"
 #include "farEndPort.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "ptyPort.h"
+#include "resetSignal.h"
 #include "runLoop.h"
 #include "selfWrite.h"
 #include "stopSignals.h"
 #include "usartBridge.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <set>
@@ -27,17 +31,18 @@ constexpr int EXIT_USAGE = 2;
 
 bool readImage(const std::string& path, PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "r"));
-    if (!f) return why = "cannot open " + path, false;
+    if (!f) return why = "cannot open " + path + ": " + strerror(errno), false;
     if (!image.readHex(f.get())) return why = "cannot read " + path, false;
     return true;
 }
 
 bool writeImage(const std::string& path, const PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "w"));
-    if (!f) return why = "cannot create " + path, false;
+    if (!f) return why = "cannot create " + path + ": " + strerror(errno), false;
+    errno = 0;
     bool ok = image.writeHex(f.get());
     ok = fclose(f.release()) == 0 && ok;
-    if (!ok) why = "cannot write " + path;
+    if (!ok) why = "cannot write " + path + (errno ? std::string(": ") + strerror(errno) : "");
     return ok;
 }
 
@@ -80,6 +85,7 @@ void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const
     fprintf(out, "flash_block_writes: %" PRIu64 "\n", selfWrite ? selfWrite->flashBlocksWritten() : 0);
     fprintf(out, "eeprom_writes: %" PRIu64 "\n", selfWrite ? selfWrite->eepromBytesWritten() : 0);
     fprintf(out, "tx_restarts: %" PRIu64 "\n", bridge.transmitterRestarts());
+    fprintf(out, "mclr_pulls: %" PRIu64 "\n", f.mclrPulls);
     fflush(out);
 }
 
@@ -97,12 +103,16 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return EXIT_USAGE;
     }
+    if (options.version) {
+        printf("picSim %s\n", PIC_TOOLS_VERSION);
+        return 0;
+    }
 
     // The firmware's words lie over the rest of the chip's content.
     PicProgram memory;
     PicProgram firmware;
     if ((!options.memory.empty() && !readImage(options.memory, memory, why)) ||
-        !readImage(options.firmware, firmware, why)) {
+        !readImage(options.firmware, firmware, why) || (!options.dump.empty() && !checkDumpPath(options.dump, why))) {
         fprintf(stderr, "picSim: %s\n", why.c_str());
         return 1;
     }
@@ -111,6 +121,7 @@ int main(int argc, char** argv) {
     Console console;
     console.silenceGpsim();
     catchStopSignals();
+    catchResetSignal();
 
     PicChip chip(options.clockHz);
     if (!chip.ok()) {
@@ -126,13 +137,13 @@ int main(int argc, char** argv) {
 
     PtyPort port;
     std::string portName;
-    if (!port.open(portName, why)) {
+    if (!port.open(portName, why, options.resetOnOpen)) {
         fprintf(console.err, "picSim: %s\n", why.c_str());
         return 1;
     }
     PortLink link;
-    if (!options.link.empty() && !link.make(options.link, portName)) {
-        fprintf(console.err, "picSim: cannot make the link %s\n", options.link.c_str());
+    if (!options.link.empty() && !link.make(options.link, portName, why)) {
+        fprintf(console.err, "picSim: %s\n", why.c_str());
         return 1;
     }
     fprintf(console.out, "picSim: port %s\n", portName.c_str());

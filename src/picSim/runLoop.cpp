@@ -2,6 +2,7 @@
 
 #include "chip.h"
 #include "ptyPort.h"
+#include "resetSignal.h"
 #include "selfWrite.h"
 #include "stopSignals.h"
 #include "usartBridge.h"
@@ -84,17 +85,26 @@ RunFigures RunLoop::run() {
     anchorWall_ = start;
     anchorCycle_ = firstCycle;
     uint64_t nextSlice = firstCycle;
+    unsigned opensSeen = port_.opens();
     while (!stopRequested) {
         uint64_t now = chip_.cycle();
         if (now >= end) break;
         while (nextReset < resets.size() && now >= resets[nextReset]) {
             chip_.pullMclr();
+            ++figures.mclrPulls;
             ++nextReset;
         }
         if (now >= nextSlice) {
             pace(now);
             bridge_->takeFromPort();
             nextSlice = now + slice;
+            // A program opened the port (--reset-on-open), or SIGUSR1 came.
+            if (port_.opens() != opensSeen || resetRequested) {
+                opensSeen = port_.opens();
+                resetRequested = 0;
+                chip_.pullMclr();
+                ++figures.mclrPulls;
+            }
         }
         if (selfWrite_) selfWrite_->service(now);
         bridge_->service(now);

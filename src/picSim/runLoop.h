@@ -21,6 +21,7 @@ class UsartBridge;
 struct RunFigures {
     uint64_t cycles = 0;
     double wallSeconds = 0;
+    uint64_t mclrPulls = 0;  // --reset-at, --reset-on-open and SIGUSR1 alike
 };
 
 class RunLoop {

@@ -25,6 +25,9 @@ constexpr unsigned EEPGD = 1 << 7;
 constexpr unsigned UNLOCK_FIRST = 0x55;
 constexpr unsigned UNLOCK_SECOND = 0xAA;
 
+// EEDATH<5:0> after a data EEPROM read: not defined by the chip, so not 0.
+constexpr unsigned EEDATH_AFTER_EEPROM_READ = 0x3F;
+
 constexpr int PROGRAM_ADDRESS_MASK = 0x1FFF;  // EEADRH<4:0>:EEADR, 13 bits
 constexpr int BLOCK_WORDS = 4;
 
@@ -118,6 +121,9 @@ void SelfWrite::read() {
         ee->get_reg_eedatah()->value.put(unsigned(word >> 8));
     } else {
         ee->get_reg_eedata()->value.put(unsigned(chip_.eepromByte(low)));
+        // The data sheet leaves EEDATH undefined after a data EEPROM read;
+        // firmware that compares it must see it fail.
+        ee->get_reg_eedatah()->value.put(EEDATH_AFTER_EEPROM_READ);
     }
 }
 

@@ -8,7 +8,8 @@
 //   memory only, so code cannot change the configuration word.  WRT1:WRT0 of
 //   the configuration word protect the bottom of program memory.
 // - data EEPROM: the byte is written after the write time while the
-//   processor runs on; WR stays set until then, EEIF is set at the end.
+//   processor runs on; WR stays set until then, EEIF is set at the end.  A
+//   read leaves EEDATH<5:0> set, since the chip does not define them.
 //
 // Every write needs WREN and the 55h, AAh sequence on EECON2 before WR.
 #ifndef PICSIM_SELF_WRITE_H

@@ -15,6 +15,11 @@ With --wine-run the uploader is a Windows program run by that command: the
 simulator's port is also made at --port-link, which Wine maps to the COM
 port --port-name, and -s --speed is given.
 
+The uploader's standard output of every upload, taken on a pipe, must equal
+the golden file of its example in --golden byte for byte: scripts read those
+lines.  --write-golden writes them instead, after a change that means to
+alter them.
+
 The expected chip is worked out from gpdasm's listing of the file, so a fault
 shared by our hex reader and our hex writer cannot hide itself.  The chip is
 read back from the simulator's dump with the small reader below.
@@ -22,6 +27,7 @@ read back from the simulator's dump with the small reader below.
 
 import argparse
 import bisect
+import difflib
 import os
 import re
 import select
@@ -279,6 +285,28 @@ class Simulator:
             self.proc.communicate()
 
 
+def check_golden(args, stdout, golden):
+    """The uploader's standard output (bytes) against its golden file, or the
+    golden file written anew with --write-golden."""
+    if not args.golden:
+        return
+    path = os.path.join(args.golden, golden)
+    if args.write_golden:
+        with open(path, "wb") as f:
+            f.write(stdout)
+        return
+    try:
+        with open(path, "rb") as f:
+            expected = f.read()
+    except OSError as error:
+        raise Failure("golden file %s: %s" % (path, error.strerror))
+    if stdout != expected:
+        lines = lambda b: [repr(line)[2:-1] + "\n" for line in b.splitlines(True)]
+        diff = difflib.unified_diff(lines(expected), lines(stdout), path, "standard output now")
+        raise Failure("standard output differs from %s:\n%s"
+                      % (path, "".join(list(diff)[:60]).rstrip("\n")))
+
+
 def uploader_command(args, sim, wine=True):
     """The uploader's command up to its options, for the simulator's port."""
     if args.wine_run and wine:
@@ -330,21 +358,22 @@ def run_session(args, options, workdir, tag, faults=(), wine=True, interrupt_aft
 
 def upload(args, path, workdir, tag, overlap_flag):
     run, sim_rc, sim_said, chip = run_session(args, (["-o"] if overlap_flag else []) + [path], workdir, tag)
-    output = (run.stdout + run.stderr).decode("utf-8", "replace")
+    output = (run.stdout + run.stderr).decode("latin-1")
     if sim_rc != 0:
         raise Failure("%s: simulator exit %d (session not ended by the uploader)\n"
                       "uploader said:\n%s\nsimulator said:\n%s"
                       % (tag, sim_rc, output, sim_said))
-    return run.returncode, output, chip
+    return run.returncode, output, chip, run.stdout
 
 
 def check_upload(args, name, fmt, workdir):
     path = hex_path(args.examples, name, fmt)
     image = gpdasm_reading(path, PROCESSOR[name])
     force = name == "overlap"
-    rc, output, chip = upload(args, path, workdir, "%s.%s" % (name, fmt), force)
+    rc, output, chip, stdout = upload(args, path, workdir, "%s.%s" % (name, fmt), force)
     if rc != 1:
         raise Failure("%s %s: uploader exit %d, expected 1\n%s" % (name, fmt, rc, output))
+    check_golden(args, stdout, name + ".out")
     if force and "WARNING: " + OVERLAP_MESSAGE not in output:
         raise Failure("%s %s: no overlap warning with -o\n%s" % (name, fmt, output))
     expected = chip_after_upload(image, ignore_overlap=force)
@@ -446,9 +475,10 @@ def cmd_refuse(args):
     workdir = fresh_dir(args.work)
     for fmt in FORMATS:
         path = hex_path(args.examples, "overlap", fmt)
-        rc, output, chip = upload(args, path, workdir, "refuse." + fmt, False)
+        rc, output, chip, stdout = upload(args, path, workdir, "refuse." + fmt, False)
         if rc != 0:
             raise Failure("overlap %s without -o: uploader exit %d, expected 0\n%s" % (fmt, rc, output))
+        check_golden(args, stdout, "overlap.refused.out")
         if "ERROR: " + OVERLAP_MESSAGE not in output:
             raise Failure("overlap %s without -o: no %r message\n%s"
                           % (fmt, "ERROR: " + OVERLAP_MESSAGE, output))
@@ -525,6 +555,9 @@ def main():
     parser.add_argument("--port-link", help="with --wine-run: the simulator's --link, mapped to --port-name")
     parser.add_argument("--port-name", help="with --wine-run: the COM port the uploader opens")
     parser.add_argument("--linux-uploader", help="with compare: the Linux programUploader")
+    parser.add_argument("--golden", help="folder of the uploader's expected standard output")
+    parser.add_argument("--write-golden", action="store_true",
+                        help="write the golden files from this run instead of comparing")
     args = parser.parse_args()
     try:
         {"rebuild": cmd_rebuild, "reading": cmd_reading,

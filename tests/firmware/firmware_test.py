@@ -15,7 +15,9 @@
   realtime  examples/fill uploaded in real time and checked like the others;
             prints the wall time beside bootloaderSim's for the same file
 
-picSim runs with --fast except where real time is the point.
+picSim runs with --fast except where real time is the point, and then with
+a build whose quiet time is the longest it offers: unthrottled, the chip's
+seconds pass faster than the uploader's.
 """
 
 import argparse
@@ -38,12 +40,17 @@ Failure = ex.Failure
 
 BOOT_LOW, BOOT_HIGH = 0x1F00, 0x1FFF
 SLOT = 0x1FF8                   # the application's block 0 on the chip
+COMMIT = SLOT - 4               # nops once a session that wrote flash ended cleanly
+COMMITTED, HOLD = 0x0000, 0x3434
 CONFIG_WORD = 0x2007
 SPEEDS = (2400, 4800, 9600, 19200, 38400, 57600)
 BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
         19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
 APP_OK = b"app ok\n"
+QUIET_S = 10                    # the default build's quiet time
+WDTE = 0x0004                   # the configuration word's watchdog enable
 TIMEOUT_S = 90
+COMMIT_WAIT_S = 0.5
 
 
 # ------------------------------------------------------------------ processes
@@ -124,8 +131,10 @@ def firmware_words(args, path=None):
 def chip_after(firmware, image, ignore_overlap=False, config_refused=False):
     """The chip that picSim holds after an upload of `image` through the
     firmware: the firmware's words, then what the upload sends, with block 0
-    in the slot.  A refused configuration block ends the first pass, so no
-    EEPROM byte follows it."""
+    in the slot, and the commit block committed once flash was written (a
+    refused configuration block does not count against the session).  A
+    refused configuration block ends the first pass, so no EEPROM byte
+    follows it."""
     chip = dict(firmware)
     for address, value in ex.chip_after_upload(image, ignore_overlap).items():
         if address < 4:
@@ -134,15 +143,29 @@ def chip_after(firmware, image, ignore_overlap=False, config_refused=False):
             chip[address] = value
         elif address >= ex.EEPROM_START and not config_refused:
             chip[address] = value
+        if address < ex.CONFIG_START:
+            chip.update(commit_block(COMMITTED))
     return chip
 
 
-def upload_and_dump(args, workdir, tag, hexfile, *options, sim_options=(), firmware=None):
+def commit_block(word):
+    return {COMMIT + i: word for i in range(4)}
+
+
+def upload_and_dump(args, workdir, tag, hexfile, *options, sim_options=(), firmware=None, speed=19200):
     dump = os.path.join(workdir, tag + ".dump.hex")
-    sim = PicSim(args, firmware or args.firmware, "--dump", dump, *sim_options)
+    sim = PicSim(args, firmware or args.fast_firmware, "--dump", dump, *sim_options)
+    # picSim takes a byte at the speed the pseudo-terminal has when it reads
+    # it, which can be after the uploader has put the terminal's first speed
+    # back; held open at the upload's speed, the terminal keeps it.
+    held = open_port(sim.port, speed)
     try:
         rc, output = uploader(args, sim.port, *options, hexfile)
+        # The end command is still on its way, and the commit block is
+        # written after it: a few milliseconds of the chip's time.
+        time.sleep(COMMIT_WAIT_S)
     finally:
+        os.close(held)
         sim.finish()
     return rc, output, ex.read_hex(dump)
 
@@ -158,14 +181,27 @@ CONFIG_FIELDS = (  # name, mask, value the firmware must set
     ("data EEPROM protection off", 0x0100, 0x0100),
 )
 
-OPTION_CASES = (  # FOSC, BAUD, WINDOW_MS, error expected (None: assembles)
-    (20000000, 57600, 1000, None),
-    (20000000, 2400, 1000, None),
-    (4000000, 2400, 2550, None),
-    (4000000, 57600, 1000, "2 %"),
-    (20000000, 1200, 1000, "the uploader offers"),
-    (25000000, 19200, 1000, "4 to 20 MHz"),
-    (20000000, 19200, 3000, "WINDOW_MS"),
+OPTION_CASES = (  # options, error expected (None: assembles)
+    (("FOSC=20000000", "BAUD=57600"), None),
+    (("FOSC=20000000", "BAUD=2400"), None),
+    (("FOSC=4000000", "BAUD=2400", "WINDOW_MS=2550", "QUIET_S=16"), None),
+    (("FOSC=4000000", "BAUD=57600"), "2 %"),
+    (("BAUD=1200",), "the uploader offers"),
+    (("FOSC=25000000",), "4 to 20 MHz"),
+    (("WINDOW_MS=3000",), "WINDOW_MS"),
+    (("QUIET_S=16", "WDT=1"), None),
+    (("QUIET_S=5",), "QUIET_S"),
+    (("QUIET_S=17",), "QUIET_S"),
+    (("WDT=2",), "WDT"),
+)
+
+
+LISTING_CASES = (  # selfWriteRules.asm variant, the check's complaint (None: passes)
+    (None, None),
+    ("UNLOCK_ORDER", "without 55h, AAh written to EECON2"),
+    ("WRITE_NOPS", "WR not followed by 2 nop"),
+    ("READ_NOPS_SHORT", "RD not followed by 2 nop"),
+    ("NO_PROMISE", "no READ_NOPS symbol"),
 )
 
 
@@ -193,6 +229,9 @@ def cmd_assemble(args):
     slot = [a for a in own if SLOT <= a < SLOT + 4]
     if slot:
         raise Failure("the slot's words are in the hex: %s" % slot)
+    if any(words.get(a) != v for a, v in commit_block(HOLD).items()):
+        raise Failure("the commit block does not hold the application back: %s"
+                      % ["%04X" % words.get(a, 0x3FFF) for a in sorted(commit_block(HOLD))])
     if any(ex.CONFIG_START <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
         raise Failure("the hex sets more than the configuration word")
     config = words.get(CONFIG_WORD)
@@ -201,9 +240,9 @@ def cmd_assemble(args):
     for name, mask, value in CONFIG_FIELDS:
         if config & mask != value:
             raise Failure("configuration word %04X: not %s" % (config, name))
-    print("firmware: %d words of 256 used at %04X-%04X, 4 more are the slot; "
-          "jump at 0000-0002; configuration word %04X"
-          % (len(own), BOOT_LOW, BOOT_HIGH, config))
+    print("firmware: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), "
+          "4 more are the slot; jump at 0000-0002; configuration word %04X"
+          % (len(own), BOOT_LOW, BOOT_HIGH, len(own) - 4, config))
 
     with tempfile.TemporaryDirectory() as scratch:
         for baud in SPEEDS:
@@ -216,17 +255,30 @@ def cmd_assemble(args):
             print("20 MHz, %5d bit/s: SPBRG %3d, BRGH %d, speed off by %.3f %%"
                   % (baud, listing_symbol(listing, "BRG_VALUE"), listing_symbol(listing, "USE_BRGH"),
                      listing_symbol(listing, "BAUD_ERROR_MILLIPERCENT") / 1000.0))
-        for fosc, baud, window, error in OPTION_CASES:
+        for options, error in OPTION_CASES:
             out = os.path.join(scratch, "o.hex")
-            run = gpasm(args, out, "FOSC=%d" % fosc, "BAUD=%d" % baud, "WINDOW_MS=%d" % window)
+            run = gpasm(args, out, *options)
             said = run.stdout + run.stderr
             if error is None and run.returncode != 0:
-                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d does not assemble:\n%s"
-                              % (fosc, baud, window, said))
+                raise Failure("%s does not assemble:\n%s" % (" ".join(options), said))
             if error is not None and (run.returncode == 0 or error not in said):
-                raise Failure("FOSC=%d BAUD=%d WINDOW_MS=%d: expected an error with %r, got "
-                              "exit %d:\n%s" % (fosc, baud, window, error, run.returncode, said))
+                raise Failure("%s: expected an error with %r, got exit %d:\n%s"
+                              % (" ".join(options), error, run.returncode, said))
         print("%d option sets checked at assembly time" % len(OPTION_CASES))
+
+        for define, problem in LISTING_CASES:
+            out = os.path.join(scratch, "rules.hex")
+            run = subprocess.run(["gpasm"] + (["-D", define] if define else []) + ["-o", out, args.rules],
+                                 capture_output=True, text=True, timeout=60)
+            if run.returncode != 0:
+                raise Failure("%s does not assemble:\n%s" % (args.rules, run.stdout + run.stderr))
+            check = subprocess.run([sys.executable, args.listing_check, os.path.splitext(out)[0] + ".lst"],
+                                   capture_output=True, text=True, timeout=60)
+            if (check.returncode == 0) != (problem is None) or (problem and problem not in check.stderr):
+                raise Failure("listing check, %s: exit %d, expected %s\n%s"
+                              % (define or "every rule kept", check.returncode,
+                                 repr(problem) if problem else "success", check.stderr))
+        print("listing check: %d self-write sequences judged" % len(LISTING_CASES))
 
 
 # ------------------------------------------------------------------ upload
@@ -246,7 +298,7 @@ def cmd_upload(args):
     if rc != want_rc or want_text not in output:
         raise Failure("%s: uploader exit %d, expected %d and %r\n%s"
                       % (args.name, rc, want_rc, want_text, output))
-    expected = chip_after(firmware_words(args), image, overlap, config_refused=overlap)
+    expected = chip_after(firmware_words(args, args.fast_firmware), image, overlap, config_refused=overlap)
     if chip != expected:
         raise Failure("%s: the chip differs from the firmware plus the example\n%s"
                       % (args.name, ex.describe_difference(expected, chip)))
@@ -273,7 +325,7 @@ def app_output(args, *options, reports=0):
 
 def cmd_app(args):
     workdir = ex.fresh_dir(args.work)
-    fw = args.firmware
+    fw = args.fast_firmware
     for app in (args.app, args.app_jump):
         tag = os.path.basename(app)
         dump = os.path.join(workdir, tag + ".dump.hex")
@@ -314,17 +366,17 @@ def cmd_app(args):
     print("no application: the bootloader still answers after its window")
 
     # From here on the chip holds the application from the start.
-    said = app_output(args, fw, "--memory", dump, "--seconds", "0.9")
+    said = app_output(args, dump, "--seconds", "0.9")
     if said:
         raise Failure("nobody polling, the first 0.9 s after power-on: %r, expected nothing" % said)
-    said = app_output(args, fw, "--memory", dump, reports=1)
+    said = app_output(args, dump, reports=1)
     if said != APP_OK:
         raise Failure("nobody polling, after the window: %r, expected %r" % (said, APP_OK))
     print("nobody polling: the application starts after the window (silent for 0.9 s, then running)")
 
     # In real time: unthrottled, a loaded machine could stretch the
     # uploader's pause between greeting and "hi" past the window.
-    sim = PicSim(args, fw, "--memory", dump, fast=False)
+    sim = PicSim(args, dump, fast=False)
     try:
         rc, output = uploader(args, sim.port, "-q")
     finally:
@@ -336,12 +388,12 @@ def cmd_app(args):
     # The application runs after each window that closes: at about 1.0 s,
     # and 1.0 s after the reset at 2.4 s, which came before the window that
     # the reset at 1.5 s opened could close.
-    said = app_output(args, fw, "--memory", dump, "--reset-at", "1500", "--reset-at", "2400",
+    said = app_output(args, dump, "--reset-at", "1500", "--reset-at", "2400",
                       reports=2)
     if said != APP_OK * 2:
         raise Failure("resets at 1.5 s and 2.4 s: %r, expected %r" % (said, APP_OK * 2))
     # The application runs; the uploader polls; a reset gets it the bootloader.
-    sim = PicSim(args, fw, "--memory", dump, "--reset-at", "3000", fast=False)
+    sim = PicSim(args, dump, "--reset-at", "3000", fast=False)
     try:
         fd = open_port(sim.port)
         said = read_for(fd, 5, until=lambda d: APP_OK in d)
@@ -359,7 +411,7 @@ def cmd_app(args):
 class Proxy:
     """A pseudo-terminal for the uploader that passes every byte on to the
     chip's port and back, letting `change` alter the bytes the uploader
-    sends after its "hi" (counted from 0)."""
+    sends after its "hi" (counted from 0; None drops the byte)."""
 
     def __init__(self, chip_port, change):
         self.master, self.slave = os.openpty()
@@ -367,13 +419,14 @@ class Proxy:
         self.name = os.ttyname(self.slave)
         self.chip = open_port(chip_port)
         self.change = change
+        self.after_hi = -1
         self.log = b""
         self.done = False
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
 
     def _run(self):
-        after_hi, previous = -1, None
+        previous = None
         while not self.done:
             ready, _, _ = select.select([self.master, self.chip], [], [], 0.05)
             for fd in ready:
@@ -387,15 +440,16 @@ class Proxy:
                 self.log += data
                 out = bytearray()
                 for byte in data:
-                    if after_hi >= 0:
-                        byte = self.change(after_hi, byte)
-                        after_hi += 1
+                    if self.after_hi >= 0:
+                        byte = self.change(self.after_hi, byte)
+                        self.after_hi += 1
                     # Counted from the last "hi": an uploader kept waiting too
                     # long for the identification (a loaded machine) polls again.
                     if previous == ord("h") and byte == ord("i"):
-                        after_hi = 0
+                        self.after_hi = 0
                     previous = byte
-                    out.append(byte)
+                    if byte is not None:
+                        out.append(byte)
                 os.write(self.chip, bytes(out))
 
     def close(self):
@@ -480,7 +534,7 @@ def identify(fd, seconds=10):
 def cmd_errors(args):
     for name, example, options, change, sim_options, message in ERROR_CASES:
         hexfile = ex.hex_path(args.examples, example, "inhx32")
-        sim = PicSim(args, args.firmware, *sim_options)
+        sim = PicSim(args, args.fast_firmware, *sim_options)
         proxy = Proxy(sim.port, change or (lambda i, b: b))
         try:
             rc, output = uploader(args, proxy.name, *options, hexfile)
@@ -492,7 +546,7 @@ def cmd_errors(args):
                           % (name, rc, message, output, proxy.log[:80].hex()))
         print("%-18s exit 0, %s" % (name, message))
 
-    sim = PicSim(args, args.firmware)
+    sim = PicSim(args, args.fast_firmware)
     try:
         fd = open_port(sim.port)
         greeting, ident = identify(fd)
@@ -514,7 +568,7 @@ def cmd_errors(args):
     # heard.  picSim holds bytes back until the receiver is ready unless told
     # otherwise, and even then its receiver goes on after an overrun, so
     # this cannot show that CREN is toggled.
-    sim = PicSim(args, args.firmware, "--gpsim-defect", "rx-fifo")
+    sim = PicSim(args, args.fast_firmware, "--gpsim-defect", "rx-fifo")
     try:
         fd = open_port(sim.port)
         identify(fd)
@@ -543,14 +597,14 @@ def cmd_speeds(args):
     image = ex.gpdasm_reading(blink, "p16f877a")
     for baud, firmware in zip(SPEEDS, args.variants):
         rc, output, chip = upload_and_dump(args, workdir, "b%d" % baud, blink, "-s", str(baud),
-                                           firmware=firmware)
+                                           firmware=firmware, speed=baud)
         expected = chip_after(firmware_words(args, firmware), image)
         if rc != 1 or chip != expected:
             raise Failure("%d bit/s: uploader exit %d\n%s\n%s"
                           % (baud, rc, output, ex.describe_difference(expected, chip)))
         print("%5d bit/s: blink uploaded" % baud)
     for baud in (9600, 38400):
-        sim = PicSim(args, args.firmware)
+        sim = PicSim(args, args.fast_firmware)
         try:
             run = subprocess.Popen([args.uploader, "-q", "-s", str(baud), "-p", sim.port],
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -562,6 +616,122 @@ def cmd_speeds(args):
         if "got it" in output:
             raise Failure("the 19200 bit/s firmware greeted an uploader at %d bit/s\n%s" % (baud, output))
         print("%5d bit/s against the 19200 bit/s firmware: no greeting in 2 s" % baud)
+
+
+# ------------------------------------------------------------------ sessions
+
+def committed_app(args, workdir, firmware):
+    """A chip dump holding `firmware` and the test application, committed."""
+    rc, output, _ = upload_and_dump(args, workdir, "committed", args.app, firmware=firmware)
+    if rc != 1:
+        raise Failure("the application does not upload (exit %d)\n%s" % (rc, output))
+    return os.path.join(workdir, "committed.dump.hex")
+
+
+def app_started(sim, seconds, ask=True):
+    """Reads the chip's port for `seconds`, asking the application to report
+    unless told not to ('?': its first report may have gone to the
+    uploader); the time at which it reported, or None."""
+    fd = open_port(sim.port)
+    start = time.monotonic()
+    try:
+        while time.monotonic() - start < seconds:
+            if ask:
+                os.write(fd, b"?")
+            if APP_OK in read_for(fd, 0.3, until=lambda d: APP_OK in d):
+                return time.monotonic()
+    finally:
+        os.close(fd)
+    return None
+
+
+# SET_ADDRESS 0, the block for 0x0000 and the block for 0x0004: what the
+# uploader sends of the test application before the line is cut.
+CUT_AFTER = 4 + 10 + 10
+RESET_MS = 2500
+WINDOW_S = 1.0
+
+
+def cmd_cutoff(args):
+    """In real time: the chip holds the application; an upload of it stops
+    after two blocks (the uploader killed, no end command) and MCLR is
+    pulled; after the window and one more second the application has not
+    started.  A new upload then goes through without a reset and starts it."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, "--reset-at", str(RESET_MS), fast=False)
+    started = time.monotonic()
+    proxy = Proxy(sim.port, lambda i, byte: byte if i < CUT_AFTER else None)
+    try:
+        run = subprocess.Popen([args.uploader, "-p", proxy.name, args.app],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        while proxy.after_hi <= CUT_AFTER and run.poll() is None and time.monotonic() - started < 10:
+            time.sleep(0.01)
+        run.kill()
+        output = run.communicate()[0].decode()
+        proxy.close()
+        if proxy.after_hi <= CUT_AFTER:
+            raise Failure("the uploader did not get past the second block\n%s" % output)
+        late = started + RESET_MS / 1000.0 + WINDOW_S + 1 - time.monotonic()
+        if late < 0.5:
+            raise Failure("the cut came %.1f s too late for the reset" % -late)
+        if app_started(sim, late) is not None:
+            raise Failure("a cut-off session and a reset: the application started")
+        rc, output = uploader(args, sim.port, args.app)
+        answered = app_started(sim, 5) if rc == 1 else None
+    finally:
+        sim.finish()
+    if rc != 1 or answered is None:
+        raise Failure("an upload after the cut-off session: exit %d, application %s\n%s"
+                      % (rc, "started" if answered else "silent", output))
+    print("cut off after two blocks, then a reset: the application held back; "
+          "a new upload without a reset starts it")
+
+
+def cmd_quiet(args):
+    """In real time, the default build: a query whose end command is damaged
+    leaves the bootloader in the session ('C'); after the quiet time and the
+    window, with nobody polling, the application starts."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, fast=False)
+    try:
+        proxy = Proxy(sim.port, lambda i, byte: 0x00 if i == 1 else byte)
+        try:
+            rc, output = uploader(args, proxy.name, "-q")
+        finally:
+            proxy.close()
+        ended = time.monotonic()
+        # Silent: a byte would be a frame to the bootloader.
+        answered = app_started(sim, QUIET_S + WINDOW_S + 4, ask=False)
+    finally:
+        sim.finish()
+    if rc != 1:
+        raise Failure("the query: exit %d\n%s" % (rc, output))
+    if answered is None:
+        raise Failure("the application did not start after the quiet time")
+    after = answered - ended
+    if after < QUIET_S - 1:
+        raise Failure("the application started %.1f s after the damaged end command, "
+                      "before the quiet time of %d s" % (after, QUIET_S))
+    print("a session left silent: the application started %.1f s after the damaged end "
+          "command (quiet time %d s, window %.0f s)" % (after, QUIET_S, WINDOW_S))
+
+
+def cmd_watchdog(args):
+    """examples/fill through the build with the watchdog on (prescaler 1:128
+    on the watchdog, as after reset)."""
+    workdir = ex.fresh_dir(args.work)
+    fill = ex.hex_path(args.examples, "fill", "inhx32")
+    firmware = args.watchdog_firmware
+    if not firmware_words(args, firmware).get(CONFIG_WORD, 0) & WDTE:
+        raise Failure("%s: the watchdog is off in its configuration word" % firmware)
+    rc, output, chip = upload_and_dump(args, workdir, "fill", fill, firmware=firmware)
+    expected = chip_after(firmware_words(args, firmware), ex.gpdasm_reading(fill, "p16f877a"))
+    if rc != 1 or chip != expected:
+        raise Failure("fill with the watchdog on: uploader exit %d\n%s\n%s"
+                      % (rc, output[-400:], ex.describe_difference(expected, chip)))
+    print("examples/fill uploaded with the watchdog on")
 
 
 # ------------------------------------------------------------------ real time
@@ -614,22 +784,29 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime"))
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime",
+                                            "cutoff", "quiet", "watchdog"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
     parser.add_argument("--source", help="firmware/bootloader.asm")
     parser.add_argument("--committed", help="firmware/bootloader.hex")
+    parser.add_argument("--listing-check", help="firmware/listingCheck.py")
+    parser.add_argument("--rules", help="selfWriteRules.asm, the listing check's cases")
     parser.add_argument("--firmware", help="the default build's bootloader.hex")
+    parser.add_argument("--fast-firmware", help="the default build with the longest quiet time, "
+                        "for picSim unthrottled")
     parser.add_argument("--variants", nargs="*", help="builds for 2400 ... 57600 bit/s")
     parser.add_argument("--app", help="the test application, block 0 running on into 0x0004")
     parser.add_argument("--app-jump", help="the test application, block 0 a pagesel/goto")
+    parser.add_argument("--watchdog-firmware", help="the build with the watchdog on")
     parser.add_argument("--uploader", help="programUploader executable")
     parser.add_argument("--picsim", help="picSim executable")
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime}
+                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime,
+                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:

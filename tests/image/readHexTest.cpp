@@ -409,6 +409,56 @@ TEST(ReadHexRefuses, UnknownRecordTypes) {
     }
 }
 
+// A line outside any record must be blank, a comment, or text before a ':';
+// anything else is a record that lost its ':' and is refused by line.
+TEST(ReadHexRefuses, LineThatHoldsNoRecord) {
+    const std::string NO_RECORD = "PicProgram::readHex - line ";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string err;  // after "PicProgram::readHex - line "
+    };
+    const Case cases[] = {
+        {"a record whose ':' was lost", ":020000000528D1\n020002004523\n" + END,
+         "2 holds no record: '020002004523'\n"},
+        {"at most 16 characters shown", ":020000000528D1\n100010000528FF3F83010B0528FF3F83010B9C\n" + END,
+         "2 holds no record: '100010000528FF3F'\n"},
+        {"spaces and tabs before no ':'", " \tmissing colon\n" + END,
+         "1 holds no record: ' \\x09missing colon'\n"},
+        {"non-printable bytes as \\xNN", std::string("\x01\xFF\x7F", 3) + "\n" + END,
+         "1 holds no record: '\\x01\\xFF\\x7F'\n"},
+        {"a line of NUL bytes", std::string(":020000000528D1\n\0\0\n", 19) + END, "2 holds no record: '\\x00\\x00'\n"},
+        {"a ';' whose rest is all hex digits (':' with a flipped bit)",
+         "; Flash ROM data\n;020000000528D1 \t\r\n" + END, "2 holds no record: ';020000000528D1 '\n"},
+        {"a CR counts as a line end", ":020000000528D1\r;\rjunk\r" + END, "3 holds no record: 'junk'\n"},
+        {"CR LF counts once", ":020000000528D1\r\n\r\njunk\r\n" + END, "3 holds no record: 'junk'\n"},
+        {"the last line, without a line end", ":020000000528D1\njunk", "2 holds no record: 'junk'\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PicProgram p;
+        ReadResult r = readText(p, c.text);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.err, NO_RECORD + c.err);
+    }
+}
+
+TEST(ReadHexAccepts, LinesWithoutRecordThatArePassedOver) {
+    const std::string passedOver[] = {
+        " \t\n\r\n\r",          // blank lines, every line end
+        "; Flash ROM data\n",   // the writer's comments
+        ";\n; 020000000528D1\n;02 comment\n;DEADBEEF comment\n",  // comments that are not all digits
+        "garbage before :020000000528D1\n",  // text before a ':' on its line
+        "\xEF\xBB\xBF:020000000528D1\n",     // a byte-order mark
+    };
+    for (const std::string& lines : passedOver) {
+        SCOPED_TRACE(lines);
+        PicProgram p;
+        expectAccepted(p, lines + ":020000000528D1 trailing text\n" + END + "not examined\n");
+        EXPECT_EQ(usedAddresses(p), std::vector<int>{0});
+    }
+}
+
 TEST(ReadHexRefuses, EmptyFile) {
     PicProgram p;
     ReadResult r = readText(p, "");

@@ -23,7 +23,7 @@ EXAMPLES = os.environ.get("EXAMPLES", "")
 EXAMPLE_FILES = ["blink/blink.inhx32.hex", "blink/blink.inhx8m.hex", "eeprom/eeprom.inhx32.hex",
                  "fill/fill.inhx32.hex", "linked/linked.inhx8m.hex", "overlap/overlap.inhx32.hex"]
 
-EXIT_DONE, EXIT_DIFFERENT, EXIT_ERROR = 0, 1, 2
+EXIT_DONE, EXIT_DIFFERENT, EXIT_ERROR = 0, 1, 2  # 1: differ, does not fit, range holds words
 TIMEOUT_S = 30
 
 
@@ -68,11 +68,28 @@ class RoundTrip(Work):
         src = self.image("a.hex", {0: 0x2805, 1: 0x3FFF, 2: 0x0183, 0x2007: 0x3F72,
                                    0x2100: 0x0012, 0x2101: 0x0034})
         out = os.path.join(self.dir, "out.hex")
-        r = self.run_hex("normalize", src, "-o", out)
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (EXIT_DONE, "", ""))
-        self.assertEqual(self.read(out),
-                         "; Flash ROM data\n:060000000528FF3F83010B\n; Config data\n:02400E00723FFF\n"
-                         "; EEPROM data\n:024200001200AA\n:02420200340086\n; terminator\n:00000001FF\n")
+        records = [":060000000528FF3F83010B", ":02400E00723FFF", ":024200001200AA", ":02420200340086",
+                   ":00000001FF"]
+        # Plain Intel HEX by default; --comments adds the uploader's writer's section lines.
+        for extra, lines in [((), records),
+                             (("--comments",), ["; Flash ROM data"] + records[:1] + ["; Config data"] +
+                              records[1:2] + ["; EEPROM data"] + records[2:4] + ["; terminator"] + records[4:])]:
+            with self.subTest(extra=extra):
+                r = self.run_hex("normalize", src, "-o", out, *extra)
+                self.assertEqual((r.returncode, r.stdout, r.stderr), (EXIT_DONE, "", ""))
+                self.assertEqual(self.read(out), "\n".join(lines) + "\n")
+
+    def test_other_tools_read_what_normalize_and_merge_write(self):
+        if shutil.which("objcopy") is None:
+            self.skipTest("objcopy (binutils) not installed")
+        src = os.path.join(EXAMPLES, "eeprom/eeprom.inhx32.hex")
+        out = os.path.join(self.dir, "out.hex")
+        for args in [("normalize", src), ("merge", src, src)]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_hex(*args, "-o", out).returncode, EXIT_DONE)
+                r = subprocess.run(["objcopy", "-I", "ihex", "-O", "binary", out, out + ".bin"],
+                                   capture_output=True, text=True, timeout=TIMEOUT_S)
+                self.assertEqual((r.returncode, r.stderr), (0, ""))
 
     def test_examples_survive_normalize_and_normalize_is_idempotent(self):
         for name in EXAMPLE_FILES:
@@ -113,8 +130,19 @@ class Merge(Work):
         ba = self.run_hex("merge", b, a, "-o", "-")
         self.assertEqual(ab.returncode, EXIT_DONE)
         self.assertEqual(ba.returncode, EXIT_DONE)
-        self.assertIn("\n%s\n" % record(0, [0x11, 0x11, 0x33, 0x33]), ab.stdout)
-        self.assertIn("\n%s\n" % record(0, [0x22, 0x22, 0x33, 0x33]), ba.stdout)
+        self.assertIn("%s\n" % record(0, [0x11, 0x11, 0x33, 0x33]), ab.stdout)
+        self.assertIn("%s\n" % record(0, [0x22, 0x22, 0x33, 0x33]), ba.stdout)
+        self.assertEqual(ab.stderr, "picHex: %s and %s differ at 0000-0000 (1 word); kept %s's\n" % (a, b, a))
+
+    def test_conflicts_named_as_runs_per_region(self):
+        a = self.image("a.hex", {0x1FFE: 1, 0x1FFF: 2, 0x2000: 3, 0x2001: 4, 0x2005: 5, 0x2100: 6, 0x2101: 7})
+        b = self.image("b.hex", {0x1FFE: 9, 0x1FFF: 9, 0x2000: 9, 0x2001: 9, 0x2005: 5, 0x2100: 9, 0x2101: 9,
+                                 0x2102: 9})
+        r = self.run_hex("merge", a, b, "-o", "-")
+        self.assertEqual(r.returncode, EXIT_DONE)
+        self.assertEqual(r.stderr.splitlines(),
+                         ["picHex: %s and %s differ at %s; kept %s's" % (a, b, where, a)
+                          for where in ("1FFE-1FFF (2 words)", "2000-2001 (2 words)", "2100-2101 (2 bytes)")])
 
     def test_regions_merge_alike(self):
         a = self.image("a.hex", {0x2007: 0x3F72, 0x2100: 0x0012})
@@ -204,7 +232,7 @@ class Map(Work):
         expected = (["flash, one character per 4 words: # used, . blank"]
                     + flash_lines({0x0000, 0x0104, 0x1F00})
                     + ["config, one character per word:", "2000 .......# 2007=3F72",
-                       "eeprom, one character per 4 words:", "2100 #" + "." * 62 + "#"])
+                       "eeprom, one character per 4 bytes:", "2100 #" + "." * 62 + "#"])
         self.assertEqual(r.stdout.splitlines(), expected)
         self.assertEqual(expected[1], "0000 #" + "." * 63)
         self.assertEqual(expected[2], "0100 .#" + "." * 62)
@@ -212,7 +240,7 @@ class Map(Work):
     def test_bootloader_range_widened_to_blocks_and_used_words_in_it_stand_out(self):
         src = self.image("k.hex", KNOWN)
         r = self.run_hex("map", src, "--range", "1F02-1FFD")
-        self.assertEqual(r.returncode, EXIT_DONE)
+        self.assertEqual(r.returncode, EXIT_DIFFERENT)  # the range holds a word
         lines = r.stdout.splitlines()
         self.assertEqual(lines[0], "flash, one character per 4 words: # used, . blank, "
                                    "- bootloader range, ! used inside it")
@@ -220,7 +248,9 @@ class Map(Work):
         self.assertEqual(lines[32], "1F00 !" + "-" * 63)
         self.assertEqual(lines[33], "bootloader range 1F02-1FFD (whole blocks 1F00-1FFF): "
                                     "1 word used, the first at 1F00")
-        free = self.run_hex("map", src, "--range", "1000-10FF").stdout.splitlines()
+        r = self.run_hex("map", src, "--range", "1000-10FF")
+        self.assertEqual(r.returncode, EXIT_DONE)
+        free = r.stdout.splitlines()
         self.assertEqual(free[17], "1000 " + "-" * 64)
         self.assertEqual(free[33], "bootloader range 1000-10FF: free")
 
@@ -237,9 +267,9 @@ class Info(Work):
         r = self.run_hex("info", src)
         self.assertEqual((r.returncode, r.stderr), (EXIT_DONE, ""))
         self.assertEqual(r.stdout.splitlines(),
-                         ["flash:  3 words used", "config: 1 word used", "eeprom: 2 words used", "runs:",
+                         ["flash:  3 words used", "config: 1 word used", "eeprom: 2 bytes used", "runs:",
                           "  0000-0000 (1 word)", "  0105-0105 (1 word)", "  1F00-1F00 (1 word)",
-                          "  2007-2007 (1 word)", "  2100-2100 (1 word)", "  21FF-21FF (1 word)",
+                          "  2007-2007 (1 word)", "  2100-2100 (1 byte)", "  21FF-21FF (1 byte)",
                           "fits 8192 flash words and 256 EEPROM bytes: yes"])
 
     def test_runs_and_the_first_word_outside_a_smaller_chip(self):
@@ -249,15 +279,19 @@ class Info(Work):
         r = self.run_hex("info", src, "--flash", "4096")
         self.assertIn("  0010-0017 (8 words)\n", r.stdout)
         self.assertTrue(r.stdout.endswith("fits 4096 flash words and 256 EEPROM bytes: no, 1F00 is outside\n"))
+        self.assertEqual(r.returncode, EXIT_DIFFERENT)  # does not fit
         r = self.run_hex("info", src, "--eeprom", "128", "--flash", "261")
         self.assertTrue(r.stdout.endswith("no, 0105 is outside\n"), r.stdout)
         r = self.run_hex("info", src, "--eeprom", "128")
         self.assertTrue(r.stdout.endswith("no, 2180 is outside\n"), r.stdout)
-        self.assertEqual(r.returncode, EXIT_DONE)
+        self.assertEqual(r.returncode, EXIT_DIFFERENT)
+        r = self.run_hex("info", src, "--eeprom", "129", "--flash", "7937")
+        self.assertEqual((r.returncode, r.stdout.splitlines()[-1]),
+                         (EXIT_DONE, "fits 7937 flash words and 129 EEPROM bytes: yes"))
 
     def test_blank_image(self):
         r = self.run_hex("info", "-", stdin=":00000001FF\n")
-        self.assertEqual(r.stdout, "flash:  0 words used\nconfig: 0 words used\neeprom: 0 words used\n"
+        self.assertEqual(r.stdout, "flash:  0 words used\nconfig: 0 words used\neeprom: 0 bytes used\n"
                                    "runs: none\nfits 8192 flash words and 256 EEPROM bytes: yes\n")
 
 
@@ -290,7 +324,8 @@ class ExitCodes(Work):
         good = self.image("good.hex", {0: 1})
         bad_sum = self.file("bad.hex", ":020000000528D2\n:00000001FF\n")
         no_end = self.file("noend.hex", ":020000000528D1\n")
-        for bad in (bad_sum, no_end):
+        lost_colon = self.file("colon.hex", ":020000000528D1\n02000200452394\n:00000001FF\n")
+        for bad in (bad_sum, no_end, lost_colon):
             for args in [("info", bad), ("map", bad), ("normalize", bad, "-o", os.path.join(self.dir, "o")),
                          ("merge", good, bad, "-o", "-"), ("diff", bad, good), ("compare", good, bad)]:
                 with self.subTest(args=args):

@@ -6,7 +6,7 @@
 ;   'E' addr data                write a data EEPROM byte and wait for WR to
 ;                                clear; answers 'e', TMR1 ticks (L, H) and
 ;                                PIR2 (EEIF is bit 4, cleared before)
-;   'e' addr                     answers the data EEPROM byte
+;   'e' addr                     answers the data EEPROM byte, then EEDATH
 ;   'S'                          answers SPBRG as it was when the monitor
 ;                                started (before its USART setup)
 ;   'P' x y                      waits for x, lets 3 ms pass (y arrives
@@ -207,7 +207,13 @@ eepromRead
         bsf     EECON1, RD
         banksel EEDATA
         movf    EEDATA, W
+        movwf   datL
+        movf    EEDATH, W
+        movwf   datH
         banksel PIR1
+        movf    datL, W
+        call    usartPut
+        movf    datH, W
         call    usartPut
         goto    loop
 

@@ -110,10 +110,12 @@ struct Monitor {
         if (eeif) *eeif = got.size() == 4 && (got[3] & EEIF);
         return got.size() == 4 && got[0] == 'e' ? word(got, 1) : -1;
     }
-    int readEeprom(int offset) {
+    // Also gives EEDATH as the read left it.
+    int readEeprom(int offset, int* eedath = nullptr) {
         client.send({'e', uint8_t(offset)});
-        std::vector<uint8_t> got = client.read(1, 5);
-        return got.size() == 1 ? got[0] : -1;
+        std::vector<uint8_t> got = client.read(2, 5);
+        if (eedath) *eedath = got.size() == 2 ? got[1] : -1;
+        return got.size() == 2 ? got[0] : -1;
     }
 };
 
@@ -317,6 +319,63 @@ TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
     EXPECT_EQ(sim.process.wait(10), 0);
 }
 
+// Resets from outside, in one run: the monitor sends '>' once after each.
+// Labelled to stay out of the sanitizer run (it adds nothing the other
+// picSim runs do not already put under the sanitizers).
+TEST(PicSimOutside, ResetOnOpenAndSigusr1) {
+    Process version;
+    ASSERT_TRUE(version.start({PICSIM, "--version"}));
+    EXPECT_EQ(version.wait(10), 0);
+    EXPECT_EQ(version.output(), "picSim " PIC_TOOLS_VERSION "\n");
+
+    // The --dump file is checked at start but written only at the end.
+    const std::string dump = tempDir() + "/chip.hex", before = ":00000001FF\n";
+    ASSERT_TRUE(writeFile(dump, before));
+    PicSim sim;
+    ASSERT_TRUE(sim.start({"--firmware", MONITOR_FIRMWARE, "--fast", "--reset-on-open", "--stats", "--dump", dump}));
+    EXPECT_EQ(readFile(dump), before);
+    usleep(100000);  // the monitor's power-on '>' goes out to no program: lost
+    const std::vector<uint8_t> ONE_START{'>'};
+    std::unique_ptr<Client> client;
+    const char* steps[] = {"the first open", "the second open", "SIGUSR1"};
+    for (const char* step : steps) {
+        SCOPED_TRACE(step);
+        if (step == steps[2]) {
+            sim.process.signal(SIGUSR1);
+        } else {
+            client.reset();
+            usleep(100000);  // picSim sees the port closed before it opens again
+            client.reset(new Client(sim.port));
+        }
+        EXPECT_EQ(client->readQuiet(0.5), ONE_START);
+    }
+    client.reset();
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(sim.process.output().find("mclr_pulls: 3\n"), std::string::npos) << sim.process.output();
+    EXPECT_NE(readFile(dump), before);
+}
+
+TEST(PicSimOutside, RefusedAtStartWithTheReason) {
+    const std::string dir = tempDir();
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"--firmware", dir + "/missing.hex"}, "picSim: cannot open " + dir + "/missing.hex: No such file or directory"},
+        {{"--firmware", ECHO_FIRMWARE, "--dump", dir + "/no/chip.hex"},
+         "picSim: cannot create " + dir + "/no/chip.hex: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{PICSIM};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        EXPECT_EQ(process.wait(10), 1);
+        EXPECT_EQ(process.output(), c.line + "\n");
+    }
+}
+
 TEST(PicSimRun, TheWatchdogResetsAChipWhoseConfigurationEnablesIt) {
     // The watchdog's period does not depend on the clock: at 4 MHz (SPBRG 25
     // for 9600 bit/s) it takes fewer cycles, which any build runs quickly.
@@ -447,6 +506,15 @@ TEST_F(PicSimSelfWrite, AnEepromByteTakesTheWriteTimeWhileTheProcessorRunsOn) {
     EXPECT_TRUE(eeif);
     EXPECT_EQ(monitor_->readEeprom(7), 0x5A);
     EXPECT_EQ(stopAndDump().getData(0x2107), 0x5A);
+}
+
+TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
+    start();
+    monitor_->writeEeprom(3, 0x21);
+    int eedath = -1;
+    EXPECT_EQ(monitor_->readEeprom(3, &eedath), 0x21);
+    EXPECT_NE(eedath & 0x3F, 0) << "EEDATH " << eedath;
+    stopAndDump();
 }
 
 }  // namespace

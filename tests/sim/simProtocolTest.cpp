@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,17 +50,110 @@ TEST(SimLine, RawBeforeThePeerSetsAnythingUp) {
     EXPECT_EQ(sim.process.wait(5), 1);  // the session ended without END_PROGRAMMING
 }
 
+std::string linkTarget(const std::string& path) {
+    char target[256] = {};
+    return readlink(path.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
 TEST(SimLine, LinkNamesThePortAndGoesAtExit) {
     std::string dir = tempDir();
     std::string link = dir + "/port";
     Sim sim;
     ASSERT_TRUE(sim.start({"--link", link}));
-    char target[256] = {};
-    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target), sim.port);
+    EXPECT_EQ(linkTarget(link), sim.port);
     EXPECT_EQ(sim.stop(), 0);
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(SimLine, LinkReplacesOnlyALink) {
+    const std::string dir = tempDir();
+    struct Case {
+        const char* what;
+        std::string path;
+        bool made;
+        std::string message;  // the refusal's line
+    };
+    const std::string file = dir + "/important.txt", folder = dir + "/folder", stale = dir + "/stale";
+    ASSERT_TRUE(writeFile(file, "keep\n"));
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("/dev/pts/no-such-port", stale.c_str()), 0);
+    const Case cases[] = {
+        {"a file", file, false, "bootloaderSim: " + file + " exists and is not a link; nothing was changed"},
+        {"a directory", folder, false, "bootloaderSim: " + folder + " is a directory, not a link; nothing was changed"},
+        {"a stale link", stale, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Process process;
+        ASSERT_TRUE(process.start({BOOTLOADER_SIM, "--link", c.path}));
+        std::string line;
+        ASSERT_TRUE(process.readLine(line, 5));
+        if (c.made) {
+            EXPECT_EQ(linkTarget(c.path), line.substr(line.rfind(' ') + 1));
+            process.signal(SIGTERM);
+            EXPECT_EQ(process.wait(5), 0);
+            struct stat st;
+            EXPECT_NE(lstat(c.path.c_str(), &st), 0) << "the link outlived the run";
+        } else {
+            EXPECT_EQ(line, c.message);
+            EXPECT_EQ(process.wait(5), 1);
+        }
+    }
+    EXPECT_EQ(readFile(file), "keep\n");
+    struct stat st;
+    EXPECT_TRUE(stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+TEST(SimLine, LinkTakenOverByAnotherRunStays) {
+    const std::string link = tempDir() + "/port";
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--link", link}));
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/pts/another-run", link.c_str()), 0);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_EQ(linkTarget(link), "/dev/pts/another-run");
+}
+
+// What stops the simulator before it offers a port, each with its reason.
+TEST(SimStart, RefusedWithTheReason) {
+    const std::string dir = tempDir();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string line;  // the first line on the simulator's output
+    };
+    const Case cases[] = {
+        {{"--memory", dir + "/missing.hex"}, 1,
+         "bootloaderSim: cannot open " + dir + "/missing.hex: No such file or directory"},
+        {{"--dump", dir + "/no/chip.hex"}, 1,
+         "bootloaderSim: cannot create " + dir + "/no/chip.hex: No such file or directory"},
+        {{"--dump", dir}, 1, "bootloaderSim: cannot write " + dir + ": Is a directory"},
+        {{"--range", "1FFF-1F00"}, 2, "bootloaderSim: bad --range 1FFF-1F00: LO is above HI"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{BOOTLOADER_SIM};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        std::string line;
+        EXPECT_TRUE(process.readLine(line, 5));
+        EXPECT_EQ(line, c.line);
+        EXPECT_EQ(process.wait(5), c.status);
+    }
+}
+
+TEST(SimStart, DumpFileKeptUntilTheDump) {
+    // The --memory file of a run may be its --dump file too.
+    const std::string dump = tempDir() + "/chip.hex";
+    const std::string before = ":020000000528D1\n:00000001FF\n";
+    ASSERT_TRUE(writeFile(dump, before));
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--dump", dump}));
+    EXPECT_EQ(readFile(dump), before);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(readFile(dump), before);  // a blank chip's dump
 }
 
 TEST(SimGreeting, QueuedPollsPassOverAFreshOneAfterASecondGreetsAgain) {
@@ -183,10 +277,16 @@ TEST(SimRun, OnceAndStatsAndMemoryKeptAcrossRuns) {
 }
 
 TEST(SimRun, DumpThatCannotBeWrittenFails) {
+    // Its folder was there at the start (checked) and is gone at the end.
+    const std::string dir = tempDir() + "/gone";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     Session s;
-    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--dump", "/nonexistent/dir/chip.hex"}));
+    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--dump", dir + "/chip.hex"}));
+    ASSERT_EQ(rmdir(dir.c_str()), 0);
     s.client->sendFrame({1});
     EXPECT_EQ(s.sim.process.wait(5), 1);
+    EXPECT_NE(s.sim.process.output().find("bootloaderSim: cannot create " + dir + "/chip.hex: No such file or directory"),
+              std::string::npos) << s.sim.process.output();
 }
 
 TEST(SimRun, BadOptionsGiveUsageAndTwo) {

@@ -304,3 +304,40 @@ TEST(UploadProperty, RandomImagesLandExactly) {
 }
 
 }  // namespace
+
+// chipCheck from the outside: a chip whose bootloader keeps its own jump at
+// 0000 (--slot), and a list of differences that is cut.
+TEST(ChipCheck, SlotAndACutList) {
+    const std::string dir = tempDir();
+    PicProgram program, slotted, blank;
+    for (int a = 0; a < 4; ++a) program.setData(a, 0x3000 + a);
+    for (int a = 0x10; a < 0x2A; ++a) program.setData(a, 0x0100 + a);
+    for (int a = 0x10; a < 0x2A; ++a) slotted.setData(a, 0x0100 + a);
+    for (int a = 0; a < 4; ++a) slotted.setData(0x1FF8 + a, 0x3000 + a);  // block 0 in the slot
+    slotted.setData(0, 0x2F00);                                            // the bootloader's jump
+    const std::string programPath = dir + "/program.hex", chipPath = dir + "/chip.hex", blankPath = dir + "/blank.hex";
+    ASSERT_TRUE(saveHex(program, programPath) && saveHex(slotted, chipPath) && saveHex(blank, blankPath));
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string last;  // the output's last line
+    };
+    const Case cases[] = {
+        {{chipPath}, 1, "  0003: chip -, expected 3003"},
+        {{"--slot", "1FF8", chipPath}, 0, "chipCheck: " + chipPath + " holds exactly " + programPath + " outside 1F00-1FFF"},
+        {{blankPath}, 1, "  ... and 10 more"},  // 30 words missing, 20 shown
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::vector<std::string> argv{CHIP_CHECK};
+        argv.insert(argv.end(), c.args.begin(), c.args.end() - 1);
+        argv.push_back(programPath);
+        argv.push_back(c.args.back());
+        Process check;
+        ASSERT_TRUE(check.start(argv));
+        EXPECT_EQ(check.wait(10), c.status);
+        const std::string& out = check.output();
+        const size_t lastStart = out.rfind('\n', out.size() - 2);
+        EXPECT_EQ(out.substr(lastStart == std::string::npos ? 0 : lastStart + 1), c.last + "\n") << out;
+    }
+}
