@@ -16,7 +16,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-
 namespace {
 
 // The most incoming bytes held back at once.  A real port's driver would
@@ -114,7 +113,8 @@ void Line::pump() {
         if (n > 0) {
             double now = monotonicSeconds();
             double character = characterSeconds();
-            for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i) queue_.push_back({buffer[i], now, character});
+            for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i)
+                queue_.push_back({buffer[i], now, character});
             continue;
         }
         // EIO on a pty master: no slave descriptor is open any more.
