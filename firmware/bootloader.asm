@@ -4,10 +4,10 @@
 ; the application over the USART.  The bootloader occupies 0x1F00-0x1FFF and
 ; the jump at 0x0000-0x0002.  The application's first four words (the block
 ; the uploader sends for 0x0000) are kept in a slot at 0x1FF8-0x1FFB and run
-; from there when the application starts.  The block after the slot,
-; 0x1FFC-0x1FFF, is the commit block: it holds the jump on to the
-; application's 0x0004 only after a session that ended cleanly, so that a
-; program written in part never starts.
+; from there when the application starts.  The block before the slot,
+; 0x1FF4-0x1FF7, is the commit block: the application starts through it,
+; and it lets the application run only after a session that ended cleanly,
+; so that a program written in part never starts.
 ;
 ; Assembly-time options, each given as gpasm -D NAME=VALUE (decimal):
 ;   FOSC       crystal frequency in Hz, 4000000-20000000     (default 20000000)
@@ -211,9 +211,9 @@ boot:
 ;------------------------------------------------------------------ poll phase
 
 ; Waits for polls.  A carriage return is answered with the greeting; the
-; ones that follow it closer than a quiet gap were sent before the greeting
-; reached the uploader and are dropped, since a second greeting would spoil
-; the first.  Every poll restarts the window; when it runs out, the
+; ones that follow it until the line has been quiet for a gap were sent
+; before the greeting reached the uploader and are dropped, since a second
+; greeting would spoil the first.  Every poll restarts the window; when it runs out, the
 ; application starts if it is committed.  Any other byte counts as a gap, so
 ; noise shortens the window and never holds the application back.
 poll_wait:
