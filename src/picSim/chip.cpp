@@ -45,7 +45,7 @@ void PicChip::stepProcessor() {
 
 void PicChip::stepSlow() {
     for (const PendingWrite& w : pendingWrites_) {
-        replaceInstruction(w.address, w.word);
+        cpu_->pma->put_opcode(unsigned(w.address), unsigned(w.word));
         ++flashWordsWritten_;
     }
     pendingWrites_.clear();
@@ -56,28 +56,6 @@ void PicChip::stepSlow() {
 }
 
 void PicChip::halt(uint64_t cycles) { haltUntil_ = cycle() + cycles; }
-
-// gpsim's put_opcode leaves the instruction object it replaces allocated:
-// some 70 bytes a word, half a megabyte for each upload of a full flash.  The
-// new word gets its object here and the old one is freed; nothing else in a
-// picSim run points at it (no breakpoints, and the write waits for the
-// instruction that caused it to finish).
-void PicChip::replaceInstruction(int address, int word) {
-    int index = cpu_->map_pm_address2index(address);
-    instruction* fresh = cpu_->disasm(unsigned(address), unsigned(word));
-    if (!fresh) return;
-    instruction* old = cpu_->program_memory[index];
-    cpu_->program_memory[index] = fresh;
-    ++instructionsMade_;
-    if (old) {
-        delete old;
-        ++instructionsFreed_;
-    }
-}
-
-uint64_t PicChip::liveInstructions() const {
-    return uint64_t(cpu_->program_memory_size()) + instructionsMade_ - instructionsFreed_;
-}
 
 void PicChip::load(PicProgram& image) {
     Processor* p = cpu_;

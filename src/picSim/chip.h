@@ -58,9 +58,6 @@ public:
     PinModule& portC(int bit);
 
     uint64_t flashWordsWritten() const { return flashWordsWritten_; }
-    // gpsim's instruction objects alive now: one a program memory word,
-    // plus any a rewritten word left behind.
-    uint64_t liveInstructions() const;
 
 private:
     struct PendingWrite {
@@ -69,7 +66,6 @@ private:
     };
     void stepProcessor();
     void stepSlow();
-    void replaceInstruction(int address, int word);
 
     P16F877A* cpu_ = nullptr;  // owned by gpsim's simulation context
     double cyclesPerSecond_;
@@ -77,8 +73,6 @@ private:
     std::vector<PendingWrite> pendingWrites_;
     int ids_[7];  // configuration locations 0x2000-0x2006, which code cannot reach
     uint64_t flashWordsWritten_ = 0;
-    uint64_t instructionsMade_ = 0;
-    uint64_t instructionsFreed_ = 0;
 };
 
 #endif

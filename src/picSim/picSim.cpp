@@ -71,8 +71,7 @@ struct Console {
     }
 };
 
-void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const SelfWrite* selfWrite,
-                const PicChip& chip) {
+void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const SelfWrite* selfWrite) {
     fprintf(out, "cycles: %" PRIu64 "\n", f.cycles);
     fprintf(out, "wall_s: %.6f\n", f.wallSeconds);
     fprintf(out, "cycles_per_s: %.0f\n", f.wallSeconds > 0 ? double(f.cycles) / f.wallSeconds : 0.0);
@@ -81,7 +80,6 @@ void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const
     fprintf(out, "flash_block_writes: %" PRIu64 "\n", selfWrite ? selfWrite->flashBlocksWritten() : 0);
     fprintf(out, "eeprom_writes: %" PRIu64 "\n", selfWrite ? selfWrite->eepromBytesWritten() : 0);
     fprintf(out, "tx_restarts: %" PRIu64 "\n", bridge.transmitterRestarts());
-    fprintf(out, "instruction_objects: %" PRIu64 "\n", chip.liveInstructions());
     fflush(out);
 }
 
@@ -152,6 +150,6 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
-    if (options.stats) printStats(console.out, figures, loop.bridge(), selfWrite.get(), chip);
+    if (options.stats) printStats(console.out, figures, loop.bridge(), selfWrite.get());
     return status;
 }

@@ -48,7 +48,6 @@ BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
         19200: termios.B19200, 38400: termios.B38400, 57600: termios.B57600}
 APP_OK = b"app ok\n"
 QUIET_S = 10                    # the default build's quiet time
-MANY_UPLOADS = 20
 WDTE = 0x0004                   # the configuration word's watchdog enable
 TIMEOUT_S = 90
 COMMIT_WAIT_S = 0.5
@@ -735,51 +734,6 @@ def cmd_watchdog(args):
     print("examples/fill uploaded with the watchdog on")
 
 
-# A program that goes straight back to the bootloader (goto 0x0000 in its
-# block 0, PCLATH 0), and eight more blocks for the flash to rewrite.
-RETURNER = dict([(0, 0x2800)] + [(0x100 + i, 0x3400 + i) for i in range(32)])
-
-
-def write_hex(path, words):
-    """An INHX32 file of `words` (word address: value), one record a word."""
-    with open(path, "w") as f:
-        for address, value in sorted(words.items()):
-            record = [2, (2 * address) >> 8 & 0xFF, 2 * address & 0xFF, 0, value & 0xFF, value >> 8]
-            f.write(":" + "".join("%02X" % b for b in record) + "%02X\n" % (-sum(record) & 0xFF))
-        f.write(":00000001FF\n")
-
-
-def instruction_objects(args, uploads, program):
-    """picSim's live instruction objects after `uploads` uploads of `program`."""
-    sim = PicSim(args, args.fast_firmware, "--stats")
-    try:
-        for i in range(uploads):
-            rc, output = uploader(args, sim.port, program)
-            if rc != 1:
-                raise Failure("upload %d: exit %d\n%s" % (i + 1, rc, output))
-        # The last end command's commit block, a few milliseconds of the chip's time.
-        time.sleep(COMMIT_WAIT_S)
-    finally:
-        stats = sim.finish()
-    m = re.search(r"^instruction_objects: (\d+)$", stats, re.M)
-    if not m:
-        raise Failure("no instruction_objects in picSim's figures:\n%s" % stats)
-    return int(m.group(1))
-
-
-def cmd_objects(args):
-    """picSim's instruction objects stay as many over 20 uploads as over one:
-    each rewritten flash word frees the object it replaces."""
-    workdir = ex.fresh_dir(args.work)
-    program = os.path.join(workdir, "returner.hex")
-    write_hex(program, RETURNER)
-    one, many = instruction_objects(args, 1, program), instruction_objects(args, MANY_UPLOADS, program)
-    if one != many:
-        raise Failure("live instruction objects: %d after one upload, %d after %d"
-                      % (one, many, MANY_UPLOADS))
-    print("live instruction objects: %d after one upload and after %d" % (one, MANY_UPLOADS))
-
-
 # ------------------------------------------------------------------ real time
 
 def cmd_realtime(args):
@@ -831,7 +785,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime",
-                                            "cutoff", "quiet", "watchdog", "objects"))
+                                            "cutoff", "quiet", "watchdog"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -852,8 +806,7 @@ def main():
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
                 "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime,
-                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
-                "objects": cmd_objects}
+                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:
