@@ -4,10 +4,10 @@
 ; the application over the USART.  The bootloader occupies 0x1F00-0x1FFF and
 ; the jump at 0x0000-0x0002.  The application's first four words (the block
 ; the uploader sends for 0x0000) are kept in a slot at 0x1FF8-0x1FFB and run
-; from there when the application starts.  The block after the slot,
-; 0x1FFC-0x1FFF, is the commit block: it holds the jump on to the
-; application's 0x0004 only after a session that ended cleanly, so that a
-; program written in part never starts.
+; from there when the application starts.  The block before the slot,
+; 0x1FF4-0x1FF7, is the commit block: the application starts through it,
+; and it lets the application run only after a session that ended cleanly,
+; so that a program written in part never starts.
 ;
 ; Assembly-time options, each given as gpasm -D NAME=VALUE (decimal):
 ;   FOSC       crystal frequency in Hz, 4000000-20000000     (default 20000000)
@@ -106,13 +106,13 @@ APP_VECTOR      equ     0x0004          ; where the application goes on after it
  if SLOT & 7
         error "SLOT: an aligned block whose address has bit 2 clear"
  endif
-; The commit block's words: committed, nop, they run on into the slot; the
-; hold, retlw 0x34, returns.  Both have equal high and low bytes, so one
-; byte writes either.
+; The commit block's words, by their high byte (the low byte is 0 in both):
+; committed, nop, they run on into the slot; the hold, goto 0x0000 with
+; PCLATH 0, goes back to the bootloader's reset jump.
 COMMITTED       equ     0x00
-HOLD            equ     0x34
- if (0x3400 | HOLD) != (HOLD << 8 | HOLD) || COMMITTED != 0
-        error "HOLD: a retlw whose opcode bytes are equal; COMMITTED: nop"
+HOLD            equ     0x28
+ if (HOLD << 8) != (0x2800 | 0x0000) || COMMITTED != 0
+        error "HOLD: the high byte of goto 0x0000; COMMITTED: of nop"
  endif
 
 ; Revision date of the greeting: 2006-07-07.  The uploader accepts the years
@@ -211,9 +211,9 @@ boot:
 ;------------------------------------------------------------------ poll phase
 
 ; Waits for polls.  A carriage return is answered with the greeting; the
-; ones that follow it closer than a quiet gap were sent before the greeting
-; reached the uploader and are dropped, since a second greeting would spoil
-; the first.  Every poll restarts the window; when it runs out, the
+; ones that follow it until the line has been quiet for a gap were sent
+; before the greeting reached the uploader and are dropped, since a second
+; greeting would spoil the first.  Every poll restarts the window; when it runs out, the
 ; application starts if it is committed.  Any other byte counts as a gap, so
 ; noise shortens the window and never holds the application back.
 poll_wait:
@@ -429,12 +429,12 @@ pw_poll:
 
 ;------------------------------------------------------------------ self-writes
 
-; Fills the commit block with W as both bytes of each word.  Bank 0 on
-; entry, bank 2 on return.
+; Fills the commit block with words whose high byte is W and low byte 0.
+; Bank 0 on entry, bank 2 on return.
 fill_commit:
         bsf     STATUS, RP1     ; bank 2
-        movwf   EEDATA
         movwf   EEDATH
+        clrf    EEDATA
         bcf     code, 0         ; program memory
         movlw   high COMMIT
         movwf   EEADRH
@@ -552,7 +552,7 @@ rw_byte:
 
 ; Every register the bootloader changed goes back to its power-on value, so
 ; the application starts as from reset (EECON1 needs nothing: WREN is
-; cleared after each write and EEPGD has no power-on value).  Called in
+; cleared after each write and EEPGD has no power-on value).  Jumped to in
 ; bank 0; the commit block decides whether the slot runs.
 APP_WORDS       equ     7
  if $ > COMMIT - APP_WORDS
@@ -572,14 +572,14 @@ start_app:
  endif
 
 ; The commit block.  A clean session leaves nops there, which run on into
-; the slot.  A session that writes flash first fills it with the hold, which returns,
-; and it stays so until a clean session ends: a program written in part
-; never starts.  The hex file carries the hold, so a chip burnt with it waits
-; for its first upload.
-        retlw   HOLD
-        retlw   HOLD
-        retlw   HOLD
-        retlw   HOLD
+; the slot.  A session that writes flash first fills it with the hold, a
+; jump back to 0x0000, and it stays so until a clean session ends: a program
+; written in part never starts.  The hex file carries the hold, so a chip
+; burnt with it waits for its first upload.
+        goto    0x0000
+        goto    0x0000
+        goto    0x0000
+        goto    0x0000
 
         ; The slot, SLOT to SLOT + 3: the application's words, never in this
         ; file (a chip erase leaves them blank).
@@ -591,12 +591,9 @@ pw_unit:
         decfsz  window, f
         goto    pw_next
 ; Runs the application's start through the commit block.  A hold there
-; returns with the USART off and PCLATH 0, to 0x0000 past the end of the
-; program memory, and the bootloader starts again as from reset.
+; jumps to 0x0000 with the USART off and PCLATH 0, and the bootloader starts
+; again as from reset.
 try_app:                        ; bank 0
-        call    start_app
- if $ != 0x2000
-        error "try_app: the last word of the program memory"
- endif
+        goto    start_app
 
         end

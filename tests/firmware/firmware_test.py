@@ -41,7 +41,7 @@ Failure = ex.Failure
 BOOT_LOW, BOOT_HIGH = 0x1F00, 0x1FFF
 SLOT = 0x1FF8                   # the application's block 0 on the chip
 COMMIT = SLOT - 4               # nops once a session that wrote flash ended cleanly
-COMMITTED, HOLD = 0x0000, 0x3434
+COMMITTED, HOLD = 0x0000, 0x2800    # nop, goto 0x0000
 CONFIG_WORD = 0x2007
 SPEEDS = (2400, 4800, 9600, 19200, 38400, 57600)
 BAUD = {2400: termios.B2400, 4800: termios.B4800, 9600: termios.B9600,
@@ -703,7 +703,7 @@ def cmd_quiet(args):
             proxy.close()
         ended = time.monotonic()
         # Silent: a byte would be a frame to the bootloader.
-        answered = app_started(sim, QUIET_S + WINDOW_S + 4, ask=False)
+        answered = app_started(sim, QUIET_S + WINDOW_S + 10, ask=False)
     finally:
         sim.finish()
     if rc != 1:
