@@ -9,7 +9,9 @@
 #include "boardReset.h"
 #include "bootloaderLink.h"
 #include "droppedWords.h"
+#include "endWatch.h"
 #include "hexInput.h"
+#include "monitor.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
@@ -17,6 +19,7 @@
 #include "protocol.h"
 #include "serialLine.h"
 #include "serialPort.h"
+#include "terminalMode.h"
 
 #include <cstdio>
 #include <string>
@@ -48,6 +51,8 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"reset", ValueRule::EqualsOnly},
     {"reset-ms", ValueRule::Required},
     {"list-ports", ValueRule::None},
+    {"monitor", ValueRule::EqualsOnly},
+    {"monitor-seconds", ValueRule::Required},
 };
 
 struct LongOption {
@@ -158,6 +163,50 @@ bool takeResetOption(const LongOption& option, ResetSettings& reset)
         return true;
     fprintf(stderr, "invalid --reset-ms value '%s' (milliseconds, 1 to %d)\n", option.value.c_str(), RESET_MAX_MS);
     return false;
+}
+
+// A whole number of decimal digits alone, at most max.
+bool wholeNumber(const std::string& text, long max, long& number)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    number = std::stol(text);
+    return number <= max;
+}
+
+// --monitor[=SPEED] and --monitor-seconds N; the latter alone turns the
+// monitor on at the upload's speed.  False, after a line on standard error,
+// for a speed or a time it does not take.
+bool takeMonitorOption(const LongOption& option, MonitorSettings& monitor)
+{
+    monitor.on = true;
+    long number = 0;
+    if (option.name == "monitor") {
+        if (!option.hasValue)
+            return true;
+        if (wholeNumber(option.value, 999999999L, number) &&
+            protocol::consoleSpeed(static_cast<int>(number))) {
+            monitor.bitsPerSecond = static_cast<int>(number);
+            return true;
+        }
+        fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), consoleSpeedList().c_str());
+        return false;
+    }
+    if (wholeNumber(option.value, MONITOR_SECONDS_MAX, number) && number >= 1) {
+        monitor.seconds = static_cast<int>(number);
+        return true;
+    }
+    fprintf(stderr, "invalid --monitor-seconds value '%s' (whole seconds, 1 to %d)\n", option.value.c_str(),
+            MONITOR_SECONDS_MAX);
+    return false;
+}
+
+// A second ending signal ends the process at once: the port and the
+// terminal go back as they were first.
+void restoreAllNow()
+{
+    restoreSerialPortsNow();
+    TerminalMode::restoreNow();
 }
 
 // One port a line on standard output; SHOWN_INFO when it listed any.
@@ -301,6 +350,7 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
         return -1;
     }
     ResetSettings reset;
+    MonitorSettings monitor;
     for (const LongOption& option : longOptions) {
         if (option.name == "help") {
             usage(programName, portName);
@@ -317,6 +367,10 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
         }
         if (option.name == "list-ports")
             return listPorts();
+        if ((option.name == "monitor" || option.name == "monitor-seconds") && !takeMonitorOption(option, monitor)) {
+            usage(programName, portName);
+            return -1;
+        }
     }
 
     PicProgram image;
@@ -344,7 +398,7 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
     // From here on an interrupt ends the run through its normal way out,
     // which restores the port; a second one restores it and ends at once.
     interruptWaitsOnSignals();
-    onSecondInterrupt(restoreSerialPortsNow);
+    onSecondInterrupt(restoreAllNow);
     PortOpenError portError;
     SerialPort port(openSerialPort(portName, lineSpeed, &portError));
     if (!port) {
@@ -360,7 +414,17 @@ int runUploader(int argc, char** argv, ExitStatus& exitStatus)
     startBootloader(port.get(), portName, reset);
 
     UploadReport report(std::move(droppedWords));
-    int result = upload(&image, port.get(), ignoreOverlap, queryOnly, LinkWindows(), &report);
+    PortLine portLine(port.get());
+    EndWatch line(portLine);
+    int result = upload(&image, line, LinkWindows(), ignoreOverlap, queryOnly, &report);
+
+    // The program runs once the end command is out: stay and show what it
+    // says, unless the run was asked to end.
+    if (monitor.on && line.endCommandSent() && !interruptSignal()) {
+        fflush(stdout);
+        if (runMonitor(port.get(), monitor, STDIN_FILENO, STDOUT_FILENO) == MonitorEnd::Signal)
+            interruptTaken();
+    }
 
     hexFile.reset();
     port.reset();

@@ -127,6 +127,20 @@ struct Speed {
 constexpr Speed UPLOAD_SPEEDS[] = {
     {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
 };
+// The standard rates a program on the chip may talk at after an upload,
+// slowest first: the uploader's monitor and the page's console offer these.
+constexpr Speed CONSOLE_SPEEDS[] = {
+    {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
+    {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+// The console speed of that rate; nullptr for a rate not in the list.
+constexpr const Speed* consoleSpeed(int bitsPerSecond)
+{
+    for (const Speed& s : CONSOLE_SPEEDS)
+        if (s.bitsPerSecond == bitsPerSecond)
+            return &s;
+    return nullptr;
+}
 // Every speed the table of a POSIX line knows (for reading a line's speed
 // back); 0 and B0 when the other side is not in it.
 int bitsPerSecond(speed_t constant);

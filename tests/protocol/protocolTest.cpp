@@ -56,5 +56,11 @@ TEST(Protocol, BlocksRangesAndSpeeds)
         EXPECT_EQ(speedConstant(s.bitsPerSecond), s.constant);
     }
     EXPECT_EQ(speedConstant(12345), B0);
+    for (const Speed& s : CONSOLE_SPEEDS)
+        EXPECT_EQ(bitsPerSecond(s.constant), s.bitsPerSecond);
+    EXPECT_EQ(consoleSpeed(115200)->constant, B115200);
+    EXPECT_EQ(consoleSpeed(300)->constant, B300);
+    EXPECT_EQ(consoleSpeed(230400), nullptr);
+    EXPECT_EQ(consoleSpeed(14400), nullptr);
     EXPECT_EQ(characterMicros(19200), 520);
 }
