@@ -1,0 +1,319 @@
+#include "options.h"
+
+#include "protocol.h"
+
+#include <cstdio>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+void usage(const UploaderOptions& options)
+{
+    printf("\nProgram uploader for use with the V Oruzavuver.\n\n");
+    printf("Usage:\n");
+    printf("\t%s [-o] [-q] [-p port] [-s speed] filename\n\n", options.programName.c_str());
+    printf("-o\tIgnore an overlap between the new program and the bootloader.\n");
+    printf("\tThe overlapping addresses cannot be written with a bootloader.\n");
+    printf("-q\tQuery the bootloader for it's version and address space. Write\n");
+    printf("\tnothing to program ROM.\n");
+    printf("-p\tSpecify the serial port to use. The default is %s.\n", options.portName.c_str());
+    printf("-s\tSpecify the speed for the serial port to use. The default\n");
+    printf("\tis 19200bps.\n\n");
+    printf("\tA filename with the hex file to upload must be specified.\n\n");
+}
+
+void longOptionsHelp()
+{
+    printf("Long options:\n");
+    printf("  --help                      print this text and exit\n");
+    printf("  --version                   print the version and exit\n");
+    printf("  --exit-status=conventional  exit 0 after success, 1 after a failed upload or\n");
+    printf("                              query, 2 when the run cannot start (the default,\n");
+    printf("                              --exit-status=classic, is 1, 0 and 255)\n");
+    printf("  --reset[=dtr|rts|both|none] pulse the adapter's modem line(s) to reset the\n");
+    printf("                              board before the wait (--reset alone: dtr)\n");
+    printf("  --reset-ms=MS               how long the reset line is asserted (default %d)\n", RESET_DEFAULT_MS);
+    printf("  --list-ports                list this machine's serial ports and exit\n");
+    printf("  --monitor[=SPEED]           after the end command, stay on the port: what the\n");
+    printf("                              chip sends goes to standard output, standard input\n");
+    printf("                              to the chip; at the upload's speed or at SPEED\n");
+    printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
+    printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
+    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n\n");
+}
+
+// Long options come beside the single-letter ones, which keep their quirks
+// (only the second character counts).  They are taken out of the command
+// line first, so the letters never see them.
+enum class ValueRule {
+    None,        // --name
+    Required,    // --name=value or --name value
+    EqualsOnly,  // --name or --name=value: a following argument is never taken
+};
+
+struct LongOption {
+    std::string name;
+    std::string value;
+    bool hasValue;
+};
+
+// What an option does to the settings.  Request::Upload lets the run go
+// on; anything else ends the reading of the command line.  A rejection has
+// printed its reason on standard error; the usage text follows it.
+using Apply = Request (*)(const LongOption&, UploaderOptions&);
+
+Request chooseExitStatus(const LongOption& option, UploaderOptions& options)
+{
+    if (option.value == "classic")
+        options.exitStatus = ExitStatus::Classic;
+    else if (option.value == "conventional")
+        options.exitStatus = ExitStatus::Conventional;
+    else {
+        fprintf(stderr, "unknown exit status %s (classic or conventional)\n", option.value.c_str());
+        return Request::Rejected;
+    }
+    return Request::Upload;
+}
+
+Request showHelp(const LongOption&, UploaderOptions& options)
+{
+    usage(options);
+    longOptionsHelp();
+    return Request::Help;
+}
+
+Request showVersion(const LongOption&, UploaderOptions&)
+{
+    printf("programUploader %s\n", PIC_TOOLS_VERSION);
+    return Request::Version;
+}
+
+// --reset alone pulses DTR, the line most auto-reset circuits use.
+Request chooseResetLines(const LongOption& option, UploaderOptions& options)
+{
+    if (!option.hasValue) {
+        options.reset.lines = ResetLines::Dtr;
+        return Request::Upload;
+    }
+    if (parseResetLines(option.value, options.reset.lines))
+        return Request::Upload;
+    fprintf(stderr, "invalid --reset value '%s' (dtr, rts, both or none)\n", option.value.c_str());
+    return Request::Rejected;
+}
+
+Request chooseResetMs(const LongOption& option, UploaderOptions& options)
+{
+    if (parseResetMs(option.value, options.reset.assertMs))
+        return Request::Upload;
+    fprintf(stderr, "invalid --reset-ms value '%s' (milliseconds, 1 to %d)\n", option.value.c_str(), RESET_MAX_MS);
+    return Request::Rejected;
+}
+
+Request listPorts(const LongOption&, UploaderOptions&)
+{
+    return Request::ListPorts;
+}
+
+// A whole number of decimal digits alone, at most max.
+bool wholeNumber(const std::string& text, long max, long& number)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    number = std::stol(text);
+    return number <= max;
+}
+
+// --monitor alone keeps the upload's speed.
+Request chooseMonitor(const LongOption& option, UploaderOptions& options)
+{
+    options.monitor.on = true;
+    long rate = 0;
+    if (!option.hasValue)
+        return Request::Upload;
+    if (wholeNumber(option.value, protocol::CONSOLE_SPEEDS[std::size(protocol::CONSOLE_SPEEDS) - 1].bitsPerSecond,
+                    rate) &&
+        protocol::consoleSpeed(static_cast<int>(rate))) {
+        options.monitor.bitsPerSecond = static_cast<int>(rate);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), consoleSpeedList().c_str());
+    return Request::Rejected;
+}
+
+// --monitor-seconds alone turns the monitor on at the upload's speed.
+Request chooseMonitorSeconds(const LongOption& option, UploaderOptions& options)
+{
+    options.monitor.on = true;
+    long seconds = 0;
+    if (wholeNumber(option.value, MONITOR_SECONDS_MAX, seconds) && seconds >= 1) {
+        options.monitor.seconds = static_cast<int>(seconds);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --monitor-seconds value '%s' (whole seconds, 1 to %d)\n", option.value.c_str(),
+            MONITOR_SECONDS_MAX);
+    return Request::Rejected;
+}
+
+struct LongOptionSpec {
+    const char* name;
+    ValueRule value;
+    // Taken before anything else on the line is judged, so that it decides
+    // how every rejection exits.
+    bool first;
+    Apply apply;
+};
+constexpr LongOptionSpec LONG_OPTIONS[] = {
+    {"help", ValueRule::None, false, showHelp},
+    {"version", ValueRule::None, false, showVersion},
+    {"exit-status", ValueRule::Required, true, chooseExitStatus},
+    {"reset", ValueRule::EqualsOnly, false, chooseResetLines},
+    {"reset-ms", ValueRule::Required, false, chooseResetMs},
+    {"list-ports", ValueRule::None, false, listPorts},
+    {"monitor", ValueRule::EqualsOnly, false, chooseMonitor},
+    {"monitor-seconds", ValueRule::Required, false, chooseMonitorSeconds},
+};
+
+struct FoundOption {
+    const LongOptionSpec* spec;
+    LongOption option;
+};
+
+// Splits argv into the long options and the rest (argv[0] first).  False,
+// after a line on standard error, for an unknown long option or one that
+// lacks or must not have a value; the others are still taken, so that an
+// --exit-status anywhere on the line decides how that failure exits.
+bool takeLongOptions(int argc, char** argv, std::vector<FoundOption>& found, std::vector<char*>& rest)
+{
+    bool ok = true;
+    rest.assign(argv, argv + (argc > 0 ? 1 : 0));
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.size() <= 2 || arg.compare(0, 2, "--") != 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        size_t equals = arg.find('=');
+        LongOption option{arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2), "",
+                          equals != std::string::npos};
+        if (option.hasValue)
+            option.value = arg.substr(equals + 1);
+        const LongOptionSpec* spec = nullptr;
+        for (const LongOptionSpec& s : LONG_OPTIONS)
+            if (option.name == s.name)
+                spec = &s;
+        if (!spec) {
+            fprintf(stderr, "unknown option --%s\n", option.name.c_str());
+            ok = false;
+            continue;
+        }
+        if (spec->value == ValueRule::None && option.hasValue) {
+            fprintf(stderr, "option --%s takes no value\n", option.name.c_str());
+            ok = false;
+            continue;
+        }
+        if (spec->value == ValueRule::Required && !option.hasValue) {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "option --%s needs a value\n", option.name.c_str());
+                ok = false;
+                continue;
+            }
+            option.value = argv[++i];
+            option.hasValue = true;
+        }
+        found.push_back({spec, option});
+    }
+    rest.push_back(nullptr);
+    return ok;
+}
+
+// The options of one turn (those taken first, or the others) in command
+// line order, up to the first that ends the reading.
+Request applyLongOptions(const std::vector<FoundOption>& found, bool first, UploaderOptions& options)
+{
+    for (const FoundOption& f : found) {
+        if (f.spec->first != first)
+            continue;
+        Request request = f.spec->apply(f.option, options);
+        if (request != Request::Upload)
+            return request;
+    }
+    return Request::Upload;
+}
+
+Request rejected(const UploaderOptions& options)
+{
+    usage(options);
+    return Request::Rejected;
+}
+
+} // namespace
+
+Request readOptions(int argc, char** argv, UploaderOptions& options)
+{
+    if (argc > 0)
+        options.programName = argv[0];
+    std::vector<FoundOption> found;
+    std::vector<char*> args;
+    const bool longOptionsTaken = argc >= 2 && takeLongOptions(argc, argv, found, args);
+    if (applyLongOptions(found, true, options) != Request::Upload)
+        return rejected(options);
+    if (!longOptionsTaken ||
+        readParams(static_cast<int>(args.size()) - 1, args.data(), options.fileName, options.portName,
+                   &options.lineSpeed, &options.ignoreOverlap, &options.queryOnly) == -1)
+        return rejected(options);
+    Request request = applyLongOptions(found, false, options);
+    return request == Request::Rejected ? rejected(options) : request;
+}
+
+int readParams(int argc, char** argv, std::string& filename, std::string& port,
+               speed_t* speed, char* ignoreOverlap, char* queryOnly)
+{
+    enum class Pending { None, Port, Speed } pending = Pending::None;
+
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            switch (arg[1]) {
+            case 's': pending = Pending::Speed; break;
+            case 'p': pending = Pending::Port; break;
+            case 'o': *ignoreOverlap = 1; break;
+            case 'q': *queryOnly = 1; break;
+            default: return -1;
+            }
+            continue;
+        }
+        switch (pending) {
+        case Pending::Port:
+            port = arg;
+            break;
+        case Pending::Speed: {
+            unsigned rate;
+            const protocol::Speed* match = nullptr;
+            if (sscanf(arg, "%u", &rate) == 1)
+                for (const protocol::Speed& s : protocol::UPLOAD_SPEEDS)
+                    if (static_cast<unsigned>(s.bitsPerSecond) == rate)
+                        match = &s;
+            if (!match) {
+                printf("Invalid or unsupported serial data rate specified.\n");
+                return -1;
+            }
+            *speed = match->constant;
+            break;
+        }
+        case Pending::None:
+            filename = arg;
+            break;
+        }
+        pending = Pending::None;
+    }
+    return 0;
+}
+
+int exitValue(int result, ExitStatus style)
+{
+    constexpr int CONVENTIONAL_SUCCESS = 0, CONVENTIONAL_FAILED = 1, CONVENTIONAL_CANNOT_START = 2;
+    if (style == ExitStatus::Classic)
+        return result;
+    return result == 1 ? CONVENTIONAL_SUCCESS : result == 0 ? CONVENTIONAL_FAILED : CONVENTIONAL_CANNOT_START;
+}

@@ -1,0 +1,62 @@
+// The uploader's command line: the classic single-letter options, the long
+// options beside them, the usage text and how the run's outcome becomes the
+// exit value.
+#ifndef UPLOADER_OPTIONS_H
+#define UPLOADER_OPTIONS_H
+
+#include "boardReset.h"
+#include "monitor.h"
+
+#include <string>
+#include <termios.h>
+
+constexpr const char* DEFAULT_PORT = "/dev/ttyS0";
+
+// How the run's outcome becomes the exit value.
+enum class ExitStatus { Classic, Conventional };
+
+// What the run does with the port's modem lines before the greeting.
+struct ResetSettings {
+    ResetLines lines = ResetLines::None;
+    int assertMs = RESET_DEFAULT_MS;
+};
+
+struct UploaderOptions {
+    std::string programName = "programUploader";   // argv[0], for the usage text
+    std::string fileName;
+    std::string portName = DEFAULT_PORT;
+    speed_t lineSpeed = B19200;
+    char ignoreOverlap = 0;
+    char queryOnly = 0;
+    ResetSettings reset;
+    MonitorSettings monitor;
+    ExitStatus exitStatus = ExitStatus::Classic;
+};
+
+// What the command line asks for.
+enum class Request {
+    Upload,     // an upload, or a query with -q
+    Help,       // --help: the usage text and the long options were printed
+    Version,    // --version: the version was printed
+    ListPorts,  // --list-ports
+    Rejected,   // the usage text (and any reason) was printed: the run cannot start
+};
+
+// Reads the whole command line into options.  Help, version and rejections
+// are printed here, as the command line is understood; an --exit-status
+// anywhere on the line decides how even a rejection exits.
+Request readOptions(int argc, char** argv, UploaderOptions& options);
+
+// The single-letter options, recognised by their second character only, so
+// -quiet is -q and -oq is -o alone; the last plain argument is the file
+// name.  A setting no argument names keeps its value.  -1 for a rejected
+// command line (after the rate message, for an unsupported -s value), else 0.
+int readParams(int argc, char** argv, std::string& filename, std::string& port,
+               speed_t* speed, char* ignoreOverlap, char* queryOnly);
+
+// The run's classic result (1 success, 0 failure, -1 cannot start) as the
+// exit value the style asks for: classic 1, 0 and 255, or conventional 0, 1
+// and 2.
+int exitValue(int result, ExitStatus style);
+
+#endif
