@@ -1,26 +1,6 @@
 #include "boardReset.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <sys/ioctl.h>
-#include <time.h>
-
-namespace {
-
-// Sleeps ms from now to an absolute time, so an interrupted sleep resumes
-// without stretching the pulse.
-void sleepFor(int ms)
-{
-    timespec at;
-    clock_gettime(CLOCK_MONOTONIC, &at);
-    at.tv_nsec += (ms % 1000) * 1000000L;
-    at.tv_sec += ms / 1000 + at.tv_nsec / 1000000000L;
-    at.tv_nsec %= 1000000000L;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
-}
-
-} // namespace
 
 bool parseResetLines(const std::string& text, ResetLines& lines)
 {
@@ -46,20 +26,21 @@ bool parseResetMs(const std::string& text, int& ms)
     return true;
 }
 
-bool pulseReset(int fd, ResetLines lines, int assertMs)
+ResetOutcome resetBoard(SerialLine& line, ResetLines lines, int assertMs)
 {
-    int bits = 0;
-    if (lines == ResetLines::Dtr || lines == ResetLines::Both)
-        bits |= TIOCM_DTR;
-    if (lines == ResetLines::Rts || lines == ResetLines::Both)
-        bits |= TIOCM_RTS;
-    if (bits == 0)
-        return true;
-    if (ioctl(fd, TIOCMBIC, &bits) != 0)
-        return false;
-    sleepFor(RESET_RELEASE_MS);
-    ioctl(fd, TIOCMBIS, &bits);
-    sleepFor(assertMs);
-    ioctl(fd, TIOCMBIC, &bits);
-    return true;
+    if (lines == ResetLines::None)
+        return ResetOutcome::Done;
+    const bool dtr = lines == ResetLines::Dtr || lines == ResetLines::Both;
+    const bool rts = lines == ResetLines::Rts || lines == ResetLines::Both;
+    // Released: the named lines off, the others left asserted.
+    if (!line.setModemLines(!dtr, !rts))
+        return ResetOutcome::NoModemLines;
+    // Each pause is taken from the time of the change before it, so that a
+    // slow change does not shorten the next.
+    if (line.pauseUntil(line.after(std::chrono::milliseconds(RESET_RELEASE_MS))) != LineResult::Ok)
+        return ResetOutcome::Interrupted;
+    line.setModemLines(true, true);
+    const LineResult held = line.pauseUntil(line.after(std::chrono::milliseconds(assertMs)));
+    line.setModemLines(!dtr, !rts);
+    return held == LineResult::Ok ? ResetOutcome::Done : ResetOutcome::Interrupted;
 }

@@ -78,3 +78,10 @@ OwnedFile openHexFile(const std::string& name, std::string& why, int writerWaitM
         why = name + ": " + strerror(errno) + "\n";
     return file;
 }
+
+bool readHexNotingDropped(PicProgram& image, FILE* file, std::vector<long>& dropped)
+{
+    return image.readHex(
+        file, [](const char* message) { fputs(message, stderr); },
+        [&dropped](long address) { dropped.push_back(address); });
+}

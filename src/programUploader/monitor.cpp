@@ -1,7 +1,7 @@
 #include "monitor.h"
 
+#include "interrupt.h"
 #include "protocol.h"
-#include "serialLine.h"
 #include "terminalMode.h"
 
 #include <algorithm>
@@ -86,10 +86,10 @@ int monitorSpeed(int port, int wanted)
 // come through here.
 sigset_t waitMask()
 {
+    if (const sigset_t* mask = interruptWaitMask())
+        return *mask;
     sigset_t mask;
     sigprocmask(SIG_SETMASK, nullptr, &mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigdelset(&mask, s);
     return mask;
 }
 
@@ -295,6 +295,10 @@ MonitorEnd runMonitor(int portFd, const MonitorSettings& settings, int input, in
                                                : steady_clock::time_point::max();
     Relay relay(portFd, input, output, readInput, terminal.raw());
     const MonitorEnd end = relay.run(deadline);
+    // From here a second signal ends the process at once, the terminal and
+    // the port put back by the restore registry.
+    if (end == MonitorEnd::Signal)
+        interruptTaken();
     relay.finish(end);
     if (end == MonitorEnd::HungUp)
         fprintf(stderr, "The serial port was disconnected.\n");

@@ -8,9 +8,9 @@
 #include "PicProgram.h"
 #include "boardReset.h"
 #include "bootloaderLink.h"
-#include "droppedWords.h"
 #include "endWatch.h"
 #include "hexInput.h"
+#include "interrupt.h"
 #include "monitor.h"
 #include "options.h"
 #include "ownedHandles.h"
@@ -18,9 +18,8 @@
 #include "portList.h"
 #include "progress.h"
 #include "protocol.h"
-#include "serialLine.h"
+#include "restoreOnExit.h"
 #include "serialPort.h"
-#include "terminalMode.h"
 
 #include <cstdio>
 #include <string>
@@ -68,33 +67,21 @@ bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexF
     return true;
 }
 
-// Opens the port at the line speed.  An empty port, after the message of the
-// failure, when it cannot be opened.
-void openPort(SerialPort& port, const std::string& portName, speed_t lineSpeed)
+// Why the port could not be opened, after the line that says it could not.
+void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
-    PortOpenError portError;
-    port.reset(openSerialPort(portName, lineSpeed, &portError));
-    if (!port) {
-        printf("Could not open serial port %s\n", portName.c_str());
-        fflush(stdout);
-        fputs(portFailureReason(portName, portError).c_str(), stderr);
-    }
-}
-
-// A second ending signal ends the process at once: the port and the
-// terminal go back as they were first.
-void restoreAllNow()
-{
-    restoreSerialPortsNow();
-    TerminalMode::restoreNow();
+    printf("Could not open serial port %s\n", portName.c_str());
+    fflush(stdout);
+    fputs(portFailureReason(portName, error).c_str(), stderr);
 }
 
 // Resets the board through the modem lines, or asks the user to, when a
 // person is watching, before the greeting wait starts.
-void startBootloader(int fd, const std::string& portName, const ResetSettings& reset)
+// An interrupt during the reset is the greeting wait's to report.
+void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
 {
     if (reset.lines != ResetLines::None) {
-        if (pulseReset(fd, reset.lines, reset.assertMs))
+        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
             return;
         fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
                 portName.c_str());
@@ -139,31 +126,31 @@ int main(int argc, char** argv)
     // which restores the port; a second one restores it and ends at once.
     interruptWaitsOnSignals();
     onSecondInterrupt(restoreAllNow);
-    SerialPort port;
-    openPort(port, options.portName, options.lineSpeed);
-    if (!port)
+    PortOpenError portError;
+    SerialPort port(options.portName, options.lineSpeed, &portError);
+    if (!port) {
+        reportPortFailure(options.portName, portError);
         return exitValue(CANNOT_START, options.exitStatus);
+    }
 
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options.fileName, image, options.lineSpeed);
-    startBootloader(port.get(), options.portName, options.reset);
+    startBootloader(port, options.portName, options.reset);
 
     UploadReport report(std::move(droppedWords));
-    PortLine portLine(port.get());
-    EndWatch line(portLine);
+    EndWatch line(port);
     const int result = upload(&image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, &report);
 
     // The program runs once the end command is out: stay and show what it
     // says, unless the run was asked to end.
     if (options.monitor.on && line.endCommandSent() && !interruptSignal()) {
         fflush(stdout);
-        if (runMonitor(port.get(), options.monitor, STDIN_FILENO, STDOUT_FILENO) == MonitorEnd::Signal)
-            interruptTaken();
+        runMonitor(port.get(), options.monitor, STDIN_FILENO, STDOUT_FILENO);
     }
 
     hexFile.reset();
-    port.reset();
+    port.close();
     return exitValue(result, options.exitStatus);
 }

@@ -1,9 +1,9 @@
 // The open serial line under the bootloader link: waits, reads and writes by
-// a deadline on a descriptor that the driver opened and still owns.
+// a deadline, the modem lines and the pauses between their changes.
 //
-// The descriptor stays blocking for its whole life.  Every wait is ppoll(),
-// and a read takes only what the driver says has arrived, so no read ever
-// blocks and the descriptor's flags are never switched.
+// On a port the descriptor stays blocking for its whole life.  Every wait is
+// ppoll(), and a read takes only what the driver says has arrived, so no
+// read ever blocks and the descriptor's flags are never switched.
 #ifndef SERIAL_LINE_H
 #define SERIAL_LINE_H
 
@@ -21,8 +21,9 @@ enum class LineResult {
     Interrupted,  // a signal asked the run to end
 };
 
-// The line as the link sees it.  PortLine below is the real one; a test or
-// a fuzzer may put a line of its own underneath, with a clock of its own.
+// The line as the link sees it.  PortLine below and SerialPort (serialPort.h)
+// are the real ones; a test, a fuzzer or the web page may put a line of its
+// own underneath, with a clock of its own.
 class SerialLine {
 public:
     virtual ~SerialLine() = default;
@@ -42,7 +43,7 @@ public:
     virtual void discardOutput() = 0;
     // One character of 10 bits at the line's speed.
     virtual std::chrono::microseconds characterTime() const = 0;
-    // Sets the modem lines (true: asserted), for resetting the board.  False,
+    // Sets both modem lines (true: asserted), for resetting the board.  False,
     // with nothing changed, when the port has none (a pseudo-terminal).
     virtual bool setModemLines(bool dtr, bool rts)
     {
@@ -74,7 +75,12 @@ private:
     bool interrupted_ = false;
 };
 
-// The serial port's descriptor, which the driver opened and still owns.
+// A serial port's descriptor, which someone else opened and owns (the
+// link's faces on an int descriptor).  SerialPort, the open port that owns
+// its descriptor, is this line too.  Its waits and pauses end with
+// Interrupted when an ending signal asks the run to end (interrupt.h), and
+// its note of the interrupt is the run's (interruptTaken).  Defined in
+// portLine.cpp, the one POSIX part of the line.
 class PortLine : public SerialLine {
 public:
     explicit PortLine(int fd) : fd_(fd) {}
@@ -84,28 +90,14 @@ public:
     LineResult writeAll(const uint8_t* data, int size, Deadline deadline) override;
     void discardOutput() override;
     std::chrono::microseconds characterTime() const override;
+    LineResult pauseUntil(Deadline deadline) override;
     void interruptNoted() override;
+
+protected:
+    int fd_;
 
 private:
     LineResult wait(short events, Deadline deadline);
-
-    int fd_;
 };
-
-// From now on SIGINT, SIGTERM and SIGHUP only set a flag, and are held back
-// everywhere but inside the line's waits, which then end with Interrupted at
-// once.  Nothing is printed from the handler.
-void interruptWaitsOnSignals();
-// The signal that asked the run to end, or 0.
-int interruptSignal();
-// Once the run has taken note of the interrupt: the waits no longer end at
-// once for it, so that the END frame can still go out and the port be
-// restored, and the ending signals are let through everywhere, so that a
-// second one acts at once wherever the run is.
-void interruptTaken();
-// What a second ending signal does before the process ends by that signal
-// (without returning to the run).  It runs in the signal handler, so it
-// must be async-signal-safe.
-void onSecondInterrupt(void (*action)());
 
 #endif

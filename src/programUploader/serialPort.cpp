@@ -2,11 +2,9 @@
 
 #include "ownedHandles.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <time.h>
@@ -14,41 +12,63 @@
 
 namespace {
 
-// The port as openSerialPort found it.  A run holds one port; tests open a
-// few at once.  The descriptor is published last, so that a signal handler
-// reading a slot sees either nothing or a whole record.
-struct SavedPort {
-    std::atomic<int> fd{-1};
-    termios settings{};
-    bool serialChanged = false;   // the low-latency flag was set by us
-    serial_struct serial{};
-};
-constexpr int SAVED_PORTS = 8;
-SavedPort savedPorts[SAVED_PORTS];
-
 // How long the output may take to leave the line before the settings go
 // back: an END frame still in a USB adapter would be garbled by a restored
 // speed.  A line that does not drain in this time is stuck and is flushed.
 constexpr auto DRAIN_LIMIT = std::chrono::seconds(1);
 constexpr long DRAIN_POLL_NS = 2000000;
 
-SavedPort* slotOf(int fd)
+// Opens the device, refuses what is no terminal and takes the locks; the
+// settings it found go to found.  The descriptor or -1 with error set.
+int openLocked(const std::string& portName, termios& found, PortOpenError& error)
 {
-    for (SavedPort& slot : savedPorts)
-        if (slot.fd.load() == fd)
-            return &slot;
-    return nullptr;
+    error = PortOpenError{};
+    // O_NONBLOCK keeps open() from waiting for carrier on a modem line.
+    int fd = open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = {PortOpenError::Open, errno};
+        return -1;
+    }
+    OwnedFd port(fd);
+    // A file that is not a terminal (a hex file named by mistake) must never
+    // be written: the greeting polls would overwrite it.
+    if (tcgetattr(fd, &found) != 0) {
+        error = {errno == ENOTTY ? PortOpenError::NotTerminal : PortOpenError::Open, errno};
+        return -1;
+    }
+    // Two uploaders on one line would interleave their frames.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = {PortOpenError::Locked, errno};
+        return -1;
+    }
+    // Programs that do not take the flock (terminal emulators, a modem
+    // manager probing a new adapter) still see EBUSY while the run holds it.
+    ioctl(fd, TIOCEXCL);
+    return port.release();
 }
 
-// Async-signal-safe: system calls only.
-void putBack(const SavedPort& slot, int fd)
+// True, with the driver's flags in serial, when the driver has a low-latency
+// mode that is off.
+bool lowLatencyOff(int fd, serial_struct& serial)
 {
-    tcsetattr(fd, TCSANOW, &slot.settings);
-    if (slot.serialChanged) {
-        serial_struct serial = slot.serial;
-        ioctl(fd, TIOCSSERIAL, &serial);
-    }
-    ioctl(fd, TIOCNXCL);
+    return ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY);
+}
+
+// Blocking from here on, and exactly these changes; everything else (VMIN
+// and VTIME included) stays as the device had it.  The link never relies on
+// VMIN/VTIME: it waits with poll() and reads only what has arrived.
+void configure(int fd, const termios& found, speed_t lineSpeed)
+{
+    fcntl(fd, F_SETFL, 0);
+    termios settings = found;
+    cfsetispeed(&settings, lineSpeed);
+    cfsetospeed(&settings, lineSpeed);
+    settings.c_cflag &= ~(CSIZE | CSTOPB | PARENB | CRTSCTS);
+    settings.c_iflag &= ~(INLCR | ICRNL | IXON | IXOFF | IXANY);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    settings.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE);
+    settings.c_oflag &= ~OPOST;
+    tcsetattr(fd, TCSANOW, &settings);
 }
 
 // Waits until the driver's output queue is empty and the last character has
@@ -75,22 +95,6 @@ void drainOutput(int fd)
 
 } // namespace
 
-void SerialPort::reset(int fd)
-{
-    if (fd_ >= 0) {
-        restoreSerialPort(fd_);
-        close(fd_);
-    }
-    fd_ = fd;
-}
-
-int SerialPort::release()
-{
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 bool requestLowLatency(int fd)
 {
     serial_struct serial{};
@@ -100,90 +104,82 @@ bool requestLowLatency(int fd)
     return ioctl(fd, TIOCSSERIAL, &serial) == 0;
 }
 
-void restoreSerialPort(int fd)
-{
-    SavedPort* slot = fd >= 0 ? slotOf(fd) : nullptr;
-    if (!slot)
-        return;
-    drainOutput(fd);
-    putBack(*slot, fd);
-    slot->fd.store(-1);
-}
-
-void restoreSerialPortsNow()
-{
-    for (SavedPort& slot : savedPorts) {
-        int fd = slot.fd.load();
-        if (fd < 0)
-            continue;
-        tcflush(fd, TCOFLUSH);
-        putBack(slot, fd);
-    }
-}
-
 int openSerialPort(const std::string& portName, speed_t lineSpeed, PortOpenError* why)
 {
     PortOpenError ignored;
-    PortOpenError& error = why ? *why : ignored;
-    error = PortOpenError{};
-
-    // O_NONBLOCK keeps open() from waiting for carrier on a modem line.
-    int fd = open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = {PortOpenError::Open, errno};
-        return -1;
-    }
-    OwnedFd port(fd);
-    // A slot left by a descriptor that was closed without a restore would
-    // otherwise be put back on this one.
-    if (SavedPort* stale = slotOf(fd))
-        stale->fd.store(-1);
-
-    // A file that is not a terminal (a hex file named by mistake) must never
-    // be written: the greeting polls would overwrite it.
     termios found;
-    if (tcgetattr(fd, &found) != 0) {
-        error = {errno == ENOTTY ? PortOpenError::NotTerminal : PortOpenError::Open, errno};
+    int fd = openLocked(portName, found, why ? *why : ignored);
+    if (fd < 0)
         return -1;
-    }
-    // Two uploaders on one line would interleave their frames.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = {PortOpenError::Locked, errno};
-        return -1;
-    }
-    // Programs that do not take the flock (terminal emulators, a modem
-    // manager probing a new adapter) still see EBUSY while the run holds it.
-    ioctl(fd, TIOCEXCL);
+    serial_struct serial{};
+    const bool slow = lowLatencyOff(fd, serial);
+    configure(fd, found, lineSpeed);
+    if (slow)
+        requestLowLatency(fd);
+    return fd;
+}
 
-    SavedPort* slot = slotOf(-1);
-    if (slot) {
-        slot->settings = found;
-        slot->serialChanged = false;
-        if (ioctl(fd, TIOCGSERIAL, &slot->serial) == 0 && !(slot->serial.flags & ASYNC_LOW_LATENCY))
-            slot->serialChanged = true;
-        slot->fd.store(fd);
-    }
-
-    fcntl(fd, F_SETFL, 0);
-
-    // Exactly these changes; everything else (VMIN and VTIME included) stays
-    // as the device had it.  The link never relies on VMIN/VTIME: it waits
-    // with poll() and reads only what has arrived.
-    termios settings = found;
-    cfsetispeed(&settings, lineSpeed);
-    cfsetospeed(&settings, lineSpeed);
-    settings.c_cflag &= ~(CSIZE | CSTOPB | PARENB | CRTSCTS);
-    settings.c_iflag &= ~(INLCR | ICRNL | IXON | IXOFF | IXANY);
-    settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    settings.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE);
-    settings.c_oflag &= ~OPOST;
-    tcsetattr(fd, TCSANOW, &settings);
-
+SerialPort::SerialPort(const std::string& portName, speed_t lineSpeed, PortOpenError* why)
+    : PortLine(-1), RestoreOnExit(putBackNow)
+{
+    PortOpenError ignored;
+    fd_ = openLocked(portName, found_, why ? *why : ignored);
+    if (fd_ < 0)
+        return;
+    serialChanged_ = lowLatencyOff(fd_, serial_);
+    // Joined before anything changes, so that a second signal from here on
+    // finds what to put back.
+    join();
+    configure(fd_, found_, lineSpeed);
     // Every block waits for its acknowledgement, so a USB adapter's 16 ms
     // latency timer would otherwise dominate the upload time.  Plain UARTs
     // and pseudo-terminals refuse; that is fine.
-    if (slot && slot->serialChanged)
-        slot->serialChanged = requestLowLatency(fd);
+    // The flag only ever goes from set to clear while joined: putting back
+    // the driver's flags as found is harmless either way.
+    if (serialChanged_)
+        serialChanged_ = requestLowLatency(fd_);
+}
 
-    return port.release();
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+void SerialPort::close()
+{
+    if (fd_ < 0)
+        return;
+    drainOutput(fd_);
+    putBack();
+    // Left only now: a second signal during the drain still puts it back.
+    leave();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+// Async-signal-safe: system calls only.
+void SerialPort::putBack()
+{
+    tcsetattr(fd_, TCSANOW, &found_);
+    if (serialChanged_) {
+        serial_struct serial = serial_;
+        ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    ioctl(fd_, TIOCNXCL);
+}
+
+void SerialPort::putBackNow(RestoreOnExit& self)
+{
+    SerialPort& port = static_cast<SerialPort&>(self);
+    tcflush(port.fd_, TCOFLUSH);
+    port.putBack();
+}
+
+bool SerialPort::setModemLines(bool dtr, bool rts)
+{
+    int bits = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCMGET, &bits) != 0)
+        return false;
+    bits = (bits & ~(TIOCM_DTR | TIOCM_RTS)) | (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    return ioctl(fd_, TIOCMSET, &bits) == 0;
 }

@@ -1,11 +1,16 @@
-// Opening and configuring the serial device that leads to the bootloader.
+// Opening and configuring the serial device that leads to the bootloader,
+// and the open port as one object.
 #ifndef SERIAL_PORT_H
 #define SERIAL_PORT_H
 
+#include "restoreOnExit.h"
+#include "serialLine.h"
+
+#include <linux/serial.h>
 #include <string>
 #include <termios.h>
 
-// Why openSerialPort refused a port.
+// Why a port was refused.
 struct PortOpenError {
     enum Kind {
         None,
@@ -19,44 +24,51 @@ struct PortOpenError {
 
 // Opens the device raw at lineSpeed (8N1, receiver on, modem lines and flow
 // control off, no translation in either direction), holds an exclusive
-// flock and the terminal's exclusive mode (TIOCEXCL) on it and leaves it
-// blocking.  The settings it found are saved first, for restoreSerialPort.
-// Answers the descriptor, or -1 when the device cannot be opened, is not a
-// terminal or is locked by another process, with the reason in *why when
-// given; prints nothing.  The caller ends the descriptor with
-// restoreSerialPort and close (SerialPort does both).
+// flock and the terminal's exclusive mode (TIOCEXCL) on it, asks for low
+// latency and leaves it blocking.  Answers the descriptor, or -1 when the
+// device cannot be opened, is not a terminal or is locked by another
+// process, with the reason in *why when given; prints nothing.  The caller
+// owns the descriptor and ends it with close; nothing restores what the
+// device had.  SerialPort below is the same port with the restore.
 int openSerialPort(const std::string& portName, speed_t lineSpeed, PortOpenError* why = nullptr);
-
-// Lets what was written leave the line (at most a second, then the rest is
-// dropped), puts back the settings and the low-latency flag that
-// openSerialPort found and clears the exclusive mode.  Nothing happens for a
-// descriptor that openSerialPort did not configure.
-void restoreSerialPort(int fd);
-
-// The same for every open port, without waiting for the output: for a
-// signal handler that ends the process.  Async-signal-safe.
-void restoreSerialPortsNow();
 
 // Asks the driver to hand received bytes over at once instead of waiting for
 // its latency timer.  Answers false when the driver has no such mode.
 bool requestLowLatency(int fd);
 
-// Owns a port descriptor: restores the port and closes it when it goes out
-// of scope.
-class SerialPort {
+// The open port: one object that owns the descriptor, the settings and the
+// low-latency flag it found, its lock and its modem lines, and is the line
+// the link talks through.  It puts the port back as it found it on every
+// way out: when closed or destroyed it lets what was written leave the line
+// (at most a second, then the rest is dropped), puts back the settings and
+// the flag, clears the exclusive mode and closes; a second ending signal
+// (restoreAllNow, in its handler) puts them back at once.
+//
+// Not copyable, not movable: the restore registry holds its address.
+class SerialPort : public PortLine, private RestoreOnExit {
 public:
-    explicit SerialPort(int fd = -1) : fd_(fd) {}
-    ~SerialPort() { reset(); }
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    // Opens and configures the port as openSerialPort does; an empty port,
+    // with the reason in *why when given, when that refuses it.
+    SerialPort(const std::string& portName, speed_t lineSpeed, PortOpenError* why = nullptr);
+    ~SerialPort() override;
 
-    int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
-    void reset(int fd = -1);
-    int release();
+    // The descriptor, for the link's faces on an int; -1 once closed.
+    int get() const { return fd_; }
+    // Drains within its bound, restores and closes; nothing when empty.
+    void close();
+
+    // Asserts (true) or releases DTR and RTS.  False, with nothing changed,
+    // when the port has no modem lines (a pseudo-terminal).
+    bool setModemLines(bool dtr, bool rts) override;
 
 private:
-    int fd_;
+    static void putBackNow(RestoreOnExit& self);
+    void putBack();
+
+    termios found_{};            // the settings the port had
+    bool serialChanged_ = false; // the low-latency flag was set by us
+    serial_struct serial_{};     // the driver's flags as found
 };
 
 #endif

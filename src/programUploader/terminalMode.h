@@ -5,9 +5,13 @@
 #ifndef TERMINAL_MODE_H
 #define TERMINAL_MODE_H
 
+#include "restoreOnExit.h"
+
 #include <termios.h>
 
-class TerminalMode {
+// Its saved settings join the restore registry while the terminal is raw,
+// so that a second ending signal puts them back too.
+class TerminalMode : private RestoreOnExit {
 public:
     // Switches fd's input side to raw when fd is a terminal and this process
     // is its foreground process group (a background job leaves it alone).
@@ -21,13 +25,12 @@ public:
     // process, and Ctrl-] is ours to catch.
     bool raw() const { return raw_; }
 
-    // For a signal handler that ends the process: puts back the settings of
-    // any terminal that is raw now.  Async-signal-safe.
-    static void restoreNow();
-
 private:
+    static void putBackNow(RestoreOnExit& self);
+
     int fd_;
     bool raw_ = false;
+    termios found_{};  // the settings the terminal had
 };
 
 // True when fd is a terminal whose foreground process group is ours.

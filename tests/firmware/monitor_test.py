@@ -60,6 +60,9 @@ CASES = (
     ("terminal: raw input, Ctrl-C goes to the chip, Ctrl-] quits", ("picSim", "first", True), ["--monitor"],
      "pty", (("out", tty(FIRST)), ("send", CTRL_C + b"x\r"), ("out", tty(FIRST) + CTRL_C + b"x\r"), ("send", QUIT)),
      1, [b"Monitor at 19200 bit/s; Ctrl-] quits.\r\n", tty(FIRST) + CTRL_C + b"x\r"], []),
+    ("terminal: a second signal ends the process at once, the terminal put back", ("picSim", "first", True),
+     ["--monitor"], "pty", (("out", tty(FIRST)), ("signals", (signal.SIGTERM, signal.SIGINT))),
+     "a signal", [tty(FIRST)], []),
     ("hang-up", ("picSim", "first", True), ["--monitor"], "null", (("out", FIRST), ("hangup",)),
      1, [DONE, FIRST], [HUNG_UP]),
     ("hang-up, conventional exit status", ("picSim", "first", True), ["--monitor", "--exit-status=conventional"],
@@ -195,6 +198,13 @@ def run_case(args, case):
                     stopped = True
                 elif step[0] == "signal":
                     up.proc.send_signal(step[1])
+                elif step[0] == "signals":
+                    # Both arrive while it is stopped, so both are pending
+                    # when the monitor sees the first.
+                    up.proc.send_signal(signal.SIGSTOP)
+                    for s in step[1]:
+                        up.proc.send_signal(s)
+                    up.proc.send_signal(signal.SIGCONT)
             rc = up.finish()
             if stdin == "pty":
                 after = up.settings()
@@ -209,10 +219,10 @@ def run_case(args, case):
     finally:
         if not stopped:
             end.stop()
-    if rc != status or not in_order(up.out, out) or not in_order(up.err, err):
-        raise Failure("%s: exit %d (expected %d)\nstandard output: %r\nstandard error: %r\nexpected in order: %r / %r"
+    if (rc >= 0 if status == "a signal" else rc != status) or not in_order(up.out, out) or not in_order(up.err, err):
+        raise Failure("%s: exit %d (expected %s)\nstandard output: %r\nstandard error: %r\nexpected in order: %r / %r"
                       % (name, rc, status, up.out, up.err, out, err))
-    print("%s: exit %d" % (name, rc))
+    print("%s: exit %d" % (name, rc) if rc >= 0 else "%s: ended by signal %d" % (name, -rc))
 
 
 def main():

@@ -4,6 +4,8 @@
 #include "hexInput.h"
 #include "portDiagnosis.h"
 #include "portList.h"
+#include "interrupt.h"
+#include "restoreOnExit.h"
 #include "serialLine.h"
 #include "serialPort.h"
 
@@ -14,6 +16,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -33,10 +36,9 @@ namespace {
 bool fakeSerialDriver = false;
 int fakeSerialFlags = ASYNC_SPD_HI;
 
-// Modem lines, which a pseudo-terminal lacks too: each change is recorded
-// with its time.
+// Modem lines, which a pseudo-terminal lacks too: both start asserted, as
+// opening a port leaves them, and each change is recorded with its time.
 struct LineChange {
-    unsigned long request;
     int bits;
     std::chrono::steady_clock::time_point at;
 };
@@ -84,8 +86,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
         static_cast<serial_struct*>(argument)->flags = fakeSerialFlags;
         return 0;
     }
-    if (fakeModemLines && (request == TIOCMBIC || request == TIOCMBIS)) {
-        lineChanges.push_back({request, *static_cast<int*>(argument), std::chrono::steady_clock::now()});
+    if (fakeModemLines && request == TIOCMGET) {
+        *static_cast<int*>(argument) = TIOCM_CTS | (lineChanges.empty() ? TIOCM_DTR | TIOCM_RTS : lineChanges.back().bits);
+        return 0;
+    }
+    if (fakeModemLines && request == TIOCMSET) {
+        lineChanges.push_back({*static_cast<int*>(argument), std::chrono::steady_clock::now()});
         return 0;
     }
     if (fakeSerialDriver && request == TIOCSSERIAL) {
@@ -110,7 +116,7 @@ TEST(SerialPort, SettingsReadBackFromTheDevice)
     before.c_cc[VTIME] = 7;
     tcsetattr(pty.slave, TCSANOW, &before);
 
-    SerialPort port(openSerialPort(pty.name, B4800));
+    SerialPort port(pty.name, B4800);
     ASSERT_TRUE(port);
     termios after;
     ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
@@ -133,7 +139,7 @@ TEST(SerialPort, SettingsReadBackFromTheDevice)
 TEST(SerialPort, BytesPassUnchangedBothWays)
 {
     Pty pty;
-    SerialPort port(openSerialPort(pty.name, B19200));
+    SerialPort port(pty.name, B19200);
     ASSERT_TRUE(port);
     ASSERT_EQ(write(pty.master, "\x0D\x0A\x11\x13\x03\x0D", 6), 6);
     EXPECT_EQ(readWord(port.get()), 0x0A0D);
@@ -165,7 +171,7 @@ TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
         close(holder);
     }
     {
-        SerialPort port(openSerialPort(pty.name, B19200));
+        SerialPort port(pty.name, B19200);
         ASSERT_TRUE(port);
         int other = open(pty.name.c_str(), O_RDWR | O_NOCTTY);
         EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
@@ -174,7 +180,7 @@ TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
 
     std::string link = "/tmp/" + std::string(200, 'p') + std::to_string(getpid());
     ASSERT_EQ(symlink(pty.name.c_str(), link.c_str()), 0);
-    SerialPort port(openSerialPort(link, B19200));
+    SerialPort port(link, B19200);
     EXPECT_TRUE(port);
     unlink(link.c_str());
 }
@@ -183,16 +189,16 @@ TEST(SerialPort, AsksForLowLatencyAndTakesARefusalSilently)
 {
     Pty pty;
     fakeSerialDriver = true;
-    SerialPort fake(openSerialPort(pty.name, B19200));
+    SerialPort fake(pty.name, B19200);
     fakeSerialDriver = false;
     ASSERT_TRUE(fake);
     EXPECT_EQ(fakeSerialFlags, ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
-    fake.reset();
+    fake.close();
 
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(requestLowLatency(pty.slave));
-    SerialPort port(openSerialPort(pty.name, B19200));
+    SerialPort port(pty.name, B19200);
     EXPECT_TRUE(port);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -210,7 +216,7 @@ TEST(SerialPort, RestoresWhatItFoundAndHoldsThePortExclusively)
     tcgetattr(pty.slave, &before);
 
     fakeSerialDriver = true;
-    SerialPort port(openSerialPort(pty.name, B57600));
+    SerialPort port(pty.name, B57600);
     fakeSerialDriver = false;
     ASSERT_TRUE(port);
     int exclusive = 0;
@@ -219,7 +225,7 @@ TEST(SerialPort, RestoresWhatItFoundAndHoldsThePortExclusively)
     EXPECT_EQ(fakeSerialFlags, ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
 
     fakeSerialDriver = true;
-    port.reset();
+    port.close();
     fakeSerialDriver = false;
     termios after{};
     tcgetattr(pty.slave, &after);
@@ -264,33 +270,34 @@ TEST(SerialPort, RefusalsSayWhy)
     unlink(path);
 }
 
-// DTR and RTS through the ioctl seam: released, asserted for the time
-// asked, released, in that order and with those pauses.
-TEST(BoardReset, PulsesTheNamedLines)
+// DTR and RTS through the ioctl seam, on the real clock: released,
+// asserted for the time asked, released, in that order and with those
+// pauses; the line the reset does not name stays asserted.
+TEST(BoardReset, PulsesTheNamedLinesOfThePort)
 {
     Pty pty;
+    SerialPort port(pty.name, B19200);
+    ASSERT_TRUE(port);
     struct Case {
         ResetLines lines;
-        int bits;
+        int released;   // the bits while released; asserted: DTR and RTS
         int assertMs;
     };
     const Case cases[] = {
-        {ResetLines::Dtr, TIOCM_DTR, RESET_DEFAULT_MS},
-        {ResetLines::Rts, TIOCM_RTS, 20},
-        {ResetLines::Both, TIOCM_DTR | TIOCM_RTS, 150},
+        {ResetLines::Dtr, TIOCM_RTS, RESET_DEFAULT_MS},
+        {ResetLines::Rts, TIOCM_DTR, 20},
+        {ResetLines::Both, 0, 150},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.bits);
+        SCOPED_TRACE(c.assertMs);
         lineChanges.clear();
         fakeModemLines = true;
-        EXPECT_TRUE(pulseReset(pty.slave, c.lines, c.assertMs));
+        EXPECT_EQ(resetBoard(port, c.lines, c.assertMs), ResetOutcome::Done);
         fakeModemLines = false;
         ASSERT_EQ(lineChanges.size(), 3u);
-        const unsigned long order[] = {TIOCMBIC, TIOCMBIS, TIOCMBIC};
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(lineChanges[i].request, order[i]);
-            EXPECT_EQ(lineChanges[i].bits, c.bits);
-        }
+        const int order[] = {c.released, TIOCM_DTR | TIOCM_RTS, c.released};
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(lineChanges[i].bits, TIOCM_CTS | order[i]) << i;
         using std::chrono::milliseconds;
         auto released = lineChanges[1].at - lineChanges[0].at;
         auto asserted = lineChanges[2].at - lineChanges[1].at;
@@ -299,19 +306,13 @@ TEST(BoardReset, PulsesTheNamedLines)
         EXPECT_GE(asserted, milliseconds(c.assertMs));
         EXPECT_LT(asserted, milliseconds(c.assertMs + 250));
     }
-    // No modem lines: nothing changes, and the caller hears of it.
+    // A pseudo-terminal has no modem lines: nothing changes, and the caller
+    // hears of it.
     lineChanges.clear();
-    EXPECT_FALSE(pulseReset(pty.slave, ResetLines::Dtr, 10));
-    EXPECT_TRUE(pulseReset(pty.slave, ResetLines::None, 10));
+    EXPECT_FALSE(port.setModemLines(false, false));
+    EXPECT_EQ(resetBoard(port, ResetLines::Dtr, 10), ResetOutcome::NoModemLines);
+    EXPECT_EQ(resetBoard(port, ResetLines::None, 10), ResetOutcome::Done);
     EXPECT_TRUE(lineChanges.empty());
-
-    ResetLines lines = ResetLines::None;
-    int ms = 0;
-    EXPECT_TRUE(parseResetLines("rts", lines) && lines == ResetLines::Rts);
-    EXPECT_FALSE(parseResetLines("DTR", lines));
-    EXPECT_TRUE(parseResetMs("250", ms) && ms == 250);
-    for (const char* bad : {"", "0", "-5", "10001", "12ms", "+3"})
-        EXPECT_FALSE(parseResetMs(bad, ms)) << bad;
 }
 
 namespace {
@@ -412,21 +413,40 @@ TEST(HexInput, FifoWithoutAWriterIsRefusedInTime)
     rmdir(dir.c_str());
 }
 
-// The second of two ending signals restores the port from the handler and
-// ends the process by that signal, wherever the run was.
-TEST(Interrupt, SecondSignalRestoresThePortAndEndsAtOnce)
+// The second of two ending signals restores every open port from the
+// handler, however many there are, and ends the process by that signal,
+// wherever the run was.  A port closed before, and a bare descriptor from
+// openSerialPort, are left alone.
+TEST(Interrupt, SecondSignalRestoresEveryPortAndEndsAtOnce)
 {
-    Pty pty;
-    termios before{};
-    tcgetattr(pty.slave, &before);
+    constexpr int PORTS = 9;
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<termios> before(PORTS + 1);
+    for (int i = 0; i <= PORTS; ++i) {
+        ptys.push_back(std::make_unique<Pty>());
+        tcgetattr(ptys[i]->slave, &before[i]);
+    }
+    Pty& closed = *ptys[PORTS];
+    Pty bare;
     pid_t child = fork();
     if (child == 0) {
         interruptWaitsOnSignals();
-        onSecondInterrupt(restoreSerialPortsNow);
-        int fd = openSerialPort(pty.name, B57600);
-        PortLine line(fd);
+        onSecondInterrupt(restoreAllNow);
+        {
+            SerialPort gone(closed.name, B9600);
+        }
+        termios changed = before[PORTS];
+        cfsetospeed(&changed, B1200);
+        tcsetattr(closed.slave, TCSANOW, &changed);
+        openSerialPort(bare.name, B4800);   // nothing restores a bare descriptor
+        std::vector<std::unique_ptr<SerialPort>> ports;
+        for (int i = 0; i < PORTS; ++i)
+            ports.push_back(std::make_unique<SerialPort>(ptys[i]->name, B57600));
+        SerialPort& line = *ports[PORTS / 2];
         kill(getpid(), SIGINT);
         int byte = 0;
+        if (line.pauseUntil(line.after(std::chrono::seconds(10))) != LineResult::Interrupted)
+            _exit(2);
         if (line.readByte(byte, NO_DEADLINE) != LineResult::Interrupted || interruptSignal() != SIGINT)
             _exit(3);
         kill(getpid(), SIGTERM);   // held back until the run takes note
@@ -437,10 +457,18 @@ TEST(Interrupt, SecondSignalRestoresThePortAndEndsAtOnce)
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    for (int i = 0; i < PORTS; ++i) {
+        SCOPED_TRACE(i);
+        termios after{};
+        tcgetattr(ptys[i]->slave, &after);
+        EXPECT_EQ(memcmp(&after, &before[i], sizeof after), 0);
+        int exclusive = 1;
+        ASSERT_EQ(ioctl(ptys[i]->slave, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0);
+    }
     termios after{};
-    tcgetattr(pty.slave, &after);
-    EXPECT_EQ(memcmp(&after, &before, sizeof before), 0);
-    int exclusive = 1;
-    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 0);
+    tcgetattr(closed.slave, &after);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1200));
+    tcgetattr(bare.slave, &after);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B4800));
 }
