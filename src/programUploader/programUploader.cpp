@@ -9,6 +9,7 @@
 #include "boardReset.h"
 #include "bootloaderLink.h"
 #include "endWatch.h"
+#include "forecast.h"
 #include "hexInput.h"
 #include "interrupt.h"
 #include "monitor.h"
@@ -16,16 +17,16 @@
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
-#include "progress.h"
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
+#include "terminalReporter.h"
+#include "upload.h"
 
 #include <cstdio>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -139,12 +140,14 @@ int main(int argc, char** argv)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(port, options.portName, options.reset);
 
-    UploadReport report(std::move(droppedWords));
     EndWatch line(port);
-    const int result = upload(&image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, &report);
+    TerminalReporter reporter(TerminalReporter::Figures);
+    const int result = upload(image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    if (result == 1)
+        reporter.summary(droppedWords);
 
     // The program runs once the end command is out: stay and show what it
-    // says, unless the run was asked to end.
+    // says, after the upload's last line, unless the run was asked to end.
     if (options.monitor.on && line.endCommandSent() && !interruptSignal()) {
         fflush(stdout);
         runMonitor(port.get(), options.monitor, STDIN_FILENO, STDOUT_FILENO);

@@ -30,24 +30,26 @@
 //   time.
 #include "PicProgram.h"
 #include "bootloaderLink.h"
-#include "serialLine.h"
+#include "scriptedLine.h"
+#include "upload.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <map>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
-using Bytes = std::vector<uint8_t>;
+using scripted::Bytes;
+using scripted::Chunk;
+using scripted::fail;
+using scripted::ScriptedLine;
 
 // The oracle spells the protocol's bytes out itself rather than taking the
 // link's header, so that it cannot share a mistake with the code it checks.
@@ -85,161 +87,12 @@ const std::map<int, int> IMAGE = {
     {0x2100, 0x0042}, {0x2105, 0x01A5},
 };
 
-struct Chunk {
-    bool afterWrite;
-    microseconds delay;
-    Bytes bytes;
-};
-
 // An answer to the polls that the uploader must take as a greeting: six
 // bytes 'K' 'K' year day month at its end, behind at most 58 bytes of noise.
 bool isGreeting(const Bytes& a)
 {
     return a.size() >= 6 && a.size() <= 64 && a[a.size() - 6] == 'K' && a[a.size() - 5] == 'K';
 }
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_uploader: %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
-// The far end of the line, played from the input's chunks on a virtual clock.
-class ScriptedLine : public SerialLine {
-public:
-    ScriptedLine(std::vector<Chunk> chunks, bool hangUpAtEnd, long operationLimit)
-        : chunks_(std::move(chunks)), hangUpAtEnd_(hangUpAtEnd), limit_(operationLimit)
-    {
-        now_ = start();
-        enterChunk();
-    }
-
-    static Deadline start() { return Deadline(std::chrono::hours(1)); }
-    Deadline now() const override { return now_; }
-
-    LineResult waitReadable(Deadline deadline) override
-    {
-        count();
-        if (hungUp())
-            return LineResult::HungUp;
-        if (arrived())
-            return LineResult::Ok;
-        if (current_ >= chunks_.size() && hangUpAtEnd_)
-            return note(LineResult::HungUp);
-        if (current_ < chunks_.size() && armed_ && arrival_ <= deadline) {
-            now_ = std::max(now_, arrival_);
-            return LineResult::Ok;
-        }
-        if (deadline == NO_DEADLINE)
-            fail("a wait without a deadline on a line with nothing coming");
-        now_ = std::max(now_, deadline);
-        return LineResult::Timeout;
-    }
-
-    LineResult readAvailable(uint8_t* buffer, int size, int& got) override
-    {
-        count();
-        got = 0;
-        if (hungUp())
-            return LineResult::HungUp;
-        while (got < size && arrived()) {
-            const Bytes& bytes = chunks_[current_].bytes;
-            int take = std::min<int>(size - got, static_cast<int>(bytes.size() - position_));
-            std::copy_n(bytes.begin() + static_cast<long>(position_), take, buffer + got);
-            got += take;
-            position_ += static_cast<size_t>(take);
-            if (position_ == bytes.size()) {
-                ++current_;
-                enterChunk();
-            }
-        }
-        if (got > 0)
-            readsAfter().insert(readsAfter().end(), buffer, buffer + got);
-        return LineResult::Ok;
-    }
-
-    LineResult writeAll(const uint8_t* data, int size, Deadline /*deadline*/) override
-    {
-        count();
-        if (current_ < chunks_.size() && !armed_) {
-            armed_ = true;
-            arrival_ = now_ + chunks_[current_].delay;
-        }
-        for (int i = 0; i < size; ++i) {
-            written.push_back(data[i]);
-            read.emplace_back();
-            after.push_back(Cursor{current_, position_, armed_, arrival_, now_});
-        }
-        return hungUp() ? LineResult::HungUp : LineResult::Ok;
-    }
-
-    void discardOutput() override { count(); }
-    microseconds characterTime() const override { return microseconds(520); }  // 19200 bit/s
-
-    // Every byte the uploader wrote, and what it read after each byte before
-    // writing the next (readFirst: before its first write).
-    Bytes written;
-    std::vector<Bytes> read;
-    Bytes readFirst;
-    long operations = 0;
-
-    // Where the far end stood in its script: `at` is the time, the rest
-    // what it sends next and when.
-    struct Cursor {
-        size_t chunk, position;
-        bool armed;
-        Deadline arrival, at;
-    };
-    // The far end as each written byte left it.
-    std::vector<Cursor> after;
-
-    // Moves the cursor past the next byte the far end sends, taken the
-    // moment it arrives with nothing more written; false when none comes.
-    bool next(Cursor& c, uint8_t& byte) const
-    {
-        if (c.chunk >= chunks_.size() || !c.armed)
-            return false;
-        c.at = std::max(c.at, c.arrival);
-        const Bytes& bytes = chunks_[c.chunk].bytes;
-        byte = bytes[c.position++];
-        if (c.position == bytes.size()) {
-            ++c.chunk;
-            c.position = 0;
-            if (c.chunk < chunks_.size()) {
-                c.armed = !chunks_[c.chunk].afterWrite;
-                c.arrival = c.at + chunks_[c.chunk].delay;
-            }
-        }
-        return true;
-    }
-
-private:
-    void count()
-    {
-        if (++operations > limit_)
-            fail("the run did not end within its bound of line operations");
-    }
-    bool arrived() const { return current_ < chunks_.size() && armed_ && arrival_ <= now_; }
-    void enterChunk()
-    {
-        position_ = 0;
-        if (current_ >= chunks_.size())
-            return;
-        armed_ = !chunks_[current_].afterWrite;
-        arrival_ = now_ + chunks_[current_].delay;
-    }
-    Bytes& readsAfter() { return read.empty() ? readFirst : read.back(); }
-
-    std::vector<Chunk> chunks_;
-    bool hangUpAtEnd_;
-    long limit_;
-    Deadline now_;
-    size_t current_ = 0;
-    size_t position_ = 0;
-    bool armed_ = false;
-    Deadline arrival_;
-};
 
 // What one response, as the uploader read it, amounts to.
 enum class Answer { Clean, Failed, Unfinished };
@@ -453,12 +306,14 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
         return;
     }
 
-    // From here on only frames, and the last of them END_PROGRAMMING.
-    if (t == tokens.size() || tokens.back().kind != Token::Frame || w[tokens.back().start] != END)
+    // From here on only frames, and the last of them END_PROGRAMMING,
+    // unless the line hung up before it could go out.
+    const bool ended = t < tokens.size() && tokens.back().kind == Token::Frame && w[tokens.back().start] == END;
+    if (!ended && !line.hungUp())
         fail("an identified exchange did not end with END_PROGRAMMING");
-    if (!tokens.back().answer->empty())
+    if (ended && !tokens.back().answer->empty())
         fail("the uploader read after END_PROGRAMMING");
-    const size_t last = tokens.size() - 1;
+    const size_t last = ended ? tokens.size() - 1 : tokens.size();
     for (size_t j = t; j < last; ++j)
         if (tokens[j].kind != Token::Frame || w[tokens[j].start] == END)
             fail("a poll, \"hi\" or a second END_PROGRAMMING after the identification");
@@ -532,16 +387,11 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
-{
-    // The link reports on standard output; libFuzzer speaks on standard error.
-    int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        close(devNull);
-    }
-    return 0;
-}
+// Every line is formatted as for a user, and dropped.
+class SilentReporter : public UploadReporter {
+public:
+    void show(const ReportEvent& /*event*/) override {}
+};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -571,8 +421,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const LinkWindows windows = fuzzWindows();
     const long limit = 4L * windows.greetingMs + 4L * static_cast<long>(size) + 400;
     ScriptedLine line(std::move(chunks), flags & HANG_UP_AT_END, limit);
-    errorAddress = 0;
-    int result = upload(image, line, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY);
+    SilentReporter reporter;
+    int result = upload(*image, line, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY, reporter);
     static const bool tracing = std::getenv("FUZZ_UPLOADER_TRACE") != nullptr;
     if (tracing)
         trace(line, result);

@@ -1,5 +1,5 @@
 // The bootloader link against a peer process on a pseudo-terminal.
-#include "bootloaderLink.h"
+#include "linkFaces.h"
 #include "protocol.h"
 #include "peer.h"
 

@@ -1,6 +1,6 @@
 // Opening and configuring the port, read back from the device itself.
 #include "boardReset.h"
-#include "bootloaderLink.h"
+#include "linkFaces.h"
 #include "hexInput.h"
 #include "portDiagnosis.h"
 #include "portList.h"

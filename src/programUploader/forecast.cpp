@@ -1,0 +1,45 @@
+#include "forecast.h"
+
+#include "passWalk.h"
+#include "protocol.h"
+#include "textFormat.h"
+
+#include <cmath>
+
+namespace {
+
+// Typical time the chip takes to write one block after its frame arrived
+// (the PIC16F87xA's self-timed erase/write cycle).
+constexpr double BLOCK_WRITE_SECONDS = 0.004;
+
+// Used words from `from` to the end of its region.
+int usedWords(PicProgram& image, int from)
+{
+    int count = 0;
+    for (int a = image.findData(from); a >= 0; a = image.findData(a + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+std::string uploadForecast(const std::string& fileName, PicProgram& image, int bitsPerSecond)
+{
+    // The bootloader's range is not known before its greeting: the count is
+    // for a bootloader that protects nothing.
+    const UploadPlan plan = planUpload(image, 1, 0);
+    const int flash = usedWords(image, PicProgram::FLASH_START);
+    const int config = usedWords(image, PicProgram::CONFIG_START);
+    const int eeprom = usedWords(image, PicProgram::EEPROM_START);
+    const double seconds = double(plan.lineBytes()) * protocol::BITS_PER_CHARACTER / bitsPerSecond +
+                           plan.blocks * BLOCK_WRITE_SECONDS;
+    const std::string words =
+        formatText("%s: %d flash %s, %d configuration %s, %d EEPROM %s", fileName.c_str(), flash,
+                   plural(flash, "word", "words"), config, plural(config, "word", "words"), eeprom,
+                   plural(eeprom, "byte", "bytes"));
+    if (plan.blocks == 0)
+        return words + "; nothing to send";
+    return words + formatText("; %d %s to send, about %s at %d bit/s", plan.blocks,
+                              plural(plan.blocks, "block", "blocks"), clockTime(std::ceil(seconds)).c_str(),
+                              bitsPerSecond);
+}

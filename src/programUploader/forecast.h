@@ -1,0 +1,14 @@
+// The line shown before the wait for the greeting: the words the file gives
+// each region and what sending them will take.
+#ifndef FORECAST_H
+#define FORECAST_H
+
+#include "PicProgram.h"
+
+#include <string>
+
+// "FILE: 38 flash words, 1 configuration word, 0 EEPROM bytes; 10 blocks to
+// send, about 0:01 at 19200 bit/s".
+std::string uploadForecast(const std::string& fileName, PicProgram& image, int bitsPerSecond);
+
+#endif

@@ -1,0 +1,46 @@
+#include "terminalReporter.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isatty(fileno(stdout)) == 1) {}
+
+void TerminalReporter::show(const ReportEvent& event)
+{
+    using Kind = ReportEvent::Kind;
+    switch (event.kind) {
+    case Kind::Waiting:
+        // Shown while the greeting loop runs, on a pipe too.
+        fputs(event.text.c_str(), stdout);
+        fflush(nullptr);
+        return;
+    case Kind::PassesBegin:
+        if (figures_)
+            progress_.emplace(stdout);
+        return;
+    case Kind::Block:
+        if (progress_) {
+            progress_->blockSent(event.text.substr(0, event.text.size() - 1), event.block, event.total);
+            return;
+        }
+        fputs(event.text.c_str(), stdout);
+        fflush(nullptr);
+        return;
+    case Kind::PassesDone:
+        if (progress_)
+            progress_->complete();
+        return;
+    case Kind::Failure:
+        // An error in the middle of a pass starts on a line of its own.
+        if (progress_)
+            progress_->breakLine();
+        break;
+    case Kind::Disconnected:
+        fflush(stdout);
+        fputs(event.text.c_str(), stderr);
+        return;
+    default:
+        break;
+    }
+    fputs(event.text.c_str(), stdout);
+}

@@ -1,0 +1,27 @@
+// The uploader's reporter on the console: the lines on standard output as
+// the plain protocol text (scripts and logs read it), the live progress line
+// when standard output is a terminal, diagnostics on standard error.
+#ifndef TERMINAL_REPORTER_H
+#define TERMINAL_REPORTER_H
+
+#include "progressLine.h"
+#include "uploadReporter.h"
+
+#include <optional>
+
+class TerminalReporter : public UploadReporter {
+public:
+    enum Style {
+        Plain,    // the plain lines alone, terminal or not
+        Figures,  // on a terminal the progress line also shows its figures
+    };
+    explicit TerminalReporter(Style style);
+
+    void show(const ReportEvent& event) override;
+
+private:
+    bool figures_;
+    std::optional<ProgressLine> progress_;
+};
+
+#endif

@@ -1,0 +1,171 @@
+#include "uploadReporter.h"
+
+#include "protocol.h"
+#include "summary.h"
+#include "textFormat.h"
+
+#include <cctype>
+
+using Kind = ReportEvent::Kind;
+
+namespace {
+
+// isalnum of the POSIX locale: ASCII letters and digits only.
+bool isAsciiAlnum(int c)
+{
+    return c >= 0 && c < 0x80 && std::isalnum(c);
+}
+
+// The words after "\nERROR: " for a failed exchange.
+std::string failureText(const LinkResult& r)
+{
+    using Outcome = LinkResult::Outcome;
+    switch (r.outcome) {
+    case Outcome::Acknowledged:
+        return "";
+    case Outcome::Timeout:
+    case Outcome::HungUp:
+        return "Timeout while waiting on bootloader response\n";
+    case Outcome::Interrupted:
+        return formatText("Interrupted at address %04X; the chip holds only part of the program.\n", r.address);
+    case Outcome::UnexpectedByte:
+        if (isAsciiAlnum(r.byte))
+            return formatText("Unknown code ('%c') from bootloader\n", r.byte);
+        return formatText("Unknown code (%X) from bootloader\n", static_cast<unsigned>(r.byte));
+    case Outcome::ErrorReport:
+        break;
+    }
+    switch (r.byte) {
+    case protocol::ERROR_CHECKSUM:
+        return formatText("Did not pass checksum test while at address %04X\n", r.address);
+    case protocol::ERROR_VERIFY:
+        return formatText("Did not pass verification test at address %04X\n", r.address);
+    case protocol::ERROR_ADDRESS:
+        return formatText("Invalid address %04X\n", r.address);
+    case protocol::ERROR_COMMAND:
+        return formatText("Unknown command given to bootloader while at address %04X\n", r.address);
+    case 2:  // the error byte 0x02 reads as the time-out, whose code it shares
+        return "Timeout while waiting on bootloader response\n";
+    }
+    if (isAsciiAlnum(r.byte))
+        return formatText("Unknown error ('%c') from bootloader while at address %04X\n", r.byte, r.address);
+    return formatText("Unknown error (%X) from bootloader while at address %04X\n", static_cast<unsigned>(r.byte),
+                      r.address);
+}
+
+} // namespace
+
+void UploadReporter::say(Kind kind, std::string text, int address)
+{
+    ReportEvent event{kind, std::move(text), address};
+    show(event);
+}
+
+void UploadReporter::waiting()
+{
+    say(Kind::Waiting, "\nWaiting for the bootloader's greeting . . .");
+}
+
+void UploadReporter::noGreeting()
+{
+    say(Kind::Failure, "\nERROR: Could not establish communication with the bootloader.\n");
+}
+
+void UploadReporter::interruptedBeforeGreeting()
+{
+    say(Kind::Failure, "\nERROR: Interrupted while waiting for the bootloader's greeting; nothing was written.\n");
+}
+
+void UploadReporter::identified(const BootloaderIdentity& id)
+{
+    say(Kind::Identified,
+        formatText(" got it.\nV Oruzavuver revision date: %04u-%02u-%02u\n", static_cast<unsigned>(id.year),
+                   static_cast<unsigned>(id.month), static_cast<unsigned>(id.day)) +
+            formatText("             address range: %04X-%04X\n", id.lower, id.upper));
+}
+
+void UploadReporter::badRevision()
+{
+    say(Kind::Failure, "\nERROR: Bad revision date.\n");
+}
+
+void UploadReporter::rangeWidened(bool lowerEnd, int to)
+{
+    say(Kind::Warning,
+        formatText("WARNING: The bootloader's address space does not %s on a block boundry.\n"
+                   "         Using %04X as the %s address.\n",
+                   lowerEnd ? "start" : "end", to, lowerEnd ? "lower" : "upper"),
+        to);
+}
+
+void UploadReporter::overlap(bool ignored)
+{
+    const char* text = " The program and the bootloader overlap.\n";
+    if (ignored)
+        say(Kind::Warning, std::string("WARNING:") + text);
+    else
+        say(Kind::Failure, std::string("ERROR:") + text);
+}
+
+void UploadReporter::passesBegin(PicProgram& image, int lower, int upper)
+{
+    image_ = &image;
+    lower_ = lower;
+    upper_ = upper;
+    plan_ = planUpload(image, lower, upper);
+    sent_ = 0;
+    passesDone_ = false;
+    ReportEvent event{Kind::PassesBegin, ""};
+    event.total = plan_.blocks;
+    show(event);
+}
+
+void UploadReporter::blockSent(int address)
+{
+    ReportEvent event{Kind::Block, formatText("  programming address %04X\r", address), address};
+    event.block = ++sent_;
+    event.total = plan_.blocks;
+    show(event);
+}
+
+void UploadReporter::writeTest(int address, int data)
+{
+    const int expected = image_ ? image_->getData(address) : PicProgram::BLANK;
+    if ((expected & protocol::PROGRAM_MASK) == data)
+        say(Kind::Notice, formatText("\n NOTICE: Good write test at address %04X, data == %04X\n", address, data),
+            address);
+    else
+        say(Kind::Error, formatText("\nERROR: Bootloader test failure at address %04X, data == %04X\n", address, data),
+            address);
+}
+
+void UploadReporter::failed(const LinkResult& result)
+{
+    if (result.ok())
+        return;
+    say(Kind::Failure, "\nERROR: " + failureText(result), result.address);
+}
+
+void UploadReporter::disconnected()
+{
+    say(Kind::Disconnected, "The serial port was disconnected.\n");
+}
+
+void UploadReporter::passesDone()
+{
+    passesDone_ = true;
+    say(Kind::PassesDone, "");
+}
+
+void UploadReporter::complete()
+{
+    say(Kind::Complete, "\nProgramming complete\n");
+}
+
+void UploadReporter::summary(const std::vector<long>& dropped)
+{
+    if (!passesDone_ || !image_)
+        return;
+    for (std::string& text : unwrittenWarnings(*image_, plan_, lower_, upper_, dropped))
+        say(Kind::Summary, std::move(text));
+}
