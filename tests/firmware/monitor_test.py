@@ -163,6 +163,10 @@ class Uploader:
         return self.proc.returncode
 
 
+def port_settings(port):
+    return subprocess.run(["stty", "-a", "-F", port], capture_output=True, text=True).stdout
+
+
 def in_order(data, pieces):
     at = 0
     for piece in pieces:
@@ -184,6 +188,8 @@ def run_case(args, case):
     try:
         hexfile = {"first": args.app, "slow": args.slow_app}.get(far[1]) if far[0] == "picSim" else None
         command = [args.uploader, "-p", end.port] + options + ([hexfile] if hexfile else [])
+        # The port goes back as it was found, after a speed switch too.
+        port_before = port_settings(end.port)
         up = Uploader(command, stdin)
         try:
             for step in steps:
@@ -206,6 +212,9 @@ def run_case(args, case):
                         up.proc.send_signal(s)
                     up.proc.send_signal(signal.SIGCONT)
             rc = up.finish()
+            if not stopped and port_settings(end.port) != port_before:
+                raise Failure("the port's settings changed:\nbefore: %s\nafter:  %s"
+                              % (port_before, port_settings(end.port)))
             if stdin == "pty":
                 after = up.settings()
                 if after != up.stty:
