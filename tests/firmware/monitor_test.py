@@ -69,6 +69,8 @@ CASES = (
      "null", (("out", FIRST), ("hangup",)), 0, [DONE, FIRST], [HUNG_UP]),
     ("a signal ends the monitor after a query", ("bootloaderSim", []), ["-q", "--monitor"], "null",
      (("err", b"Monitor at 19200 bit/s; Ctrl-C quits.\n"), ("signal", signal.SIGTERM)), 1, [], []),
+    ("after a failed upload", ("bootloaderSim", ["--fault", "verify@0800"]), ["--monitor-seconds", "1"], "null",
+     (), 0, [b"ERROR:"], [b"Monitor at 19200 bit/s for 1 s; Ctrl-C quits.\n"]),
     ("no end command, no monitor", ("bootloaderSim", ["--date", "2010-01-01"]), ["-q", "--monitor"], "null", (),
      0, [b"ERROR: Bad revision date."], [("absent", b"Monitor at")]),
 )
@@ -186,7 +188,7 @@ def run_case(args, case):
     end = FarEnd(args, far)
     stopped = False
     try:
-        hexfile = {"first": args.app, "slow": args.slow_app}.get(far[1]) if far[0] == "picSim" else None
+        hexfile = None if "-q" in options else args.slow_app if far[1] == "slow" else args.app
         command = [args.uploader, "-p", end.port] + options + ([hexfile] if hexfile else [])
         # The port goes back as it was found, after a speed switch too.
         port_before = port_settings(end.port)
