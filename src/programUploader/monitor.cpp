@@ -32,8 +32,9 @@ constexpr auto DRAIN_LIMIT = std::chrono::seconds(1);
 constexpr long DRAIN_POLL_NS = 1000000;
 // A USB adapter reports the drain once it has the bytes, before they are on
 // the wire: the end command's own time on the line and this much more pass
-// before the switch.
-constexpr auto ADAPTER_MARGIN = std::chrono::milliseconds(5);
+// before the switch.  An end command garbled by an early switch would leave
+// the program unstarted, far worse than a few bytes lost to a late one.
+constexpr auto ADAPTER_MARGIN = std::chrono::milliseconds(10);
 // What is still waiting when the monitor ends is written within this time.
 constexpr auto FLUSH_LIMIT = std::chrono::milliseconds(500);
 
