@@ -12,6 +12,7 @@
 #include "PicProgram.h"
 #include "ownedHandles.h"
 #include "passWalk.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cerrno>

@@ -3,6 +3,7 @@
 #include "farEndPort.h"
 
 #include "clock.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <algorithm>

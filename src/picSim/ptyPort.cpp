@@ -2,6 +2,7 @@
 
 #include "farEndPort.h"
 
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cerrno>

@@ -8,13 +8,8 @@
 
 int errorAddress = 0;
 
-namespace {
-
 using Outcome = LinkResult::Outcome;
 
-// errorAddress as the failed exchange leaves it: the address of its last
-// error report, or else, after an EEPROM block's data frame, the old value
-// moved by the EEPROM's start, as the address of a report would be.
 void keepErrorAddress(const LinkResult& r)
 {
     if (r.address >= 0)
@@ -22,8 +17,6 @@ void keepErrorAddress(const LinkResult& r)
     else if (r.eepromData)
         errorAddress += protocol::EEPROM_BASE;
 }
-
-} // namespace
 
 int statusCode(const LinkResult& r)
 {

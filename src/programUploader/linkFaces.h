@@ -27,6 +27,10 @@ extern int errorAddress;
 // errorAddress).
 int statusCode(const LinkResult& result);
 LinkResult fromStatusCode(int status);
+// errorAddress as an exchange that ended in result leaves it: the address of
+// its last error report, or else, after an EEPROM block's data frame, the
+// old value moved by the EEPROM's start, as a report's address would be.
+void keepErrorAddress(const LinkResult& result);
 
 void sendCommand(int fd, const unsigned char* command, int count);
 // Stores bits 0-7 of value in bytes[0] and bits 8-15 in bytes[1].

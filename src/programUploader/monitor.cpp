@@ -1,6 +1,7 @@
 #include "monitor.h"
 
 #include "interrupt.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 #include "terminalMode.h"
 
@@ -68,8 +69,8 @@ int monitorSpeed(int port, int wanted)
     if (tcgetattr(port, &settings) != 0)
         return wanted;
     const int current = protocol::bitsPerSecond(cfgetospeed(&settings));
-    const protocol::Speed* speed = protocol::consoleSpeed(wanted);
-    if (!speed || wanted == current)
+    const speed_t constant = protocol::speedConstant(wanted);
+    if (constant == B0 || wanted == current)
         return current;
     drainOutput(port);
     if (current > 0) {
@@ -77,8 +78,8 @@ int monitorSpeed(int port, int wanted)
                                                          protocol::frameLength(protocol::END_PROGRAMMING));
         std::this_thread::sleep_for(endOnWire + ADAPTER_MARGIN);
     }
-    cfsetispeed(&settings, speed->constant);
-    cfsetospeed(&settings, speed->constant);
+    cfsetispeed(&settings, constant);
+    cfsetospeed(&settings, constant);
     tcsetattr(port, TCSANOW, &settings);
     return wanted;
 }
@@ -272,8 +273,8 @@ void Relay::finish(MonitorEnd end)
 std::string consoleSpeedList()
 {
     std::string list;
-    for (const protocol::Speed& s : protocol::CONSOLE_SPEEDS)
-        list += (list.empty() ? "" : ", ") + std::to_string(s.bitsPerSecond);
+    for (int s : protocol::CONSOLE_SPEEDS)
+        list += (list.empty() ? "" : ", ") + std::to_string(s);
     return list;
 }
 

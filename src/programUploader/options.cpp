@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <cstdio>
@@ -131,9 +132,8 @@ Request chooseMonitor(const LongOption& option, UploaderOptions& options)
     long rate = 0;
     if (!option.hasValue)
         return Request::Upload;
-    if (wholeNumber(option.value, protocol::CONSOLE_SPEEDS[std::size(protocol::CONSOLE_SPEEDS) - 1].bitsPerSecond,
-                    rate) &&
-        protocol::consoleSpeed(static_cast<int>(rate))) {
+    if (wholeNumber(option.value, protocol::CONSOLE_SPEEDS[std::size(protocol::CONSOLE_SPEEDS) - 1], rate) &&
+        protocol::isConsoleSpeed(static_cast<int>(rate))) {
         options.monitor.bitsPerSecond = static_cast<int>(rate);
         return Request::Upload;
     }

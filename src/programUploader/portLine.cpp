@@ -1,6 +1,7 @@
 #include "serialLine.h"
 
 #include "interrupt.h"
+#include "lineSpeeds.h"
 #include "protocol.h"
 
 #include <algorithm>

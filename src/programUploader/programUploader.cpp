@@ -12,6 +12,7 @@
 #include "forecast.h"
 #include "hexInput.h"
 #include "interrupt.h"
+#include "lineSpeeds.h"
 #include "monitor.h"
 #include "options.h"
 #include "ownedHandles.h"

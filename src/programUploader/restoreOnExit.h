@@ -7,7 +7,18 @@
 // Safe inside a signal handler: the registry is an intrusive list, so it
 // holds any number of members without allocating, and its links change only
 // with the ending signals held back (interrupt.h), so the handler never
-// sees them half changed.  No lock is taken.
+// sees them half changed.  No lock is taken.  Members join and leave on the
+// run's one thread.
+//
+// A terminal's saved mode, say, joins like this:
+//   class SavedTerminal : private RestoreOnExit {
+//       SavedTerminal(int fd) : RestoreOnExit(putBack), fd_(fd) { tcgetattr(fd, &saved_); join(); }
+//       ~SavedTerminal() { tcsetattr(fd_, TCSANOW, &saved_); leave(); }
+//       static void putBack(RestoreOnExit& self)
+//       { auto& t = static_cast<SavedTerminal&>(self); tcsetattr(t.fd_, TCSANOW, &t.saved_); }
+//       int fd_;
+//       termios saved_;
+//   };
 #ifndef RESTORE_ON_EXIT_H
 #define RESTORE_ON_EXIT_H
 
@@ -26,7 +37,9 @@ protected:
     ~RestoreOnExit() { leave(); }
 
     // Join once everything that restore_ reads is in place; it must then
-    // stay unchanged until leave().  Joining twice, or leaving when not
+    // stay valid until leave().  A derived class leaves in its own
+    // destructor, before what restore_ reads is gone; the leave in this
+    // destructor is the last resort.  Joining twice, or leaving when not
     // joined, does nothing.
     void join();
     void leave();

@@ -1,4 +1,4 @@
-#include "protocol.h"
+#include "lineSpeeds.h"
 
 namespace protocol {
 

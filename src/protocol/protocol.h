@@ -16,7 +16,6 @@
 #define PROTOCOL_H
 
 #include <cstdint>
-#include <termios.h>
 
 namespace protocol {
 
@@ -118,33 +117,17 @@ struct Range {
 // uploader protects it: no block that holds a bootloader word is written.
 constexpr Range widen(Range r) { return Range{blockStart(r.lower), blockEnd(r.upper)}; }
 
-// Line speeds: bit/s against the POSIX speed constant.
-struct Speed {
-    int bitsPerSecond;
-    speed_t constant;
-};
-// The speeds the uploader offers, slowest first.
-constexpr Speed UPLOAD_SPEEDS[] = {
-    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
-};
 // The standard rates a program on the chip may talk at after an upload,
-// slowest first: the uploader's monitor and the page's console offer these.
-constexpr Speed CONSOLE_SPEEDS[] = {
-    {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
-    {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-};
-// The console speed of that rate; nullptr for a rate not in the list.
-constexpr const Speed* consoleSpeed(int bitsPerSecond)
+// slowest first, in bit/s: the uploader's monitor and the page's console
+// offer these.
+constexpr int CONSOLE_SPEEDS[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr bool isConsoleSpeed(int bitsPerSecond)
 {
-    for (const Speed& s : CONSOLE_SPEEDS)
-        if (s.bitsPerSecond == bitsPerSecond)
-            return &s;
-    return nullptr;
+    for (int s : CONSOLE_SPEEDS)
+        if (s == bitsPerSecond)
+            return true;
+    return false;
 }
-// Every speed the table of a POSIX line knows (for reading a line's speed
-// back); 0 and B0 when the other side is not in it.
-int bitsPerSecond(speed_t constant);
-speed_t speedConstant(int bitsPerSecond);
 constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
 // One character at the given speed, in microseconds; bitsPerSecond must be
 // above 0.

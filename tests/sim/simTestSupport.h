@@ -1,48 +1,15 @@
-// Running the simulator (and the uploader) as real processes for the tests.
+// The simulator's tests: a minimal uploader of their own on its port, and
+// the shared processes and files.
 #ifndef SIM_TEST_SUPPORT_H
 #define SIM_TEST_SUPPORT_H
 
+#include "hexFiles.h"
 #include "ownedHandles.h"
+#include "processes.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
-
-// A child process with its standard output (and error) captured.
-class Process {
-public:
-    Process() = default;
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    bool start(const std::vector<std::string>& argv);
-    // Reads one line of standard output (without its line feed) within the
-    // time limit; false when none came.
-    bool readLine(std::string& line, double seconds);
-    // Waits for the exit within the time limit (then kills it) and collects
-    // the rest of the output.  Answers the exit status, -1 when killed.
-    int wait(double seconds);
-    void signal(int sig);
-    const std::string& output() const { return output_; }  // stdout + stderr after the first line
-
-private:
-    void drain(double seconds);
-    pid_t pid_ = -1;
-    OwnedFd out_;
-    std::string pending_;
-    std::string output_;
-};
-
-// A running bootloaderSim and the port it prints.
-struct Sim {
-    Process process;
-    std::string port;
-    bool start(const std::vector<std::string>& args);
-    // Stops a simulator that serves sessions until interrupted.
-    int stop();
-};
 
 // The test's own end of a pty slave: a minimal uploader.  It speaks in
 // literal bytes (the poll, "hi", the greeting's 'K') on purpose, as frames.h
@@ -66,10 +33,5 @@ public:
 private:
     OwnedFd fd_;
 };
-
-std::string tempDir();
-bool writeFile(const std::string& path, const std::string& text);
-std::string readFile(const std::string& path);
-double now();
 
 #endif

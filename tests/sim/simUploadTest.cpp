@@ -3,6 +3,7 @@
 // simulator can play gives the uploader's own message and exit value, and
 // random images land on the chip exactly.
 #include "simTestSupport.h"
+#include "uploads.h"
 
 #include "PicProgram.h"
 #include "ownedHandles.h"
@@ -17,50 +18,6 @@
 #include <random>
 
 namespace {
-
-bool saveHex(PicProgram& image, const std::string& path) {
-    OwnedFile f(fopen(path.c_str(), "w"));
-    return f && image.writeHex(f.get());
-}
-
-bool loadHex(const std::string& path, PicProgram& image) {
-    OwnedFile f(fopen(path.c_str(), "r"));
-    return f && image.readHex(f.get());
-}
-
-struct Upload {
-    int uploader = -2;  // exit values; -1 when killed at the time limit
-    int sim = -2;
-    std::string output;  // what the user sees from the uploader
-    std::string simOutput;
-    std::string dir;
-    std::string chipPath() const { return dir + "/chip.hex"; }
-};
-
-// Uploads image to a fresh simulator started with simArgs (plus --once and
-// --dump), the uploader given uploaderArgs before its port and file.
-Upload runUpload(PicProgram& image, std::vector<std::string> simArgs, std::vector<std::string> uploaderArgs = {},
-                 double limit = 20) {
-    Upload u;
-    u.dir = tempDir();
-    const std::string hex = u.dir + "/program.hex";
-    if (!saveHex(image, hex)) return u;
-    Sim sim;
-    simArgs.insert(simArgs.end(), {"--once", "--dump", u.chipPath()});
-    if (!sim.start(simArgs)) return u;
-    std::vector<std::string> argv{PROGRAM_UPLOADER};
-    argv.insert(argv.end(), uploaderArgs.begin(), uploaderArgs.end());
-    argv.insert(argv.end(), {"-p", sim.port, hex});
-    Process uploader;
-    if (!uploader.start(argv)) return u;
-    std::string first;
-    uploader.readLine(first, limit);  // the uploader's output begins with a line feed
-    u.uploader = uploader.wait(limit);
-    u.output = first + "\n" + uploader.output();
-    u.sim = sim.process.wait(5);
-    u.simOutput = sim.process.output();
-    return u;
-}
 
 // A small image: two flash runs, a configuration word, a few EEPROM bytes.
 PicProgram smallImage() {
@@ -84,7 +41,7 @@ std::vector<std::string> fastWith(std::vector<std::string> more) {
 
 // The chip after the upload holds the program outside the bootloader's
 // range and nothing else.
-void expectChipHolds(const Upload& u, PicProgram& image, protocol::Range range = {0x1F00, 0x1FFF}, bool ignoreOverlap = false) {
+void expectChipHolds(const UploadRun& u, PicProgram& image, protocol::Range range = {0x1F00, 0x1FFF}, bool ignoreOverlap = false) {
     PicProgram chip, blank;
     ASSERT_TRUE(loadHex(u.chipPath(), chip)) << u.output;
     std::vector<std::string> wrong = uploadDifferences(chip, blank, image, range, ignoreOverlap);
@@ -97,7 +54,7 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 TEST(Upload, CompletesAndTheChipHoldsTheProgram) {
     PicProgram image = smallImage();
-    Upload u = runUpload(image, FAST);
+    UploadRun u = runUpload(image, FAST);
     EXPECT_EQ(u.uploader, 1) << u.output;
     EXPECT_EQ(u.sim, 0) << u.simOutput;
     EXPECT_TRUE(contains(u.output, "\nWaiting for the bootloader's greeting . . . got it.\n"
@@ -116,7 +73,7 @@ TEST(Upload, CompletesAndTheChipHoldsTheProgram) {
 
 TEST(Upload, QueryWritesNothing) {
     PicProgram image = smallImage();
-    Upload u = runUpload(image, fastWith({"--range", "1F02-1FFD"}), {"-q"});
+    UploadRun u = runUpload(image, fastWith({"--range", "1F02-1FFD"}), {"-q"});
     EXPECT_EQ(u.uploader, 1) << u.output;
     EXPECT_EQ(u.sim, 0);
     EXPECT_TRUE(contains(u.output, "             address range: 1F02-1FFD\n"
@@ -132,14 +89,14 @@ TEST(Upload, OverlapRefusedWritesNothingAndIgnoredWritesAroundTheRange) {
     PicProgram image = smallImage();
     image.setData(0x1F10, 0x0123);
     {
-        Upload u = runUpload(image, FAST);
+        UploadRun u = runUpload(image, FAST);
         EXPECT_EQ(u.uploader, 0) << u.output;
         EXPECT_EQ(u.sim, 0);
         EXPECT_TRUE(contains(u.output, "1F00-1FFF\nERROR: The program and the bootloader overlap.\n")) << u.output;
         EXPECT_EQ(readFile(u.chipPath()), "; Flash ROM data\n; Config data\n; EEPROM data\n; terminator\n:00000001FF\n");
     }
     {
-        Upload u = runUpload(image, FAST, {"-o"});
+        UploadRun u = runUpload(image, FAST, {"-o"});
         EXPECT_EQ(u.uploader, 1) << u.output;
         EXPECT_TRUE(contains(u.output, "1F00-1FFF\nWARNING: The program and the bootloader overlap.\n")) << u.output;
         expectChipHolds(u, image, {0x1F00, 0x1FFF}, true);
@@ -166,7 +123,7 @@ class UploadFault : public ::testing::TestWithParam<FaultCase> {};
 TEST_P(UploadFault, GivesTheUploadersMessageAndExit) {
     const FaultCase& c = GetParam();
     PicProgram image = smallImage();
-    Upload u = runUpload(image, fastWith({"--fault", c.fault}));
+    UploadRun u = runUpload(image, fastWith({"--fault", c.fault}));
     EXPECT_EQ(u.uploader, c.uploaderExit) << u.output;
     EXPECT_TRUE(contains(u.output, c.message)) << "expected " << c.message << " in\n" << u.output;
     if (c.uploaderExit == 1) expectChipHolds(u, image);
@@ -206,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UploadFaultTimes, SilentBootloaderTimesOutAfterTheResponseWindow) {
     PicProgram image = smallImage();
     double t0 = now();
-    Upload u = runUpload(image, fastWith({"--fault", "silent@2"}));
+    UploadRun u = runUpload(image, fastWith({"--fault", "silent@2"}));
     double took = now() - t0;
     EXPECT_EQ(u.uploader, 0) << u.output;
     EXPECT_TRUE(contains(u.output, "  programming address 0000\r\nERROR: Timeout while waiting on bootloader response\n"))
@@ -218,7 +175,7 @@ TEST(UploadFaultTimes, SilentBootloaderTimesOutAfterTheResponseWindow) {
 TEST(UploadFaultTimes, HangupEndsTheWaitAtOnce) {
     PicProgram image = smallImage();
     double t0 = now();
-    Upload u = runUpload(image, fastWith({"--fault", "hangup@2"}));
+    UploadRun u = runUpload(image, fastWith({"--fault", "hangup@2"}));
     EXPECT_EQ(u.uploader, 0) << u.output;
     EXPECT_EQ(u.sim, 1);
     EXPECT_LT(now() - t0, 3) << "a hung-up line must not wait out the response window";
@@ -240,7 +197,7 @@ TEST(UploadPaced, At57600And2400AndTrickled) {
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.uploaderArgs[1] + (c.simArgs.empty() ? "" : " trickle"));
-        Upload u = runUpload(c.image, c.simArgs, c.uploaderArgs);
+        UploadRun u = runUpload(c.image, c.simArgs, c.uploaderArgs);
         EXPECT_EQ(u.uploader, 1) << u.output;
         expectChipHolds(u, c.image);
     }
@@ -253,7 +210,7 @@ double statistic(const std::string& out, const std::string& name) {
 
 TEST(UploadPaced, LateBootloaderAfterPollsPiledUp) {
     PicProgram image = smallImage();
-    Upload u = runUpload(image, {"--fault", "late@3", "--stats"}, {"-s", "19200"});
+    UploadRun u = runUpload(image, {"--fault", "late@3", "--stats"}, {"-s", "19200"});
     EXPECT_EQ(u.uploader, 1) << u.output;
     expectChipHolds(u, image);
     // Polls paced to the line leave no backlog in front of "hi".
@@ -329,7 +286,7 @@ TEST(UploadProperty, RandomImagesLandExactly) {
         char rangeText[16];
         snprintf(rangeText, sizeof rangeText, "%04X-%04X", lower, upper);
         bool ignore = pick(0, 1) == 1;
-        Upload u = runUpload(image, fastWith({"--range", rangeText}), ignore ? std::vector<std::string>{"-o"}
+        UploadRun u = runUpload(image, fastWith({"--range", rangeText}), ignore ? std::vector<std::string>{"-o"}
                                                                              : std::vector<std::string>{});
         bool overlap = overlaps(image, range);
         overlapsSeen += overlap;

@@ -3,6 +3,7 @@
 // the plain text on a pipe, the summary of words that did not reach the chip,
 // help, version and the exit values.
 #include "simTestSupport.h"
+#include "uploads.h"
 
 #include "PicProgram.h"
 
@@ -10,21 +11,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 const std::vector<std::string> FAST{"--baud", "0", "--write-ms", "0,0"};
-
-struct UploadRun {
-    int status = -2;
-    std::string out;  // the uploader's standard output and error
-    int simBlocks = -1;
-};
 
 PicProgram imageOf(const std::vector<std::pair<int, int>>& words) {
     PicProgram image;
@@ -37,88 +28,11 @@ const std::vector<std::pair<int, int>> SMALL{{0x0000, 0x2800}, {0x0001, 0x2801},
                                              {0x0128, 0x0128}, {0x2007, 0x3F72}, {0x2100, 0x12}, {0x2101, 0x34},
                                              {0x21FF, 0x56}};
 
-std::string saveHex(PicProgram image, const std::string& dir) {
+// SMALL as program.hex in dir.
+std::string savedSmall(const std::string& dir) {
+    PicProgram image = imageOf(SMALL);
     const std::string path = dir + "/program.hex";
-    FILE* f = fopen(path.c_str(), "w");
-    if (f) {
-        image.writeHex(f);
-        fclose(f);
-    }
-    return path;
-}
-
-// Runs the uploader with its standard output and error on a fresh
-// pseudo-terminal of `columns` columns, and answers all it wrote there.
-int runOnTerminal(const std::vector<std::string>& argv, unsigned short columns, std::string& out) {
-    termios raw{};
-    cfmakeraw(&raw);  // the bytes as the program wrote them, no \n to \r\n
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = columns;
-    int master = -1, slave = -1;
-    if (openpty(&master, &slave, nullptr, &raw, &size) != 0) return -2;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(slave, 1);
-        dup2(slave, 2);
-        close(master);
-        close(slave);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(slave);
-    const double end = now() + 20;
-    for (;;) {
-        pollfd p{master, POLLIN, 0};
-        if (now() > end || poll(&p, 1, 100) < 0) break;
-        char buffer[4096];
-        ssize_t n = p.revents ? read(master, buffer, sizeof buffer) : 0;
-        if (n > 0) out.append(buffer, size_t(n));
-        if (n < 0) break;  // EIO: the uploader has closed the terminal
-    }
-    close(master);
-    if (now() > end) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Uploads hexPath to a fresh simulator; columns 0 for a pipe.
-UploadRun upload(const std::string& hexPath, std::vector<std::string> simArgs, const std::vector<std::string>& uploaderArgs,
-           int columns = 0) {
-    UploadRun r;
-    Sim sim;
-    simArgs.insert(simArgs.end(), {"--once", "--stats"});
-    if (!sim.start(simArgs)) return r;
-    std::vector<std::string> argv{PROGRAM_UPLOADER};
-    argv.insert(argv.end(), uploaderArgs.begin(), uploaderArgs.end());
-    argv.insert(argv.end(), {"-p", sim.port, hexPath});
-    if (columns > 0) {
-        r.status = runOnTerminal(argv, static_cast<unsigned short>(columns), r.out);
-    } else {
-        Process uploader;
-        if (!uploader.start(argv)) return r;
-        std::string first;
-        uploader.readLine(first, 20);
-        r.status = uploader.wait(20);
-        r.out = first + "\n" + uploader.output();
-    }
-    sim.process.wait(5);
-    const std::string& stats = sim.process.output();
-    size_t at = stats.find("\nblocks: ");
-    if (at != std::string::npos) r.simBlocks = atoi(stats.c_str() + at + 9);
-    return r;
-}
-
-UploadRun upload(const PicProgram& image, const std::vector<std::string>& simArgs,
-           const std::vector<std::string>& uploaderArgs, int columns = 0) {
-    const std::string dir = tempDir();
-    UploadRun r = upload(saveHex(image, dir), simArgs, uploaderArgs, columns);
-    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
-    return r;
+    return saveHex(image, path) ? path : "";
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -189,21 +103,21 @@ TEST_P(TerminalProgress, CountsExactlyTheBlocksTheSimulatorReceives) {
     const CountCase& c = GetParam();
     std::vector<std::string> simArgs = FAST;
     simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
-    UploadRun r = upload(imageOf(c.words), simArgs, c.uploaderArgs, 120);
-    ASSERT_EQ(r.status, 1) << r.out;
-    ASSERT_GT(r.simBlocks, 0);
+    UploadRun r = runUpload(imageOf(c.words), simArgs, c.uploaderArgs, 120);
+    ASSERT_EQ(r.uploader, 1) << r.output;
+    ASSERT_GT(r.simBlocks(), 0);
     int expected = 1;
-    for (const std::string& s : segments(r.out)) {
+    for (const std::string& s : segments(r.output)) {
         if (s.compare(0, 21, "  programming address") != 0) continue;
         int sent = 0, total = 0;
         ASSERT_TRUE(progressFigures(s, sent, total)) << s;
-        EXPECT_EQ(total, r.simBlocks) << s;
+        EXPECT_EQ(total, r.simBlocks()) << s;
         // The final figures redraw the last block's line once more.
-        EXPECT_EQ(sent, std::min(expected++, r.simBlocks)) << s;
+        EXPECT_EQ(sent, std::min(expected++, r.simBlocks())) << s;
     }
-    EXPECT_EQ(expected, r.simBlocks + 2) << r.out;
-    EXPECT_TRUE(contains(r.out, "/" + std::to_string(r.simBlocks) + " blocks  100%")) << r.out;
-    EXPECT_TRUE(lineEndedBefore(r.out, "\nProgramming complete\n")) << r.out;
+    EXPECT_EQ(expected, r.simBlocks() + 2) << r.output;
+    EXPECT_TRUE(contains(r.output, "/" + std::to_string(r.simBlocks()) + " blocks  100%")) << r.output;
+    EXPECT_TRUE(lineEndedBefore(r.output, "\nProgramming complete\n")) << r.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,7 +136,7 @@ TEST(TerminalProgressLine, NeverWiderThanTheTerminal) {
         SCOPED_TRACE(columns);
         std::string out;
         const std::string dir = tempDir();
-        const std::string hex = saveHex(imageOf(SMALL), dir);
+        const std::string hex = savedSmall(dir);
         Sim sim;
         ASSERT_TRUE(sim.start(FAST));
         int status = runOnTerminal({PROGRAM_UPLOADER, "-p", sim.port, hex}, static_cast<unsigned short>(columns), out);
@@ -244,21 +158,21 @@ TEST(TerminalProgressLine, NeverWiderThanTheTerminal) {
 TEST(TerminalProgressLine, AnErrorStartsOnAFreshLineAndTheForecastComesFirst) {
     std::vector<std::string> simArgs = FAST;
     simArgs.insert(simArgs.end(), {"--fault", "checksum@3"});
-    UploadRun r = upload(imageOf(SMALL), simArgs, {}, 120);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(lineEndedBefore(r.out, "\nERROR: Did not pass checksum test while at address 0004\n")) << r.out;
+    UploadRun r = runUpload(imageOf(SMALL), simArgs, {}, 120);
+    EXPECT_EQ(r.uploader, 0) << r.output;
+    EXPECT_TRUE(lineEndedBefore(r.output, "\nERROR: Did not pass checksum test while at address 0004\n")) << r.output;
     // Standard error is the terminal too: the line before the wait.
-    const size_t forecast = r.out.find("/program.hex: 5 flash words, 1 configuration word, 3 EEPROM bytes; 6 blocks to "
+    const size_t forecast = r.output.find("/program.hex: 5 flash words, 1 configuration word, 3 EEPROM bytes; 6 blocks to "
                                        "send, about 0:01 at 19200 bit/s\n");
-    EXPECT_LT(forecast, r.out.find("\nWaiting for the bootloader's greeting")) << r.out;
+    EXPECT_LT(forecast, r.output.find("\nWaiting for the bootloader's greeting")) << r.output;
 }
 
 // On a pipe the lines are the plain ones, byte for byte; the summary is the
 // only addition.
 TEST(PipeOutput, IsThePlainTextThenTheSummary) {
-    UploadRun r = upload(imageOf(SMALL), FAST, {});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "\nWaiting for the bootloader's greeting . . . got it.\n"
+    UploadRun r = runUpload(imageOf(SMALL), FAST, {});
+    EXPECT_EQ(r.uploader, 1);
+    EXPECT_EQ(r.output, "\nWaiting for the bootloader's greeting . . . got it.\n"
                      "V Oruzavuver revision date: 2004-06-15\n"
                      "             address range: 1F00-1FFF\n"
                      "  programming address 0000\r  programming address 0004\r  programming address 0120\r"
@@ -266,16 +180,6 @@ TEST(PipeOutput, IsThePlainTextThenTheSummary) {
                      "\nProgramming complete\n"
                      "WARNING: 1 configuration word was not written (2007): the programming pass did\n"
                      "         not reach it. Set it with a hardware programmer.\n");
-}
-
-// An Intel HEX data record of words at a byte address, with its checksum.
-std::string record(int type, int address, const std::vector<int>& bytes) {
-    int sum = int(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
-    char text[600];
-    int n = snprintf(text, sizeof text, ":%02X%04X%02X", int(bytes.size()), address, type);
-    for (int b : bytes) n += snprintf(text + n, sizeof text - n, "%02X", b), sum += b;
-    snprintf(text + n, sizeof text - n, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return text;
 }
 
 struct SummaryCase {
@@ -293,11 +197,11 @@ TEST_P(Summary, NamesWhatDidNotReachTheChip) {
     const SummaryCase& c = GetParam();
     const std::string dir = tempDir();
     ASSERT_TRUE(writeFile(dir + "/program.hex", c.hex));
-    UploadRun r = upload(dir + "/program.hex", FAST, c.uploaderArgs);
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_EQ(afterComplete(r.out), c.summary) << r.out;
+    UploadRun r = runUpload(dir + "/program.hex", FAST, c.uploaderArgs);
+    EXPECT_EQ(r.uploader, 1) << r.output;
+    EXPECT_EQ(afterComplete(r.output), c.summary) << r.output;
     // The reader's own line for each dropped word still comes first.
-    EXPECT_EQ(contains(r.out, "PicProgram::readHex - invalid address 8000\n"), contains(c.summary, "8000"));
+    EXPECT_EQ(contains(r.output, "PicProgram::readHex - invalid address 8000\n"), contains(c.summary, "8000"));
     EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
@@ -306,18 +210,18 @@ const std::string END = ":00000001FF\n";
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Summary,
     ::testing::Values(
-        SummaryCase{"EverythingWritten", record(0, 0, {1, 0, 2, 0}) + record(0, 0x4200, {7, 0}) + END, {}, ""},
-        SummaryCase{"ConfigurationWords", record(0, 0, {1, 0}) + record(0, 0x4000, {1, 0}) + record(0, 0x400C, {2, 0, 0x72, 0x3F}) + END, {},
+        SummaryCase{"EverythingWritten", hexRecord(0, 0, {1, 0, 2, 0}) + hexRecord(0, 0x4200, {7, 0}) + END, {}, ""},
+        SummaryCase{"ConfigurationWords", hexRecord(0, 0, {1, 0}) + hexRecord(0, 0x4000, {1, 0}) + hexRecord(0, 0x400C, {2, 0, 0x72, 0x3F}) + END, {},
                     "WARNING: 3 configuration words were not written (2000, 2006-2007): the\n"
                     "         programming pass did not reach them. Set them with a hardware\n"
                     "         programmer.\n"},
         SummaryCase{"InsideTheBootloadersRange",
-                    record(0, 0x3E20, {1, 0, 2, 0}) + record(0, 0x3E40, {3, 0}) + record(0, 0x400E, {0x72, 0x3F}) + END,
+                    hexRecord(0, 0x3E20, {1, 0, 2, 0}) + hexRecord(0, 0x3E40, {3, 0}) + hexRecord(0, 0x400E, {0x72, 0x3F}) + END,
                     {"-o"},
                     "WARNING: 3 words inside the bootloader's range 1F00-1FFF were skipped (-o):\n"
                     "         1F10-1F11, 1F20.\n"},
         SummaryCase{"AddressesTheChipDoesNotHave",
-                    record(0, 0, {1, 0}) + record(4, 0, {0, 1}) + record(0, 0, {1, 0, 2, 0}) + END, {},
+                    hexRecord(0, 0, {1, 0}) + hexRecord(4, 0, {0, 1}) + hexRecord(0, 0, {1, 0, 2, 0}) + END, {},
                     "WARNING: 2 words at addresses the chip does not have were dropped when the file\n"
                     "         was read: 8000-8001.\n"}),
     [](const ::testing::TestParamInfo<SummaryCase>& info) { return std::string(info.param.name); });
@@ -325,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
 // 1 success, 0 failure, 255 cannot start by default; 0, 1, 2 on request.
 TEST(ExitStatus, ConventionalValues) {
     const std::string dir = tempDir();
-    const std::string good = saveHex(imageOf(SMALL), dir);
+    const std::string good = savedSmall(dir);
     struct Case {
         std::vector<std::string> simArgs;
         std::vector<std::string> args;
@@ -337,8 +241,8 @@ TEST(ExitStatus, ConventionalValues) {
         {FAST, {"--exit-status=classic"}, 1},
     };
     for (const Case& c : cases) {
-        UploadRun r = upload(good, c.simArgs, c.args);
-        EXPECT_EQ(r.status, c.status) << r.out;
+        UploadRun r = runUpload(good, c.simArgs, c.args);
+        EXPECT_EQ(r.uploader, c.status) << r.output;
     }
     struct StartCase {
         std::vector<std::string> args;

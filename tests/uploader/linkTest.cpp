@@ -1,13 +1,22 @@
-// The bootloader link against a peer process on a pseudo-terminal.
+// The bootloader link.  Its tables run in-process on a scripted line with a
+// virtual clock; each descriptor face, and what only a real line shows
+// (hang-ups, pacing), run against a peer process on a pseudo-terminal.
 #include "linkFaces.h"
-#include "protocol.h"
 #include "peer.h"
+#include "protocol.h"
+#include "scriptedLine.h"
+#include "upload.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 using namespace std::string_literals;
+using scripted::Chunk;
+using scripted::later;
+using scripted::reply;
+using scripted::ScriptedLine;
+using std::chrono::milliseconds;
 
 namespace {
 
@@ -30,37 +39,77 @@ std::string opening(const std::string& date, const std::string& range)
            "\n             address range: " + range + "\n";
 }
 
-// The windows every call below passes to the link.  Short windows keep the
-// suite fast; the defaults are checked on their own.
-LinkWindows linkWindows;
-
-class Link : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        linkWindows.greetingMs = 1500;
-        linkWindows.identificationMs = 300;
-        linkWindows.responseMs = 400;
-        errorAddress = 0;
-    }
-    void TearDown() override { linkWindows = LinkWindows(); }
-};
-
-struct Identity {
-    int result, year, month, day, lower, upper;
-};
-
-Identity shake(int fd)
+// Short windows keep the real-line tests fast; the defaults are checked on
+// the virtual clock.
+LinkWindows shortWindows()
 {
-    Identity id{};
-    id.result = handShake(fd, id.year, id.month, id.day, id.lower, id.upper, linkWindows);
-    return id;
+    LinkWindows w;
+    w.greetingMs = 1500;
+    w.identificationMs = 300;
+    w.responseMs = 400;
+    return w;
+}
+const LinkWindows SHORT = shortWindows();
+
+// What a console would show, kept.
+class Transcript : public UploadReporter {
+public:
+    void show(const ReportEvent& e) override
+    {
+        (e.kind == ReportEvent::Kind::Disconnected ? err : out) += e.text;
+        if (e.kind == ReportEvent::Kind::Block)
+            blocks.push_back(std::to_string(e.block) + "/" + std::to_string(e.total));
+    }
+    std::string out, err;
+    std::vector<std::string> blocks;  // "number/total" of each Block
+};
+
+std::string text(const scripted::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+double seconds(const ScriptedLine& line)
+{
+    return std::chrono::duration<double>(line.now() - ScriptedLine::start()).count();
 }
 
-LinkRun uploadWith(PicProgram& image, std::function<void(Bootloader&)> script, char ignoreOverlap = 0,
-               char queryOnly = 0)
+// The bootloader greets the first poll and identifies itself after "hi".
+std::vector<Chunk> greets(int year = 2004, int lower = 0x1F00, int upper = 0x1FFF)
 {
-    return runLink(std::move(script), [&](int fd) { return upload(&image, fd, ignoreOverlap, queryOnly, linkWindows); });
+    return {reply(greetingBytes(year)), reply(word(lower) + word(upper) + ">")};
+}
+// ... then answers the frames: replies[i], '>' for those past the end.
+std::vector<Chunk> serves(std::vector<Chunk> script, const std::vector<std::string>& replies)
+{
+    for (const std::string& r : replies)
+        script.push_back(reply(r));
+    for (int i = 0; i < 16; ++i)
+        script.push_back(reply(">"));
+    return script;
+}
+
+struct Uploaded {
+    int result;
+    std::string out, err, wire;  // wire: what the uploader wrote after "hi"
+    std::vector<std::string> blocks;
+    LinkResult failure;
+};
+Uploaded uploadOn(PicProgram& image, std::vector<Chunk> script, bool ignoreOverlap = false, bool queryOnly = false)
+{
+    ScriptedLine line(std::move(script));
+    Transcript t;
+    Uploaded u{};
+    u.result = upload(image, line, SHORT, ignoreOverlap, queryOnly, t, &u.failure);
+    u.out = t.out;
+    u.err = t.err;
+    u.wire = afterHi(text(line.written));
+    u.blocks = t.blocks;
+    return u;
+}
+
+LinkRun uploadFace(PicProgram& image, std::function<void(Bootloader&)> script)
+{
+    return runLink(std::move(script), [&](int fd) { return upload(&image, fd, 0, 0); });
 }
 
 } // namespace
@@ -95,121 +144,95 @@ TEST(Frames, BytesAndChecksums)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), " 01 02\n   03 04\n   05\n\n");
 }
 
-TEST_F(Link, GreetingVariants)
+TEST(LinkGreeting, Variants)
 {
     struct Case {
         const char* name;
-        std::function<void(Bootloader&)> script;
-        Identity expected;
-        int his;   // "hi" replies the peer received
+        std::vector<Chunk> script;
+        BootloaderIdentity expected;  // year 0: not identified
+        int his;                      // "hi" replies written
     };
     const Case cases[] = {
-        {"accepted", [](Bootloader& b) { b.greet(2003, 0x1F00, 0x1FFF); }, {1, 2003, 6, 15, 0x1F00, 0x1FFF}, 1},
+        {"accepted", greets(2003), {2003, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"5, 7 and wrong second byte rejected",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             b.send("KK\xD4\x07\x0F"s);
-             b.nextPoll();
-             b.send(greetingBytes(2004) + "K");
-             b.nextPoll();
-             b.send("KX\xD4\x07\x0F\x06"s);
-             b.nextPoll();
-             b.greet(2006, 0x100, 0x1FF);
-         },
-         {1, 2006, 6, 15, 0x100, 0x1FF}, 1},
+         {reply("KK\xD4\x07\x0F"s), reply(greetingBytes(2004) + "K"), reply("KX\xD4\x07\x0F\x06"s),
+          reply(greetingBytes(2006)), reply(word(0x100) + word(0x1FF) + ">")},
+         {2006, 6, 15, 0x100, 0x1FF}, 1},
         {"wrong ready byte, then a good greeting",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             b.send(greetingBytes(2005));
-             b.awaitHi();
-             b.send(word(0x1F00) + word(0x1FFF) + "?");
-             b.nextPoll();
-             b.greet(2004, 0x1E00, 0x1EFF);
-         },
-         {1, 2004, 6, 15, 0x1E00, 0x1EFF}, 2},
+         {reply(greetingBytes(2005)), reply(word(0x1F00) + word(0x1FFF) + "?"), reply(greetingBytes(2004)),
+          reply(word(0x1E00) + word(0x1EFF) + ">")},
+         {2004, 6, 15, 0x1E00, 0x1EFF}, 2},
         {"silent in the identification, then a good greeting",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             b.send(greetingBytes(2005));
-             b.awaitHi();
-             b.send(word(0x1F00));
-             b.nextPoll();
-             b.greet(2005, 0x40, 0x7F);
-         },
-         {1, 2005, 6, 15, 0x40, 0x7F}, 2},
+         {reply(greetingBytes(2005)), reply(word(0x1F00)), reply(greetingBytes(2005)), reply(word(0x40) + word(0x7F) + ">")},
+         {2005, 6, 15, 0x40, 0x7F}, 2},
         {"in pieces",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             for (const std::string& piece : {"KK"s, "\xD4\x07"s, "\x0F\x06"s}) {
-                 b.send(piece);
-                 b.pause(12);
-             }
-             b.awaitHi();
-             b.send(word(0x1F00) + word(0x1FFF) + ">");
-         },
-         {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+         {reply("KK"), later("\xD4\x07"s, milliseconds(12)), later("\x0F\x06"s, milliseconds(12)),
+          reply(word(0x1F00) + word(0x1FFF) + ">")},
+         {2004, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"line noise gathered in front of the greeting",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             b.send("\xF8\x00"s + greetingBytes(2004));
-             b.awaitHi();
-             b.send(word(0x1F00) + word(0x1FFF) + ">");
-         },
-         {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+         {reply("\xF8\x00"s + greetingBytes(2004)), reply(word(0x1F00) + word(0x1FFF) + ">")},
+         {2004, 6, 15, 0x1F00, 0x1FFF}, 1},
         {"greeted at the end of the window, identified after it",
-         [](Bootloader& b) {
-             b.awaitPoll();
-             b.pause(1400);  // of the 1500 ms window
-             b.send(greetingBytes(2004));
-             b.awaitHi();
-             b.pause(150);
-             b.send(word(0x1F00) + word(0x1FFF) + ">");
-         },
-         {1, 2004, 6, 15, 0x1F00, 0x1FFF}, 1},
-        {"year 2002", [](Bootloader& b) { b.greet(2002); }, {2, 2002, 6, 15, 0x1F00, 0x1FFF}, 1},
-        {"year 2007", [](Bootloader& b) { b.greet(2007); }, {2, 2007, 6, 15, 0x1F00, 0x1FFF}, 1},
+         {reply(greetingBytes(2004), milliseconds(1400)), reply(word(0x1F00) + word(0x1FFF) + ">", milliseconds(150))},
+         {2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+        {"year 2007 is identified; the upload judges it", greets(2007), {2007, 6, 15, 0x1F00, 0x1FFF}, 1},
+        {"garbage until the window ends", {reply("garbage")}, {0, 0, 0, 0, 0}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Identity id{};
-        LinkRun run = runLink(c.script, [&](int fd) { id = shake(fd); return id.result; });
-        EXPECT_EQ(id.result, c.expected.result);
+        ScriptedLine line(c.script);
+        BootloaderIdentity id;
+        const LinkResult r = handShake(line, SHORT, id);
+        EXPECT_EQ(r.ok(), c.expected.year != 0);
         EXPECT_EQ(id.year, c.expected.year);
-        EXPECT_EQ(id.month, c.expected.month);
-        EXPECT_EQ(id.day, c.expected.day);
-        EXPECT_EQ(id.lower, c.expected.lower);
-        EXPECT_EQ(id.upper, c.expected.upper);
-        EXPECT_EQ(count(run.wire, "hi"), c.his);
-        EXPECT_EQ(afterHi(run.wire), "");
+        if (c.expected.year != 0) {
+            EXPECT_EQ(id.month, c.expected.month);
+            EXPECT_EQ(id.day, c.expected.day);
+            EXPECT_EQ(id.lower, c.expected.lower);
+            EXPECT_EQ(id.upper, c.expected.upper);
+        } else {
+            EXPECT_EQ(r.outcome, LinkResult::Outcome::Timeout);
+            EXPECT_GE(seconds(line), 1.5);
+        }
+        EXPECT_EQ(count(text(line.written), "hi"), c.his);
+        EXPECT_EQ(afterHi(text(line.written)), "");
     }
 }
 
 // Once "hi" is out, the identification has its own time even past the
 // greeting window's end.
-TEST_F(Link, GreetingLateInTheWindowKeepsItsIdentificationTime)
+TEST(LinkGreeting, LateInTheWindowKeepsItsIdentificationTime)
 {
-    linkWindows.greetingMs = 1000;
-    linkWindows.identificationMs = 1000;
-    Identity id{};
-    LinkRun run = runLink(
-        [](Bootloader& b) {
-            b.awaitPoll();
-            b.pause(700);
-            b.send(greetingBytes(2004));
-            b.awaitHi();
-            b.pause(600);
-            b.send(word(0x1F00) + word(0x1FFF) + ">");
-        },
-        [&](int fd) { id = shake(fd); return id.result; });
-    EXPECT_EQ(id.result, 1);
+    LinkWindows windows;
+    windows.greetingMs = 1000;
+    windows.identificationMs = 1000;
+    ScriptedLine line({reply(greetingBytes(2004), milliseconds(700)),
+                       reply(word(0x1F00) + word(0x1FFF) + ">", milliseconds(600))});
+    BootloaderIdentity id;
+    EXPECT_TRUE(handShake(line, windows, id).ok());
     EXPECT_EQ(id.upper, 0x1FFF);
-    EXPECT_GT(run.seconds, 1.2);
+    EXPECT_GT(seconds(line), 1.2);
+}
+
+// The descriptor face: 1 for the years 2003-2006, 2 outside them.
+TEST(LinkGreeting, FaceJudgesTheYear)
+{
+    const std::pair<int, int> years[] = {{2002, 2}, {2003, 1}, {2006, 1}, {2007, 2}};
+    for (auto [year, expected] : years) {
+        SCOPED_TRACE(year);
+        int y = 0, month = 0, day = 0, lower = 0, upper = 0;
+        LinkRun run = runLink([&](Bootloader& b) { b.greet(year); },
+                              [&](int fd) { return handShake(fd, y, month, day, lower, upper, SHORT); });
+        EXPECT_EQ(run.result, expected);
+        EXPECT_EQ(y, year);
+        EXPECT_EQ(upper, 0x1FFF);
+    }
 }
 
 // At 2400 bit/s a character takes 4.17 ms: polls come no faster than the
 // line carries them, so none piles up in front of "hi", and "hi" follows the
 // greeting after the quiet wait (20 ms here), not after a backlog.
-TEST_F(Link, PollsPacedToTheLineAndHiRightAfterTheGreeting)
+TEST(LinkGreeting, PollsPacedToTheLineAndHiRightAfterTheGreeting)
 {
     LinkRun run = runLink(
         [](Bootloader& b) {
@@ -222,7 +245,11 @@ TEST_F(Link, PollsPacedToTheLineAndHiRightAfterTheGreeting)
             b.note(std::to_string(ms.count()));
             b.send(word(0x1F00) + word(0x1FFF) + ">");
         },
-        [](int fd) { return shake(fd).result; }, B2400);
+        [](int fd) {
+            int year, month, day, lower, upper;
+            return handShake(fd, year, month, day, lower, upper, SHORT);
+        },
+        B2400);
     EXPECT_EQ(run.result, 1);
     size_t polls = run.wire.find("hi");
     ASSERT_NE(polls, std::string::npos);
@@ -233,16 +260,9 @@ TEST_F(Link, PollsPacedToTheLineAndHiRightAfterTheGreeting)
     EXPECT_LT(std::stoi(run.notes), 200);
 }
 
-TEST_F(Link, NoGreetingAndHangUps)
+// With the full windows, a hang-up ends each wait long before its window.
+TEST(LinkGreeting, HangUpsEndTheWaitAtOnce)
 {
-    // Nothing but garbage: the window runs out.
-    LinkRun run = runLink([](Bootloader& b) { b.awaitPoll(); b.send("garbage"); },
-                      [](int fd) { return shake(fd).result; });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.wire.find_first_not_of('\r'), std::string::npos);
-
-    // With the full windows, a hang-up ends each wait long before its window.
-    linkWindows = LinkWindows();
     const std::function<void(Bootloader&)> hangUps[] = {
         [](Bootloader& b) { b.awaitPoll(); b.hangUp(); },
         [](Bootloader& b) { b.awaitPoll(); b.send("KK"); b.hangUp(); },
@@ -251,7 +271,7 @@ TEST_F(Link, NoGreetingAndHangUps)
     for (const auto& script : hangUps) {
         PicProgram image;
         testing::internal::CaptureStderr();
-        run = uploadWith(image, script);
+        LinkRun run = uploadFace(image, script);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");
         EXPECT_EQ(run.result, 0);
         EXPECT_EQ(run.out, WAITING + NO_GREETING);
@@ -259,26 +279,31 @@ TEST_F(Link, NoGreetingAndHangUps)
     }
 }
 
-TEST_F(Link, OpeningMessagesAndQuery)
+TEST(LinkUpload, OpeningMessagesAndQuery)
 {
     PicProgram image;
-    image.setData(0x1F10, 1);   // overlaps, but a query does not look
-    LinkRun run = uploadWith(image, [](Bootloader& b) { b.greet(2003, 0x1F01, 0x1F00); }, 0, 1);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(run.out, opening("2003-06-15", "1F01-1F00") +
-                           "WARNING: The bootloader's address space does not start on a block boundry.\n"
-                           "         Using 1F00 as the lower address.\n"
-                           "WARNING: The bootloader's address space does not end on a block boundry.\n"
-                           "         Using 1F03 as the upper address.\n");
-    EXPECT_EQ(afterHi(run.wire), END);
+    image.setData(0x1F10, 1);  // overlaps, but a query does not look
+    Uploaded u = uploadOn(image, greets(2003, 0x1F01, 0x1F00), false, true);
+    EXPECT_EQ(u.result, 1);
+    EXPECT_EQ(u.out, opening("2003-06-15", "1F01-1F00") +
+                         "WARNING: The bootloader's address space does not start on a block boundry.\n"
+                         "         Using 1F00 as the lower address.\n"
+                         "WARNING: The bootloader's address space does not end on a block boundry.\n"
+                         "         Using 1F03 as the upper address.\n");
+    EXPECT_EQ(u.wire, END);
 
-    run = uploadWith(image, [](Bootloader& b) { b.greet(2007); });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.out, opening("2007-06-15", "1F00-1FFF") + "\nERROR: Bad revision date.\n");
-    EXPECT_EQ(afterHi(run.wire), "");
+    u = uploadOn(image, greets(2007));
+    EXPECT_EQ(u.result, 0);
+    EXPECT_EQ(u.out, opening("2007-06-15", "1F00-1FFF") + "\nERROR: Bad revision date.\n");
+    EXPECT_EQ(u.wire, "");
+
+    u = uploadOn(image, {reply("garbage")});
+    EXPECT_EQ(u.result, 0);
+    EXPECT_EQ(u.out, WAITING + NO_GREETING);
+    EXPECT_EQ(u.err, "");
 }
 
-TEST_F(Link, Responses)
+TEST(LinkResponse, StatusErrorAddressAndMessages)
 {
     PicProgram image;
     image.setData(0x10, 0x1234);
@@ -286,7 +311,7 @@ TEST_F(Link, Responses)
         std::string bytes;
         int status;
         int errorAddress;
-        std::string printed;   // by getResponse
+        std::string printed;   // while the response is read
         std::string report;    // by reportError after "\nERROR: "
         std::string next;      // what a second response gives, if asked
     };
@@ -316,16 +341,20 @@ TEST_F(Link, Responses)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.bytes));
         errorAddress = 0;
+        ScriptedLine line({later(c.bytes, {})});
+        Transcript t;
+        t.useProgram(&image);
+        const LinkResult r = getResponse(line, SHORT, t);
+        keepErrorAddress(r);
         std::string next;
-        LinkRun run = runLink([&](Bootloader& b) { b.send(c.bytes); }, [&](int fd) {
-            int status = getResponse(&image, fd, linkWindows);
-            if (!c.next.empty())
-                next = std::to_string(getResponse(&image, fd, linkWindows));
-            return status;
-        });
-        EXPECT_EQ(run.result, c.status);
+        if (!c.next.empty()) {
+            const LinkResult second = getResponse(line, SHORT, t);
+            keepErrorAddress(second);
+            next = std::to_string(statusCode(second));
+        }
+        EXPECT_EQ(statusCode(r), c.status);
         EXPECT_EQ(errorAddress, c.errorAddress);
-        EXPECT_EQ(run.out, c.printed);
+        EXPECT_EQ(t.out, c.printed);
         EXPECT_EQ(next, c.next);
         testing::internal::CaptureStdout();
         reportError(c.status);
@@ -336,23 +365,39 @@ TEST_F(Link, Responses)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(Link, ResponseWindowAndHangUp)
+// The whole response, reports included, within the protocol's 5 seconds.
+TEST(LinkResponse, OneWindowForTheWholeResponse)
+{
+    ScriptedLine line({later("!V\x22\x00"s, {}), later(">", milliseconds(4990))});
+    Transcript t;
+    EXPECT_EQ(getResponse(line, LinkWindows(), t).outcome, LinkResult::Outcome::ErrorReport);
+
+    ScriptedLine silent({later("!V\x22\x00"s, {}), later(">", milliseconds(5010))});
+    const LinkResult r = getResponse(silent, LinkWindows(), t);
+    EXPECT_EQ(r.outcome, LinkResult::Outcome::Timeout);
+    EXPECT_EQ(r.address, 0x22);
+    EXPECT_DOUBLE_EQ(seconds(silent), 5.0);
+}
+
+// The descriptor face on a real line: the reports printed, the status, the
+// address; a hang-up ends the wait at once.
+TEST(LinkResponse, FaceOnARealLine)
 {
     PicProgram image;
-    linkWindows = LinkWindows();
-    // The real window: an error report, then silence.
-    LinkRun run = runLink([](Bootloader& b) { b.send("!V\x22\x00"s); },
-                      [&](int fd) { return getResponse(&image, fd, linkWindows); });
-    EXPECT_EQ(run.result, STATUS_TIMEOUT);
-    EXPECT_EQ(errorAddress, 0x22);
-    EXPECT_GE(run.seconds, 4.0);
+    image.setData(0x10, 0x1234);
+    errorAddress = 0;
+    LinkRun run = runLink([](Bootloader& b) { b.send("w\x10\x00\x34\x12!C\x10\x00>"s); },
+                          [&](int fd) { return getResponse(&image, fd, SHORT); });
+    EXPECT_EQ(run.result, -67);
+    EXPECT_EQ(errorAddress, 0x10);
+    EXPECT_EQ(run.out, "\n NOTICE: Good write test at address 0010, data == 1234\n");
 
-    run = runLink([](Bootloader& b) { b.send("!"); b.hangUp(); }, [&](int fd) { return getResponse(&image, fd, linkWindows); });
+    run = runLink([](Bootloader& b) { b.send("!"); b.hangUp(); }, [&](int fd) { return getResponse(&image, fd); });
     EXPECT_EQ(run.result, STATUS_TIMEOUT);
     EXPECT_LT(run.seconds, 2.5);
 }
 
-TEST_F(Link, ProgrammingPasses)
+TEST(LinkUpload, ProgrammingPasses)
 {
     struct Case {
         const char* name;
@@ -411,38 +456,61 @@ TEST_F(Link, ProgrammingPasses)
         PicProgram image;
         for (auto [address, value] : c.words)
             image.setData(address, value);
-        errorAddress = 0;
-        LinkRun run = uploadWith(image, [&](Bootloader& b) { b.greet(2004, c.lower, c.upper); b.serve(c.replies); });
-        EXPECT_EQ(run.result, c.result);
-        EXPECT_EQ(frames(afterHi(run.wire)), c.frames);
+        Uploaded u = uploadOn(image, serves(greets(2004, c.lower, c.upper), c.replies));
+        EXPECT_EQ(u.result, c.result);
+        EXPECT_EQ(frames(u.wire), c.frames);
         char range[16];
         snprintf(range, sizeof range, "%04X-%04X", c.lower, c.upper);
-        EXPECT_EQ(run.out, opening("2004-06-15", range) + c.after);
+        EXPECT_EQ(u.out, opening("2004-06-15", range) + c.after);
+        errorAddress = 0;
+        keepErrorAddress(u.failure);
         EXPECT_EQ(errorAddress, c.errorAddress);
     }
 }
 
-TEST_F(Link, OverlapIgnored)
+TEST(LinkUpload, OverlapIgnored)
 {
     // The block inside the range is skipped; the walk lands on the
-    // configuration word behind it.
+    // configuration word behind it.  Each block is counted of the total.
     PicProgram image;
     for (int address : {0x1EFC, 0x1F10, 0x2007})
         image.setData(address, 0x2A);
-    LinkRun run = uploadWith(image, [](Bootloader& b) { b.greet(); b.serve(); }, 1);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(frames(afterHi(run.wire)),
+    Uploaded u = uploadOn(image, serves(greets(), {}), true);
+    EXPECT_EQ(u.result, 1);
+    EXPECT_EQ(frames(u.wire),
               (std::vector<std::string>{"\x02\xFC\x1E\xE4"s, block("\x04\x2A\x00\xFF\x3F\xFF\x3F\xFF\x3F"s),
                                         "\x02\x04\x20\xDA"s, block("\x04\xFF\x3F\xFF\x3F\xFF\x3F\x2A\x00"s), END}));
-    EXPECT_EQ(run.out, opening("2004-06-15", "1F00-1FFF") +
-                           "WARNING: The program and the bootloader overlap.\n"
-                           "  programming address 1EFC\r  programming address 2004\r\nProgramming complete\n");
+    EXPECT_EQ(u.out, opening("2004-06-15", "1F00-1FFF") +
+                         "WARNING: The program and the bootloader overlap.\n"
+                         "  programming address 1EFC\r  programming address 2004\r\nProgramming complete\n");
+    EXPECT_EQ(u.blocks, (std::vector<std::string>{"1/2", "2/2"}));
+}
 
-    // A pass that loses the line mid-way: time-out at once, END attempted.
-    linkWindows = LinkWindows();
-    image.setData(0x1F10, PicProgram::BLANK);
+// The pass's descriptor face: an EEPROM block refused leaves an image
+// address in errorAddress and the cursor on the block after it.
+TEST(LinkUpload, PassFaceOnARealLine)
+{
+    PicProgram image;
+    image.setData(0x2105, 1);
+    errorAddress = 0;
+    int cursor = 0x2100;
+    LinkRun run = runLink([](Bootloader& b) { b.serve({">", "!V\x04\x00>"s}); },
+                          [&](int fd) { return outputProgram(&image, fd, cursor, 0x1F00, 0x1FFF, SHORT); });
+    EXPECT_EQ(run.result, -86);
+    EXPECT_EQ(errorAddress, 0x2104);
+    EXPECT_EQ(cursor, 0x2108);
+    EXPECT_EQ(run.out, "  programming address 2104\r");
+    EXPECT_EQ(frames(run.wire),
+              (std::vector<std::string>{"\x02\x04\x00\xFA"s, block("\x05\xFF\x00\x01\x00\xFF\x00\xFF\x00"s)}));
+}
+
+// A pass that loses the line mid-way: time-out at once, END attempted.
+TEST(LinkUpload, HangUpInAPass)
+{
+    PicProgram image;
+    image.setData(0x1EFC, 0x2A);
     testing::internal::CaptureStderr();
-    run = uploadWith(image, [](Bootloader& b) { b.greet(); b.readFrame(); b.hangUp(); });
+    LinkRun run = uploadFace(image, [](Bootloader& b) { b.greet(); b.readFrame(); b.hangUp(); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");
     EXPECT_EQ(run.result, 0);
     EXPECT_LT(run.seconds, 2.5);

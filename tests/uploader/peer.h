@@ -7,6 +7,8 @@
 #ifndef UPLOADER_PEER_H
 #define UPLOADER_PEER_H
 
+#include "processes.h"
+
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -83,17 +85,5 @@ struct LinkRun {
 };
 LinkRun runLink(std::function<void(Bootloader&)> script, std::function<int(int fd)> uploader,
             speed_t speed = B19200);
-
-// Runs the programUploader executable; its standard output and error and
-// its exit status.
-struct ProgramRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-// With a signal, sends it afterMs after the start; with a terminal, that
-// descriptor is the program's standard error.
-ProgramRun runProgram(const std::vector<std::string>& args, int signal = 0, int afterMs = 0,
-                      int stderrTerminal = -1);
 
 #endif
