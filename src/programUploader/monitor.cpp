@@ -3,6 +3,7 @@
 #include "interrupt.h"
 #include "lineSpeeds.h"
 #include "protocol.h"
+#include "serialPort.h"
 #include "terminalMode.h"
 
 #include <algorithm>
@@ -27,10 +28,6 @@ constexpr size_t WAITING_LIMIT = 65536;  // bytes held for a slow reader before 
 constexpr size_t PORT_CHUNK = 64;        // a terminal that reports room takes this much at once
 constexpr size_t OUTPUT_CHUNK = 512;     // a pipe that reports room takes 4096
 constexpr size_t INPUT_CHUNK = 256;
-// The end command still leaving the line would be garbled by a new speed;
-// a line that does not drain in this time is stuck and is switched anyway.
-constexpr auto DRAIN_LIMIT = std::chrono::seconds(1);
-constexpr long DRAIN_POLL_NS = 1000000;
 // A USB adapter reports the drain once it has the bytes, before they are on
 // the wire: the end command's own time on the line and this much more pass
 // before the switch.  An end command garbled by an early switch would leave
@@ -45,34 +42,18 @@ int toMillis(steady_clock::duration d)
         0, std::chrono::duration_cast<std::chrono::milliseconds>(d).count() + 1));
 }
 
-// Waits until the output queue is empty, at most DRAIN_LIMIT.
-void drainOutput(int fd)
-{
-    const auto end = steady_clock::now() + DRAIN_LIMIT;
-    for (;;) {
-        int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            break;
-        if (steady_clock::now() >= end)
-            return;
-        timespec pause{0, DRAIN_POLL_NS};
-        nanosleep(&pause, nullptr);
-    }
-    tcdrain(fd);  // the last character in the transmitter: one character time
-}
-
 // The port's speed for the monitor, switched without closing the port (and
 // without dropping what arrived); answers the speed in force.
-int monitorSpeed(int port, int wanted)
+int monitorSpeed(SerialPort& port, int wanted)
 {
     termios settings;
-    if (tcgetattr(port, &settings) != 0)
+    if (tcgetattr(port.get(), &settings) != 0)
         return wanted;
     const int current = protocol::bitsPerSecond(cfgetospeed(&settings));
     const speed_t constant = protocol::speedConstant(wanted);
     if (constant == B0 || wanted == current)
         return current;
-    drainOutput(port);
+    port.drain();
     if (current > 0) {
         const auto endOnWire = std::chrono::microseconds(protocol::characterMicros(current) *
                                                          protocol::frameLength(protocol::END_PROGRAMMING));
@@ -80,7 +61,7 @@ int monitorSpeed(int port, int wanted)
     }
     cfsetispeed(&settings, constant);
     cfsetospeed(&settings, constant);
-    tcsetattr(port, TCSANOW, &settings);
+    tcsetattr(port.get(), TCSANOW, &settings);
     return wanted;
 }
 
@@ -278,9 +259,9 @@ std::string consoleSpeedList()
     return list;
 }
 
-MonitorEnd runMonitor(int portFd, const MonitorSettings& settings, int input, int output)
+MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings, int input, int output)
 {
-    const int bitsPerSecond = monitorSpeed(portFd, settings.bitsPerSecond);
+    const int bitsPerSecond = monitorSpeed(port, settings.bitsPerSecond);
     PipeSignalIgnored pipeSignal;
     TerminalMode terminal(input);
     // A terminal that is not ours (a background job) is not read: reading it
@@ -295,7 +276,7 @@ MonitorEnd runMonitor(int portFd, const MonitorSettings& settings, int input, in
 
     const auto deadline = settings.seconds > 0 ? steady_clock::now() + std::chrono::seconds(settings.seconds)
                                                : steady_clock::time_point::max();
-    Relay relay(portFd, input, output, readInput, terminal.raw());
+    Relay relay(port.get(), input, output, readInput, terminal.raw());
     const MonitorEnd end = relay.run(deadline);
     // From here a second signal ends the process at once, the terminal and
     // the port put back by the restore registry.

@@ -7,6 +7,8 @@
 
 #include <string>
 
+class SerialPort;
+
 constexpr int MONITOR_SECONDS_MAX = 1000000;  // --monitor-seconds: about eleven days
 
 struct MonitorSettings {
@@ -33,6 +35,6 @@ std::string consoleSpeedList();
 // is ours, and relays until one of the ends above.  Bytes the chip sent
 // since the end command wait in the port's input queue until then and are
 // written first.  A hang-up is reported here, on standard error.
-MonitorEnd runMonitor(int portFd, const MonitorSettings& settings, int input, int output);
+MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings, int input, int output);
 
 #endif

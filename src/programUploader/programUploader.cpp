@@ -151,7 +151,7 @@ int main(int argc, char** argv)
     // says, after the upload's last line, unless the run was asked to end.
     if (options.monitor.on && line.endCommandSent() && !interruptSignal()) {
         fflush(stdout);
-        runMonitor(port.get(), options.monitor, STDIN_FILENO, STDOUT_FILENO);
+        runMonitor(port, options.monitor, STDIN_FILENO, STDOUT_FILENO);
     }
 
     hexFile.reset();
