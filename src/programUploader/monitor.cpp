@@ -163,7 +163,7 @@ MonitorEnd Relay::run(steady_clock::time_point deadline)
         if (timed && steady_clock::now() >= deadline)
             return MonitorEnd::TimeUp;
 
-        MonitorEnd end;
+        MonitorEnd end = MonitorEnd::HungUp;
         if (fds[PORT].revents & POLLIN) {
             if (!readPort(end))
                 return end;
