@@ -30,14 +30,14 @@ void Chip::writeEepromByte(int offset, int value) {
     memory_->setData(address, chipValue(address, value));
 }
 
-int Chip::readProgramWord(int address) {
+int Chip::readProgramWord(int address) const {
     int v = memory_->getData(address);
-    return v == PicProgram::BLANK || v < 0 ? ERASED_WORD : v;
+    return v == PicProgram::BLANK || v < 0 ? protocol::ERASED_WORD : v;
 }
 
-int Chip::readEepromByte(int offset) {
+int Chip::readEepromByte(int offset) const {
     int v = memory_->getData(PicProgram::EEPROM_START + offset);
-    return v == PicProgram::BLANK || v < 0 ? ERASED_BYTE : v;
+    return v == PicProgram::BLANK || v < 0 ? protocol::ERASED_BYTE : v;
 }
 
 bool Chip::load(const std::string& path, std::string& err) {
@@ -55,7 +55,7 @@ bool Chip::load(const std::string& path, std::string& err) {
     return true;
 }
 
-bool Chip::dump(const std::string& path, std::string& err) {
+bool Chip::dump(const std::string& path, std::string& err) const {
     OwnedFile f(fopen(path.c_str(), "w"));
     if (!f) {
         err = "cannot create " + path;
@@ -72,8 +72,8 @@ int chipValue(int address, int value) {
     // A cell keeps as many bits as a block frame carries for it.
     if (isEepromAddress(address)) {
         value &= protocol::EEPROM_MASK;
-        return value == ERASED_BYTE ? PicProgram::BLANK : value;
+        return value == protocol::ERASED_BYTE ? PicProgram::BLANK : value;
     }
     value &= protocol::PROGRAM_MASK;
-    return value == ERASED_WORD ? PicProgram::BLANK : value;
+    return value == protocol::ERASED_WORD ? PicProgram::BLANK : value;
 }

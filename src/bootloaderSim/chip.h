@@ -11,9 +11,6 @@
 #include <memory>
 #include <string>
 
-constexpr int ERASED_WORD = 0x3FFF;  // a blank flash or configuration cell reads this
-constexpr int ERASED_BYTE = 0xFF;    // a blank EEPROM cell reads this
-
 class Chip {
 public:
     Chip(int flashWords, int eepromBytes);
@@ -29,16 +26,17 @@ public:
     void writeProgramWord(int address, int word);
     void writeEepromByte(int offset, int value);
     // What reading the cell gives: the erased value for a blank cell.
-    int readProgramWord(int address);
-    int readEepromByte(int offset);
+    int readProgramWord(int address) const;
+    int readEepromByte(int offset) const;
 
     // Loads the chip's content from a hex file; false (with a message in err)
     // when the file cannot be read.
     bool load(const std::string& path, std::string& err);
     // Writes the chip's memory as a hex file; false when that fails.
-    bool dump(const std::string& path, std::string& err);
+    bool dump(const std::string& path, std::string& err) const;
 
     PicProgram& memory() { return *memory_; }
+    const PicProgram& memory() const { return *memory_; }
 
 private:
     int flashSize_;
@@ -52,7 +50,7 @@ int chipValue(int address, int value);
 
 // Every address a chip of the program's sizes has, in image order.
 template <typename F>
-void forEachAddress(PicProgram& p, F f) {
+void forEachAddress(const PicProgram& p, F f) {
     for (int a = 0; a < p.getFlashSize(); ++a) f(a);
     for (int a = PicProgram::CONFIG_START; a <= PicProgram::CONFIG_END; ++a) f(a);
     for (int a = PicProgram::EEPROM_START; a < PicProgram::EEPROM_START + p.getEepromSize(); ++a) f(a);

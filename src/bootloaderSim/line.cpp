@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "lineSpeeds.h"
 #include "protocol.h"
+#include "stopSignals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,8 +16,6 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-volatile int stopRequested = 0;
 
 namespace {
 
@@ -90,11 +89,21 @@ int Line::lineBaud() const {
     return lastBaud_;
 }
 
-double Line::charTime() const {
-    // A real device keeps its own pace.
-    if (!isPty_ || pacing_ == 0) return 0;
-    int baud = pacing_ > 0 ? pacing_ : lineBaud();
+double Line::characterSeconds() const {
+    int baud = lineBaud();
     return baud > 0 ? double(protocol::BITS_PER_CHARACTER) / baud : 0;
+}
+
+double Line::paced(double character) const {
+    // A real device keeps its own pace.
+    return !isPty_ || pacing_ == 0 ? 0 : character;
+}
+
+void Line::addWireTime(double character, size_t count) {
+    if (character > 0)
+        wireSeconds_ += character * double(count);
+    else if (count > 0)
+        wireUnknown_ = true;
 }
 
 void Line::pump() {
@@ -104,7 +113,9 @@ void Line::pump() {
         ssize_t n = read(fd_.get(), buffer, sizeof buffer);
         if (n > 0) {
             double now = monotonicSeconds();
-            for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i) queue_.push_back({buffer[i], now});
+            double character = characterSeconds();
+            for (ssize_t i = 0; i < n && queue_.size() < QUEUE_LIMIT; ++i)
+                queue_.push_back({buffer[i], now, character});
             continue;
         }
         // EIO on a pty master: no slave descriptor is open any more.
@@ -136,12 +147,14 @@ Line::Take Line::take(uint8_t& byte, double& entry, double& arrival, double dead
         pump();
         double now = monotonicSeconds();
         if (!queue_.empty()) {
-            double due = std::max(queue_.front().entry, lastArrival_) + charTime();
+            const Incoming& next = queue_.front();
+            double due = std::max(next.entry, lastArrival_) + paced(next.character);
             if (due <= now) {
-                byte = queue_.front().byte;
-                entry = queue_.front().entry;
+                byte = next.byte;
+                entry = next.entry;
                 arrival = due;
                 lastArrival_ = due;
+                addWireTime(next.character, 1);
                 queue_.pop_front();
                 ++bytesIn_;
                 return Take::Byte;
@@ -196,13 +209,15 @@ double Line::send(const uint8_t* bytes, size_t count, double from) {
     // process woke up, so wake-up delays do not add up along a reply.
     double start = from >= 0 ? from : last;
     for (size_t i = 0; i < count; ++i) {
-        double ct = charTime();
+        double character = characterSeconds();
+        double ct = paced(character);
         if (ct > 0) {
             double when = std::max(start, txFree_) + ct;
             waitUntil(when);
             txFree_ = when;
             start = when;
         }
+        addWireTime(character, 1);
         writeAll(bytes + i, 1);
         last = monotonicSeconds();
     }
@@ -210,12 +225,14 @@ double Line::send(const uint8_t* bytes, size_t count, double from) {
 }
 
 double Line::sendBurst(const uint8_t* bytes, size_t count) {
-    double ct = charTime();
+    double character = characterSeconds();
+    double ct = paced(character);
     if (ct > 0) {
         double when = std::max(monotonicSeconds(), txFree_) + ct * double(count);
         waitUntil(when);
         txFree_ = when;
     }
+    addWireTime(character, count);
     writeAll(bytes, count);
     return monotonicSeconds();
 }

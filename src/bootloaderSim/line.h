@@ -2,11 +2,16 @@
 // serial device) with the pace of a real line.
 //
 // Incoming bytes are read from the descriptor as soon as they are there and
-// stamped with that moment (their entry into the line); they are then handed
-// to the bootloader no faster than the line delivers them: one character
-// time after the later of their entry and the previous byte's delivery.
-// Outgoing bytes are written one character time apart, each when its stop
-// bit would have left the chip.
+// stamped with that moment (their entry into the line) and the speed then in
+// force; they are then handed to the bootloader no faster than the line
+// delivers them: one character time after the later of their entry and the
+// previous byte's delivery.  Outgoing bytes are written one character time
+// apart, each when its stop bit would have left the chip.
+//
+// The line keeps the wire time of every byte that crossed it, in either
+// direction, at the speed in force when that byte crossed: a peer that
+// changes the speed in mid-session, or puts it back when it leaves, does not
+// change what the earlier bytes took.
 #ifndef SIM_LINE_H
 #define SIM_LINE_H
 
@@ -37,8 +42,6 @@ public:
     void setPacing(int baud) { pacing_ = baud; }
     // The speed the line runs at, in bit/s (what the peer set on a pty).
     int lineBaud() const;
-    // Seconds one character (10 bits) takes; 0 when nothing is paced.
-    double charTime() const;
 
     enum class Take { Byte, Timeout, Hangup, Stopped };
     // Waits for the next incoming byte until the deadline (monotonic
@@ -64,12 +67,24 @@ public:
 
     uint64_t bytesIn() const { return bytesIn_; }
     uint64_t bytesOut() const { return bytesOut_; }
+    // Seconds the bytes in and out took on the wire, each at the speed in
+    // force when it crossed; -1 when some byte crossed at a speed the line
+    // could not tell.
+    double wireSeconds() const { return wireUnknown_ ? -1 : wireSeconds_; }
 
 private:
     struct Incoming {
         uint8_t byte;
         double entry;
+        double character;  // seconds a character took at the speed of its entry
     };
+    // Seconds one character (start bit, 8 data bits, stop bit) takes at the
+    // line's speed now; 0 when the speed is not known.
+    double characterSeconds() const;
+    // The pause between paced characters: characterSeconds, or 0 when
+    // nothing is paced.
+    double paced(double character) const;
+    void addWireTime(double character, size_t count);
     void pump();
     void writeAll(const uint8_t* bytes, size_t count);
 
@@ -84,9 +99,8 @@ private:
     double txFree_ = 0;
     uint64_t bytesIn_ = 0;
     uint64_t bytesOut_ = 0;
+    double wireSeconds_ = 0;
+    bool wireUnknown_ = false;
 };
-
-// Set from a signal handler; every wait of the line ends when it is set.
-extern volatile int stopRequested;
 
 #endif

@@ -7,6 +7,7 @@
 #include "lineDriver.h"
 #include "options.h"
 #include "stats.h"
+#include "stopSignals.h"
 
 #include <csignal>
 #include <cstdio>
@@ -16,8 +17,6 @@
 namespace {
 
 constexpr int EXIT_USAGE = 2;
-
-void onSignal(int) { stopRequested = 1; }
 
 bool openLine(Line& line, const Options& options, std::string& port, std::string& err) {
     if (!options.device.empty()) {
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
         printf("bootloaderSim %s\n", PIC_TOOLS_VERSION);
         return 0;
     }
-    catchStopSignals(onSignal);
+    catchStopSignals();
 
     Chip chip(options.flashWords, options.eepromBytes);
     if (!options.memory.empty() && !chip.load(options.memory, why)) {
@@ -87,7 +86,8 @@ int main(int argc, char** argv) {
     if (options.stats) {
         stats.bytesIn = line.bytesIn();
         stats.bytesOut = line.bytesOut();
-        stats.print(stdout, line.lineBaud());
+        stats.wireSeconds = line.wireSeconds();
+        stats.print(stdout);
     }
     return status;
 }

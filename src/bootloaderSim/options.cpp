@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "writeMs.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,16 +36,6 @@ bool parseDate(const std::string& text, Options& o) {
     o.bootloader.year = y;
     o.bootloader.month = m;
     o.bootloader.day = d;
-    return true;
-}
-
-bool parseWriteMs(const std::string& text, Options& o) {
-    double f = 0, e = 0;
-    char tail = 0;
-    if (sscanf(text.c_str(), "%lf,%lf%c", &f, &e, &tail) != 2) return false;
-    if (!(f >= 0 && f <= 10000 && e >= 0 && e <= 10000)) return false;
-    o.bootloader.programWriteMs = f;
-    o.bootloader.eepromWriteMs = e;
     return true;
 }
 
@@ -123,7 +115,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
         case MEMORY: o.memory = arg; break;
         case DUMP: o.dump = arg; break;
         case WRITE_MS:
-            if (!parseWriteMs(arg, o)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
+            if (!parseWriteMs(arg, o.bootloader.programWriteMs, o.bootloader.eepromWriteMs)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
             break;
         case ONCE: o.once = true; break;
         case STATS: o.stats = true; break;

@@ -20,8 +20,7 @@ double median(const std::vector<double>& sorted) {
 
 }  // namespace
 
-void Stats::print(FILE* out, int lineBaud) const {
-    double wire = lineBaud > 0 ? double(bytesIn + bytesOut) * 10.0 / lineBaud : -1;
+void Stats::print(FILE* out) const {
     std::vector<double> sorted = turnarounds;
     std::sort(sorted.begin(), sorted.end());
     double med = -1, p99 = -1, total = -1;
@@ -37,7 +36,7 @@ void Stats::print(FILE* out, int lineBaud) const {
     fprintf(out, "bytes_in: %" PRIu64 "\n", bytesIn);
     fprintf(out, "bytes_out: %" PRIu64 "\n", bytesOut);
     fprintf(out, "session_s: %.6f\n", sessionSeconds);
-    fprintf(out, "wire_s: %.6f\n", wire);
+    fprintf(out, "wire_s: %.6f\n", wireSeconds);
     fprintf(out, "write_s: %.6f\n", writeSeconds);
     fprintf(out, "greeting_to_h_ms: %.6f\n", greetingToH < 0 ? -1 : greetingToH * 1e3);
     fprintf(out, "greeting_to_frame_ms: %.6f\n", greetingToFrame < 0 ? -1 : greetingToFrame * 1e3);

@@ -14,14 +14,14 @@ struct Stats {
     uint64_t errors = 0;
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;
+    double wireSeconds = -1;  // -1: not known
     double sessionSeconds = -1;
     double writeSeconds = 0;
     double greetingToH = -1;      // seconds
     double greetingToFrame = -1;  // seconds
     std::vector<double> turnarounds;  // seconds, one per frame after a '>'
 
-    // lineBaud 0: the wire time is not known.
-    void print(FILE* out, int lineBaud) const;
+    void print(FILE* out) const;
 };
 
 // Keeps the figures from what the bootloader's state machine does and the

@@ -31,12 +31,12 @@ protocol::Range protectedRange(protocol::Range r) {
     return protocol::Range{firstOfBlock(r.lower), firstOfBlock(r.upper) + WORDS_PER_BLOCK - 1};
 }
 
-bool overlaps(PicProgram& program, protocol::Range range) {
+bool overlaps(const PicProgram& program, protocol::Range range) {
     protocol::Range w = protectedRange(range);
     return program.isUsed(w.lower, w.upper);
 }
 
-std::set<int> blocksSent(PicProgram& program, protocol::Range range, bool ignoreOverlap) {
+std::set<int> blocksSent(const PicProgram& program, protocol::Range range, bool ignoreOverlap) {
     std::set<int> sent;
     protocol::Range w = protectedRange(range);
     if (overlaps(program, range) && !ignoreOverlap) return sent;
@@ -55,7 +55,7 @@ std::set<int> blocksSent(PicProgram& program, protocol::Range range, bool ignore
     return sent;
 }
 
-std::vector<std::string> uploadDifferences(PicProgram& chip, PicProgram& before, PicProgram& program,
+std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProgram& before, const PicProgram& program,
                                            protocol::Range range, bool ignoreOverlap, size_t limit) {
     std::vector<std::string> out;
     std::set<int> sent = blocksSent(program, range, ignoreOverlap);
@@ -67,7 +67,7 @@ std::vector<std::string> uploadDifferences(PicProgram& chip, PicProgram& before,
     return out;
 }
 
-std::vector<std::string> programDifferences(PicProgram& chip, PicProgram& program, protocol::Range range,
+std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
                                             bool ignoreOverlap, size_t limit) {
     std::vector<std::string> out;
     protocol::Range w = protectedRange(range);

@@ -27,20 +27,20 @@ protocol::Range protectedRange(protocol::Range reported);
 // from 0x2100, each skipping blocks that start inside the protected range.
 // Empty when the program overlaps the protected range and the overlap is
 // not ignored.
-std::set<int> blocksSent(PicProgram& program, protocol::Range range, bool ignoreOverlap);
+std::set<int> blocksSent(const PicProgram& program, protocol::Range range, bool ignoreOverlap);
 // True when the program holds a used word inside the protected range.
-bool overlaps(PicProgram& program, protocol::Range range);
+bool overlaps(const PicProgram& program, protocol::Range range);
 
 // Where a chip differs from what it should hold after uploading program to
 // a chip that held before: every cell of a sent block holds the program's
 // masked word, every other cell is unchanged.  One line per differing cell,
 // "ADDR: chip XXXX, expected YYYY" (a dash for blank), at most `limit` lines.
-std::vector<std::string> uploadDifferences(PicProgram& chip, PicProgram& before, PicProgram& program,
+std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProgram& before, const PicProgram& program,
                                            protocol::Range range, bool ignoreOverlap, size_t limit = 20);
 
 // Where the chip differs from the program outside the protected range,
 // leaving out the configuration words the upload does not send.
-std::vector<std::string> programDifferences(PicProgram& chip, PicProgram& program, protocol::Range range,
+std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
                                             bool ignoreOverlap, size_t limit = 20);
 
 #endif

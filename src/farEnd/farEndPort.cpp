@@ -1,7 +1,6 @@
 #include "farEndPort.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -47,14 +46,4 @@ bool PortLink::make(const std::string& path, const std::string& target) {
 
 PortLink::~PortLink() {
     if (!path_.empty()) unlink(path_.c_str());
-}
-
-void catchStopSignals(void (*onStop)(int)) {
-    struct sigaction sa {};
-    sa.sa_handler = onStop;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 }

@@ -1,6 +1,5 @@
 // What both simulators do to become the far end of a serial line: open a
-// pseudo-terminal that is raw from the start, offer it under a fixed name,
-// and end their waits when a signal asks them to stop.
+// pseudo-terminal that is raw from the start and offer it under a fixed name.
 #ifndef FAR_END_PORT_H
 #define FAR_END_PORT_H
 
@@ -28,9 +27,5 @@ public:
 private:
     std::string path_;
 };
-
-// SIGINT and SIGTERM call onStop, without SA_RESTART, so that every wait ends
-// at once; a peer that closes the line raises no SIGPIPE.
-void catchStopSignals(void (*onStop)(int));
 
 #endif

@@ -31,7 +31,7 @@ void PicProgram::initConfig() { std::fill(configData, configData + CONFIG_CAPACI
 
 // ---------------------------------------------------------------- address map
 
-bool PicProgram::isValidAddr(int address) {
+bool PicProgram::isValidAddr(int address) const {
     if (address < 0) return false;
     if (address > eepromSize + 0x20FF) return false;
     if (address > CONFIG_END && address < EEPROM_START) return false;
@@ -39,7 +39,7 @@ bool PicProgram::isValidAddr(int address) {
     return true;
 }
 
-int PicProgram::getData(int address) {
+int PicProgram::getData(int address) const {
     if (!isValidAddr(address)) return -1;
     if (address <= FLASH_END) return getFlashData(address);
     if (address <= CONFIG_END) return getConfigData(address - CONFIG_START);
@@ -62,7 +62,7 @@ bool PicProgram::setData(int address, int value) {
     return true;
 }
 
-int PicProgram::findData(int address) {
+int PicProgram::findData(int address) const {
     if (!isValidAddr(address)) return -1;
     if (address <= FLASH_END) return findUsedFlash(address);
     if (address <= CONFIG_END) {
@@ -76,17 +76,17 @@ int PicProgram::findData(int address) {
     return -1;
 }
 
-bool PicProgram::isUsed(int from, int to) {
+bool PicProgram::isUsed(int from, int to) const {
     for (int a = from; a <= to; ++a) {
         if (getData(a) != BLANK) return true;
     }
     return false;
 }
 
-int PicProgram::getFlashSize() { return flashSize; }
-int PicProgram::getEepromSize() { return eepromSize; }
+int PicProgram::getFlashSize() const { return flashSize; }
+int PicProgram::getEepromSize() const { return eepromSize; }
 
-bool PicProgram::fits() { return flashHighWater < flashSize && eepromHighWater < eepromSize; }
+bool PicProgram::fits() const { return flashHighWater < flashSize && eepromHighWater < eepromSize; }
 
 void PicProgram::clearConfig() {
     // 0x2000-0x2006 are ID locations and reserved words; 0x2007 is the chip's
@@ -96,15 +96,15 @@ void PicProgram::clearConfig() {
 
 // ---------------------------------------------------------------- per region
 
-int PicProgram::getFlashData(int address) {
+int PicProgram::getFlashData(int address) const {
     return (address >= 0 && address < flashSize) ? flashData[address] : -1;
 }
 
-int PicProgram::getEepromData(int offset) {
+int PicProgram::getEepromData(int offset) const {
     return (offset >= 0 && offset < eepromSize) ? eepromData[offset] : -1;
 }
 
-int PicProgram::getConfigData(int index) {
+int PicProgram::getConfigData(int index) const {
     return (index >= 0 && index < CONFIG_CAPACITY) ? configData[index] : -1;
 }
 
@@ -117,9 +117,9 @@ int findUsed(const int* store, int from, int bound) {
 }
 }  // namespace
 
-int PicProgram::findUsedFlash(int from) { return findUsed(flashData, from, flashSize); }
-int PicProgram::findUsedEeprom(int from) { return findUsed(eepromData, from, eepromSize); }
-int PicProgram::findUsedConfig(int from) { return findUsed(configData, from, CONFIG_CAPACITY); }
+int PicProgram::findUsedFlash(int from) const { return findUsed(flashData, from, flashSize); }
+int PicProgram::findUsedEeprom(int from) const { return findUsed(eepromData, from, eepromSize); }
+int PicProgram::findUsedConfig(int from) const { return findUsed(configData, from, CONFIG_CAPACITY); }
 
 // ---------------------------------------------------------------- merge, diff, equals
 
@@ -135,37 +135,37 @@ void walkBoth(int flashSize, int eepromSize, Visit visit) {
 
 // An address that only the larger image holds reads as blank in the smaller
 // one, so the result never holds the "not held" marker -1 as a word.
-int wordOrBlank(PicProgram* image, int address) {
+int wordOrBlank(const PicProgram* image, int address) {
     int w = image->getData(address);
     return w == -1 ? PicProgram::BLANK : w;
 }
 }  // namespace
 
-PicProgram* PicProgram::merge(PicProgram* other) {
+PicProgram* PicProgram::merge(const PicProgram* other) const {
     auto* result = new PicProgram(std::max(flashSize, other->flashSize),
                                   std::max(eepromSize, other->eepromSize));
     walkBoth(result->flashSize, result->eepromSize, [&](int a) { _merge(a, other, result); });
     return result;
 }
 
-void PicProgram::_merge(int address, PicProgram* other, PicProgram* result) {
+void PicProgram::_merge(int address, const PicProgram* other, PicProgram* result) const {
     int mine = wordOrBlank(this, address);
     result->setData(address, mine == BLANK ? wordOrBlank(other, address) : mine);
 }
 
-PicProgram* PicProgram::diff(PicProgram* other) {
+PicProgram* PicProgram::diff(const PicProgram* other) const {
     auto* result = new PicProgram(std::max(flashSize, other->flashSize),
                                   std::max(eepromSize, other->eepromSize));
     walkBoth(result->flashSize, result->eepromSize, [&](int a) { _diff(a, other, result); });
     return result;
 }
 
-void PicProgram::_diff(int address, PicProgram* other, PicProgram* result) {
+void PicProgram::_diff(int address, const PicProgram* other, PicProgram* result) const {
     int mine = wordOrBlank(this, address);
     result->setData(address, mine == wordOrBlank(other, address) ? BLANK : mine);
 }
 
-bool PicProgram::equals(PicProgram* other) {
+bool PicProgram::equals(const PicProgram* other) const {
     PicProgram* d = diff(other);
     bool same = d->findUsedFlash(0) == -1 && d->findUsedEeprom(0) == -1 && d->findUsedConfig(0) == -1;
     delete d;
@@ -349,7 +349,7 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
 
 // ---------------------------------------------------------------- hex writer
 
-bool PicProgram::writeHex(FILE* file) {
+bool PicProgram::writeHex(FILE* file) const {
     bool ok = fputs("; Flash ROM data\n", file) >= 0;
     ok = _writeHex(file, FLASH_START) && ok;
     ok = fputs("; Config data\n", file) >= 0 && ok;
@@ -361,7 +361,7 @@ bool PicProgram::writeHex(FILE* file) {
     return ok && !ferror(file);
 }
 
-bool PicProgram::_writeHex(FILE* file, int start) {
+bool PicProgram::_writeHex(FILE* file, int start) const {
     // Records run on past 0x1FFF only in the configuration section; EEPROM
     // words go one to a record.
     const bool configSection = start >= CONFIG_START && start <= 0x2010;

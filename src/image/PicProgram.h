@@ -35,19 +35,19 @@ public:
     // are clamped into range.
     PicProgram(int flashSize, int eepromSize);
 
-    bool isValidAddr(int address);
-    int getData(int address);
+    bool isValidAddr(int address) const;
+    int getData(int address) const;
     bool setData(int address, int value);
     // First used image address at or above `address`, searching only the
     // region that holds it (flash into configuration when flash is 8192
     // words and the search starts at 0x2000); -1 when there is none.
-    int findData(int address);
+    int findData(int address) const;
     // True when any address in from..to (inclusive) is not blank; addresses
     // the image does not hold count as used.
-    bool isUsed(int from, int to);
-    int getFlashSize();
-    int getEepromSize();
-    bool fits();
+    bool isUsed(int from, int to) const;
+    int getFlashSize() const;
+    int getEepromSize() const;
+    bool fits() const;
     // Blanks configuration words 0x2000-0x2006; 0x2007 keeps its value.
     void clearConfig();
 
@@ -65,33 +65,33 @@ public:
     bool readHex(FILE* file);
     bool readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped = nullptr);
     // Writes the whole image as Intel HEX; false when the stream refuses output.
-    bool writeHex(FILE* file);
+    bool writeHex(FILE* file) const;
 
     // New images, owned by the caller: this image's words win over other's
     // (merge); this image's words where the two differ (diff).
-    PicProgram* merge(PicProgram* other);
-    PicProgram* diff(PicProgram* other);
+    PicProgram* merge(const PicProgram* other) const;
+    PicProgram* diff(const PicProgram* other) const;
     // True when every used word of this image equals other's word there.
     // Not symmetric: a blank image equals every image.
-    bool equals(PicProgram* other);
+    bool equals(const PicProgram* other) const;
 
     // Per-region access: positions are flash addresses, EEPROM offsets and
     // configuration indexes.  A negative search start counts as 0.
-    int getFlashData(int address);
-    int getEepromData(int offset);
-    int getConfigData(int index);
-    int findUsedFlash(int from);
-    int findUsedEeprom(int from);
-    int findUsedConfig(int from);
+    int getFlashData(int address) const;
+    int getEepromData(int offset) const;
+    int getConfigData(int index) const;
+    int findUsedFlash(int from) const;
+    int findUsedEeprom(int from) const;
+    int findUsedConfig(int from) const;
 
 private:
     void _construct(int flashSize, int eepromSize);
     void initFlash();
     void initEeprom();
     void initConfig();
-    bool _writeHex(FILE* file, int start);
-    void _merge(int address, PicProgram* other, PicProgram* result);
-    void _diff(int address, PicProgram* other, PicProgram* result);
+    bool _writeHex(FILE* file, int start) const;
+    void _merge(int address, const PicProgram* other, PicProgram* result) const;
+    void _diff(int address, const PicProgram* other, PicProgram* result) const;
 
     int flashData[FLASH_CAPACITY];
     int eepromData[EEPROM_CAPACITY];

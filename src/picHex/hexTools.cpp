@@ -13,10 +13,10 @@ using protocol::Range;
 struct Region {
     int start;
     int size;
-    int (PicProgram::*findUsed)(int);  // positions relative to start
+    int (PicProgram::*findUsed)(int) const;  // positions relative to start
 };
 
-std::vector<Region> regions(PicProgram& image) {
+std::vector<Region> regions(const PicProgram& image) {
     return {
         {PicProgram::FLASH_START, image.getFlashSize(), &PicProgram::findUsedFlash},
         {PicProgram::CONFIG_START, PicProgram::CONFIG_CAPACITY, &PicProgram::findUsedConfig},
@@ -24,7 +24,7 @@ std::vector<Region> regions(PicProgram& image) {
     };
 }
 
-int countUsed(PicProgram& image, const Region& region) {
+int countUsed(const PicProgram& image, const Region& region) {
     int count = 0;
     for (int p = (image.*region.findUsed)(0); p >= 0; p = (image.*region.findUsed)(p + 1)) ++count;
     return count;
@@ -37,9 +37,9 @@ char mapChar(bool used, bool inRange) {
     return used ? MAP_USED : MAP_BLANK;
 }
 
-bool blockUsed(PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
+bool blockUsed(const PicProgram& image, int start) { return image.isUsed(start, start + BLOCK_WORDS - 1); }
 
-void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* range) {
+void printBlocks(FILE* out, const PicProgram& image, int start, int end, const Range* range) {
     for (int line = start; line <= end; line += MAP_LINE_BLOCKS * BLOCK_WORDS) {
         fprintf(out, "%04X ", line);
         for (int b = line; b < line + MAP_LINE_BLOCKS * BLOCK_WORDS && b <= end; b += BLOCK_WORDS) {
@@ -52,7 +52,7 @@ void printBlocks(FILE* out, PicProgram& image, int start, int end, const Range* 
 
 }  // namespace
 
-std::vector<Run> usedRuns(PicProgram& image) {
+std::vector<Run> usedRuns(const PicProgram& image) {
     std::vector<Run> runs;
     for (const Region& region : regions(image)) {
         int p = (image.*region.findUsed)(0);
@@ -70,7 +70,7 @@ std::vector<Run> usedRuns(PicProgram& image) {
     return runs;
 }
 
-int firstOutside(PicProgram& image, int flashWords, int eepromWords) {
+int firstOutside(const PicProgram& image, int flashWords, int eepromWords) {
     int flash = image.findUsedFlash(flashWords);
     if (flash >= 0) return PicProgram::FLASH_START + flash;
     int eeprom = image.findUsedEeprom(eepromWords);
@@ -78,7 +78,7 @@ int firstOutside(PicProgram& image, int flashWords, int eepromWords) {
     return -1;
 }
 
-void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
+void printInfo(FILE* out, const PicProgram& image, int flashWords, int eepromWords, bool wordsLost) {
     static const char* const NAMES[] = {"flash:  ", "config: ", "eeprom: "};
     std::vector<Region> all = regions(image);
     for (size_t i = 0; i < all.size(); ++i) {
@@ -101,7 +101,7 @@ void printInfo(FILE* out, PicProgram& image, int flashWords, int eepromWords, bo
         fprintf(out, "no, %04X is outside\n", outside);
 }
 
-void printMap(FILE* out, PicProgram& image, const Range* range) {
+void printMap(FILE* out, const PicProgram& image, const Range* range) {
     Range blocks{};
     if (range) blocks = protocol::widen(*range);
     const Range* marked = range ? &blocks : nullptr;
@@ -148,7 +148,7 @@ void printMap(FILE* out, PicProgram& image, const Range* range) {
                     nullptr);
 }
 
-std::vector<int> differingAddresses(PicProgram& a, PicProgram& b) {
+std::vector<int> differingAddresses(const PicProgram& a, const PicProgram& b) {
     // a's difference holds a's words where the two differ, but not where a is
     // blank; b's difference supplies those.
     std::unique_ptr<PicProgram> onlyA(a.diff(&b));
@@ -164,8 +164,8 @@ std::vector<int> differingAddresses(PicProgram& a, PicProgram& b) {
     return addresses;
 }
 
-void printDiff(FILE* out, PicProgram& a, PicProgram& b, const std::vector<int>& addresses) {
-    auto word = [](PicProgram& image, int address, char* text) {
+void printDiff(FILE* out, const PicProgram& a, const PicProgram& b, const std::vector<int>& addresses) {
+    auto word = [](const PicProgram& image, int address, char* text) {
         int w = image.getData(address);
         if (w == PicProgram::BLANK || w < 0)
             snprintf(text, 5, "----");

@@ -188,7 +188,7 @@ Read readImage(const std::string& path, PicProgram& image) {
     return Read::Whole;
 }
 
-bool writeImage(const std::string& path, PicProgram& image) {
+bool writeImage(const std::string& path, const PicProgram& image) {
     // A refused standard output is reported once, by the check every run
     // ends with.
     if (path == STANDARD_STREAM) return image.writeHex(stdout);
@@ -207,7 +207,7 @@ bool writeImage(const std::string& path, PicProgram& image) {
     return true;
 }
 
-int compare(const CommandLine& cl, PicProgram& a, PicProgram& b) {
+int compare(const CommandLine& cl, const PicProgram& a, const PicProgram& b) {
     const char* nameA = cl.files[0].c_str();
     const char* nameB = cl.files[1].c_str();
     bool aInB = a.equals(&b);
@@ -225,8 +225,8 @@ int compare(const CommandLine& cl, PicProgram& a, PicProgram& b) {
     return EXIT_DIFFERENT;
 }
 
-int run(const CommandLine& cl, std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
-    PicProgram& first = *images[0];
+int run(const CommandLine& cl, const std::vector<std::unique_ptr<PicProgram>>& images, bool wordsLost) {
+    const PicProgram& first = *images[0];
     switch (cl.command->command) {
     case Command::Info:
         hexTools::printInfo(stdout, first, cl.flashWords, cl.eepromWords, wordsLost);

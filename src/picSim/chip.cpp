@@ -1,6 +1,7 @@
 #include "chip.h"
 
 #include "PicProgram.h"
+#include "protocol.h"
 
 #include <gpsim/breakpoints.h>
 #include <gpsim/clock_phase.h>
@@ -15,10 +16,10 @@ namespace {
 constexpr int CYCLES_PER_INSTRUCTION = 4;  // Q1-Q4: one instruction cycle is four clocks
 
 int programValue(int value) {
-    return value < 0 || value == PicProgram::BLANK ? PicChip::ERASED_WORD : value & PicChip::ERASED_WORD;
+    return value < 0 || value == PicProgram::BLANK ? protocol::ERASED_WORD : value & protocol::ERASED_WORD;
 }
 
-int imageWord(int word) { return word == PicChip::ERASED_WORD ? PicProgram::BLANK : word; }
+int imageWord(int word) { return word == protocol::ERASED_WORD ? PicProgram::BLANK : word; }
 
 }  // namespace
 
@@ -63,7 +64,7 @@ void PicChip::load(PicProgram& image) {
     cpu_->set_config_word(CONFIG_ADDRESS, unsigned(programValue(image.getData(CONFIG_ADDRESS))));
     for (int i = 0; i < EEPROM_BYTES; ++i) {
         int v = image.getData(PicProgram::EEPROM_START + i);
-        setEepromByte(i, v < 0 || v == PicProgram::BLANK ? ERASED_BYTE : v & ERASED_BYTE);
+        setEepromByte(i, v < 0 || v == PicProgram::BLANK ? protocol::ERASED_BYTE : v & protocol::ERASED_BYTE);
     }
 }
 
@@ -73,7 +74,7 @@ void PicChip::save(PicProgram& image) {
     image.setData(CONFIG_ADDRESS, imageWord(configWord()));
     for (int i = 0; i < EEPROM_BYTES; ++i) {
         int v = eepromByte(i);
-        image.setData(PicProgram::EEPROM_START + i, v == ERASED_BYTE ? PicProgram::BLANK : v);
+        image.setData(PicProgram::EEPROM_START + i, v == protocol::ERASED_BYTE ? PicProgram::BLANK : v);
     }
 }
 
@@ -104,13 +105,13 @@ void PicChip::pullMclr() {
 }
 
 int PicChip::flashWord(int address) {
-    return int(cpu_->get_program_memory_at_address(unsigned(address)) & ERASED_WORD);
+    return int(cpu_->get_program_memory_at_address(unsigned(address)) & protocol::ERASED_WORD);
 }
 
-int PicChip::eepromByte(int offset) { return int(cpu_->get_eeprom()->rom[offset]->get_value() & ERASED_BYTE); }
+int PicChip::eepromByte(int offset) { return int(cpu_->get_eeprom()->rom[offset]->get_value() & protocol::ERASED_BYTE); }
 
 void PicChip::setEepromByte(int offset, int value) { cpu_->get_eeprom()->rom[offset]->put_value(unsigned(value)); }
 
-int PicChip::configWord() { return int(cpu_->get_config_word(CONFIG_ADDRESS) & ERASED_WORD); }
+int PicChip::configWord() { return int(cpu_->get_config_word(CONFIG_ADDRESS) & protocol::ERASED_WORD); }
 
 PinModule& PicChip::portC(int bit) { return (*cpu_->m_portc)[unsigned(bit)]; }

@@ -16,8 +16,6 @@ public:
     static constexpr int FLASH_WORDS = 0x2000;
     static constexpr int EEPROM_BYTES = 256;
     static constexpr int CONFIG_ADDRESS = 0x2007;
-    static constexpr int ERASED_WORD = 0x3FFF;
-    static constexpr int ERASED_BYTE = 0xFF;
 
     // gpsim keeps one simulation context per process: one chip per process.
     explicit PicChip(double clockHz);

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "writeMs.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <getopt.h>
@@ -24,16 +26,6 @@ bool parseAddress(const char* text, int& address) {
     bool eeprom = v >= 0x2100 && v <= 0x21FF;
     if (!flash && !eeprom) return false;
     address = int(v);
-    return true;
-}
-
-bool parseWriteMs(const std::string& text, Options& o) {
-    double f = 0, e = 0;
-    char tail = 0;
-    if (sscanf(text.c_str(), "%lf,%lf%c", &f, &e, &tail) != 2) return false;
-    if (!(f >= 0 && f <= 10000 && e >= 0 && e <= 10000)) return false;
-    o.programWriteMs = f;
-    o.eepromWriteMs = e;
     return true;
 }
 
@@ -124,7 +116,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
             o.resetAtMs.push_back(d);
             break;
         case WRITE_MS:
-            if (!parseWriteMs(arg, o)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
+            if (!parseWriteMs(arg, o.programWriteMs, o.eepromWriteMs)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
             break;
         case STUCK_CELL:
             if (!parseAddress(optarg, address))

@@ -9,6 +9,7 @@
 #include "ptyPort.h"
 #include "runLoop.h"
 #include "selfWrite.h"
+#include "stopSignals.h"
 #include "usartBridge.h"
 
 #include <cinttypes>
@@ -24,8 +25,6 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
-void onSignal(int) { stopRequested = 1; }
-
 bool readImage(const std::string& path, PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "r"));
     if (!f) return why = "cannot open " + path, false;
@@ -33,7 +32,7 @@ bool readImage(const std::string& path, PicProgram& image, std::string& why) {
     return true;
 }
 
-bool writeImage(const std::string& path, PicProgram& image, std::string& why) {
+bool writeImage(const std::string& path, const PicProgram& image, std::string& why) {
     OwnedFile f(fopen(path.c_str(), "w"));
     if (!f) return why = "cannot create " + path, false;
     bool ok = image.writeHex(f.get());
@@ -111,7 +110,7 @@ int main(int argc, char** argv) {
 
     Console console;
     console.silenceGpsim();
-    catchStopSignals(onSignal);
+    catchStopSignals();
 
     PicChip chip(options.clockHz);
     if (!chip.ok()) {

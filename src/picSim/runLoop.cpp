@@ -3,6 +3,7 @@
 #include "chip.h"
 #include "ptyPort.h"
 #include "selfWrite.h"
+#include "stopSignals.h"
 #include "usartBridge.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <poll.h>
 #include <vector>
 
-volatile sig_atomic_t stopRequested = 0;
 
 namespace {
 

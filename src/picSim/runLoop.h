@@ -10,7 +10,6 @@
 
 #include "options.h"
 
-#include <csignal>
 #include <cstdint>
 #include <memory>
 
@@ -18,9 +17,6 @@ class PicChip;
 class PtyPort;
 class SelfWrite;
 class UsartBridge;
-
-// Set from a signal handler; the run ends at the next slice.
-extern volatile sig_atomic_t stopRequested;
 
 struct RunFigures {
     uint64_t cycles = 0;

@@ -2,6 +2,7 @@
 
 #include "PicProgram.h"
 #include "chip.h"
+#include "protocol.h"
 
 #include <gpsim/eeprom.h>
 #include <gpsim/p16f87x.h>
@@ -72,7 +73,7 @@ SelfWrite::SelfWrite(PicChip& chip, double programWriteMs, double eepromWriteMs,
       programWriteCycles_(cyclesFor(chip, programWriteMs)),
       eepromWriteCycles_(cyclesFor(chip, eepromWriteMs)),
       stuckCells_(stuckCells) {
-    for (int& l : latches_) l = PicChip::ERASED_WORD;
+    for (int& l : latches_) l = protocol::ERASED_WORD;
     Processor* cpu = &chip.cpu();
     eecon1Register_.reset(new Eecon1(cpu, *this));
     eecon2Register_.reset(new Eecon2(cpu, *this));
@@ -142,7 +143,7 @@ void SelfWrite::startWrite() {
     int start = address & ~(BLOCK_WORDS - 1);
     if (!writeProtected(start))
         for (int i = 0; i < BLOCK_WORDS; ++i) writeProgramWord(start + i, latches_[i]);
-    for (int& l : latches_) l = PicChip::ERASED_WORD;
+    for (int& l : latches_) l = protocol::ERASED_WORD;
     ++flashBlocks_;
     chip_.halt(programWriteCycles_);
 }
@@ -167,5 +168,5 @@ void SelfWrite::onReset(bool powerOn) {
     eepromDue_ = NEVER;
     eecon1_ = powerOn ? 0 : (eecon1_ & WRERR) | (aborted ? WRERR : 0);
     sequence_ = Sequence::Idle;
-    for (int& l : latches_) l = PicChip::ERASED_WORD;
+    for (int& l : latches_) l = protocol::ERASED_WORD;
 }

@@ -95,6 +95,10 @@ inline int getWord(const uint8_t* bytes)
 // What a block frame carries of each location.
 constexpr int PROGRAM_MASK = 0x3FFF;  // flash and configuration words are 14 bits
 constexpr int EEPROM_MASK = 0xFF;     // EEPROM locations are bytes, sent with a zero high byte
+// What an erased location reads back (a write test of it reports this): every
+// bit of its width set.
+constexpr int ERASED_WORD = PROGRAM_MASK;  // a blank flash or configuration word
+constexpr int ERASED_BYTE = EEPROM_MASK;   // a blank EEPROM byte
 
 // Blocks: four words at an address that is a multiple of four.
 constexpr int BLOCK_WORDS = 4;

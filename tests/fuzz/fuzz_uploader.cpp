@@ -7,9 +7,7 @@
 //   bits 4-6  delay, an index into DELAYS
 //   bit  7    the delay counts from the uploader's next write (a reply);
 //             otherwise from when the previous chunk was read to its end
-// The line's clock is virtual: a wait for bytes that have not yet "arrived"
-// moves it to their arrival, a wait with nothing coming moves it to the wait's
-// deadline, so a run never sleeps.
+// The chunks play on the scripted line of tests/support, on a virtual clock.
 //
 // After every run an oracle of its own reads the whole exchange (what the
 // uploader wrote, and what it read between its writes) and checks:
@@ -20,7 +18,7 @@
 //   command;
 // - an identification or a response that comes within its window is read;
 // - END_PROGRAMMING is written once, last, exactly when the bootloader was
-//   identified with an accepted year;
+//   identified with an accepted year (unless the line hung up before it);
 // - every block frame carries the image's words for the address the
 //   bootloader would write them at, outside the bootloader's range;
 // - the result is 1 only if every block the image needs was answered by a

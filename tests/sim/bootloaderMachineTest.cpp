@@ -151,6 +151,15 @@ const Case CASES[] = {
                                                                    {frame(eepromBlock(1, 2, 3, 4)), report('A', 4)}})},
     {"SilentFromAFrameOn", {"--fault", "silent@2"}, identified({{frame(setAddress(0)), READY},
                                                                {frame(setAddress(0)), {}}, {frame(setAddress(0)), {}}})},
+    {"FaultsCountFramesFromOne",
+     {"--fault", "checksum@2", "--fault", "verify@0102", "--fault", "refuse@2102", "--fault", "garbage@1:5A",
+      "--fault", "silent@6"},
+     identified({{frame(setAddress(0x0100)), {0x5A, '>'}},                  // frame 1
+                 {frame(programBlock(1, 2, 3, 4)), report('C', 0x0100)},  // frame 2
+                 {frame(programBlock(1, 2, 3, 4)), report('V', 0x0102)},  // frame 3, still at 0100
+                 {frame(setAddress(0)), READY},                           // frame 4
+                 {frame(eepromBlock(1, 2, 3, 4)), report('A', 0)},        // frame 5
+                 {frame(setAddress(0)), {}}})},                           // frame 6
     {"GarbageBeforeTheReady", {"--fault", "garbage@2:5A", "--fault", "garbage@2:00"},
      identified({{frame(setAddress(0)), READY}, {{7}, {'!', 'U', 0, 0, 0x5A, 0x00, '>'}}})},
     {"WriteTestReportsProgramWordsOnly", {"--fault", "writetest"},
@@ -252,12 +261,20 @@ TEST(Machine, ChipHoldsWhatTheBlocksCarried) {
     Bench bench({"--fault", "verify@0011"});
     bench.identify();
     bench.feed(frame(setAddress(0x10)) + frame(programBlock(0xFFFF, 0x1234, 0x3FFF, 0xC001)));
+    bench.feed(frame(setAddress(0x20)) + frame(programBlock(1, 2, 3, 4)) + frame(programBlock(0x2805, 0, 0, 0)));
+    bench.feed(frame(setAddress(0x2004)) + frame(programBlock(0x3FFF, 0x3FFF, 0x3FFF, 0x3F72)));
     bench.feed(frame(setAddress(0x02)) + frame(eepromBlock(0x12, 0xFF, 0x00, 0x34)));
+    const PicProgram& memory = bench.chip->memory();
     EXPECT_EQ(bench.chip->readProgramWord(0x10), 0x3FFF);
     EXPECT_EQ(bench.chip->readProgramWord(0x11), 0x1235);  // the verify fault's flipped bit
-    EXPECT_EQ(bench.chip->readProgramWord(0x13), 0x0001);
-    EXPECT_EQ(bench.chip->memory().getData(0x12), 0xFFFF);  // erased value: a blank cell
+    EXPECT_EQ(bench.chip->readProgramWord(0x13), 0x0001);  // the high bits never land
+    EXPECT_EQ(memory.getData(0x12), 0xFFFF);                // erased value: a blank cell
+    EXPECT_EQ(bench.chip->readProgramWord(0x24), 0x2805);  // the address moved on by four
+    EXPECT_EQ(memory.findData(PicProgram::CONFIG_START), 0x2007);  // erased configuration words are blank
+    EXPECT_EQ(memory.getData(0x2007), 0x3F72);
     EXPECT_EQ(bench.chip->readEepromByte(2), 0x12);
+    EXPECT_EQ(memory.getData(0x2103), 0xFFFF);  // an erased byte is blank
+    EXPECT_EQ(memory.getData(0x2104), 0x00);
     EXPECT_EQ(bench.chip->readEepromByte(5), 0x34);
     EXPECT_EQ(bench.machine->address(), 0x06);
 }

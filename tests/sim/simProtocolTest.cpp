@@ -1,5 +1,7 @@
-// The simulator's side of the link, byte for byte, against the test's own
-// minimal client on the simulator's pseudo-terminal.
+// The simulator as a process on its pseudo-terminal, against the test's own
+// minimal client: what only a real line shows (raw mode, --link, pacing,
+// hang-up, the late start, stats, dumps, the command line).  What each byte
+// makes the bootloader answer is bootloaderMachineTest.cpp's table.
 #include "frames.h"
 #include "simTestSupport.h"
 
@@ -60,19 +62,6 @@ TEST(SimLine, LinkNamesThePortAndGoesAtExit) {
     EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
-TEST(SimGreeting, GreetingAndIdentificationBytes) {
-    Sim sim;
-    ASSERT_TRUE(sim.start({"--date", "2003-06-15", "--range", "1F01-1F80", "--once"}));
-    Client client(sim.port);
-    Bytes greeting;
-    ASSERT_TRUE(client.greet(2, &greeting));
-    EXPECT_EQ(greeting, (Bytes{0x4B, 0x4B, 0xD3, 0x07, 0x0F, 0x06}));
-    client.send({'h', 'i'});
-    EXPECT_EQ(client.read(5, 2), (Bytes{0x01, 0x1F, 0x80, 0x1F, '>'}));
-    client.sendFrame({1});
-    EXPECT_EQ(sim.process.wait(5), 0);
-}
-
 TEST(SimGreeting, QueuedPollsPassOverAFreshOneAfterASecondGreetsAgain) {
     Sim sim;
     ASSERT_TRUE(sim.start({"--baud", "0"}));
@@ -86,77 +75,6 @@ TEST(SimGreeting, QueuedPollsPassOverAFreshOneAfterASecondGreetsAgain) {
     EXPECT_EQ(sim.stop(), 0);
 }
 
-TEST(SimFrames, AddressMovesOnByFourAndBlocksLand) {
-    std::string dir = tempDir();
-    Session s;
-    ASSERT_TRUE(s.open({"--once", "--baud", "0", "--write-ms", "0,0", "--dump", dir + "/chip.hex"}));
-    EXPECT_EQ(s.exchange(setAddress(0x0010)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0x0001, 0x3FFF, 0x1234, 0xFFFF)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0x2805, 0, 0, 0)), READY_ONLY);  // at 0x0014
-    EXPECT_EQ(s.exchange(setAddress(0x2004)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0x3FFF, 0x3FFF, 0x3FFF, 0x3F72)), READY_ONLY);
-    EXPECT_EQ(s.exchange(setAddress(0x0000)), READY_ONLY);
-    EXPECT_EQ(s.exchange(eepromBlock(0x12, 0xFF, 0x00, 0x34)), READY_ONLY);
-    s.client->sendFrame({1});
-    EXPECT_EQ(s.sim.process.wait(5), 0);
-    // Erased values are blank cells; the high bits of a word never land.
-    EXPECT_EQ(readFile(dir + "/chip.hex"),
-              "; Flash ROM data\n:020020000100DD\n:02002400341294\n:080028000528000000000000A3\n"
-              "; Config data\n:02400E00723FFF\n; EEPROM data\n:024200001200AA\n:0242040000"
-              "00B8\n:02420600340082\n; terminator\n:00000001FF\n");
-}
-
-TEST(SimFrames, ErrorReportsCarryTheChipsAddress) {
-    Session s;
-    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--flash", "4096", "--eeprom", "16",
-                        "--range", "0F00-0F7F"}));
-    EXPECT_EQ(s.exchange(setAddress(0x0100)), READY_ONLY);
-    Bytes bad{4, 1, 0, 2, 0, 3, 0, 4, 0, 0};  // checksum byte wrong
-    s.client->send(bad);
-    EXPECT_EQ(s.client->read(5, 2), report('C', 0x0100));
-    s.client->send({7});
-    EXPECT_EQ(s.client->read(5, 2), report('U', 0x0100));
-    EXPECT_EQ(s.exchange(setAddress(0x0F7C)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x0F7C));
-    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0)), READY_ONLY);  // 0F80: just past the range
-    EXPECT_EQ(s.exchange(setAddress(0x0EFE)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x0EFE));  // reaches 0F01
-    EXPECT_EQ(s.exchange(setAddress(0x1000)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x1000));  // past 4096 words
-    EXPECT_EQ(s.exchange(setAddress(0x2008)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0, 0, 0, 0), 5), report('A', 0x2008));
-    EXPECT_EQ(s.exchange(setAddress(0x000C)), READY_ONLY);
-    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4)), READY_ONLY);  // offsets 12-15
-    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4), 5), report('A', 0x0010));
-    EXPECT_EQ(s.sim.stop(), 0);
-}
-
-TEST(SimFaults, FrameFaults) {
-    Session s;
-    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--fault", "checksum@2", "--fault", "verify@0102",
-                        "--fault", "refuse@2102", "--fault", "garbage@1:5A", "--fault", "silent@6"}));
-    EXPECT_EQ(s.exchange(setAddress(0x0100), 2), (Bytes{0x5A, '>'}));              // frame 1
-    EXPECT_EQ(s.exchange(programBlock(1, 2, 3, 4), 5), report('C', 0x0100));        // frame 2
-    EXPECT_EQ(s.exchange(programBlock(1, 2, 3, 4), 5), report('V', 0x0102));        // frame 3, still at 0100
-    EXPECT_EQ(s.exchange(setAddress(0x0000)), READY_ONLY);                          // frame 4
-    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4), 5), report('A', 0x0000));         // frame 5
-    s.client->sendFrame(setAddress(0));                                            // frame 6
-    EXPECT_TRUE(s.client->readQuiet(0.5).empty());
-    EXPECT_EQ(s.sim.stop(), 0);
-}
-
-TEST(SimFaults, WriteTestReportsEveryStoredWord) {
-    Session s;
-    ASSERT_TRUE(s.open({"--baud", "0", "--write-ms", "0,0", "--fault", "writetest"}));
-    EXPECT_EQ(s.exchange(setAddress(0x0008)), READY_ONLY);
-    EXPECT_EQ(s.exchange(programBlock(0x1234, 0x3FFF, 0, 0x0183), 21),
-              (Bytes{'w', 0x08, 0, 0x34, 0x12, 'w', 0x09, 0, 0xFF, 0x3F, 'w', 0x0A, 0, 0, 0,
-                     'w', 0x0B, 0, 0x83, 0x01, '>'}));
-    EXPECT_EQ(s.exchange(setAddress(0)), READY_ONLY);
-    EXPECT_EQ(s.exchange(eepromBlock(1, 2, 3, 4)), READY_ONLY);  // EEPROM blocks get no reports
-    EXPECT_EQ(s.sim.stop(), 0);
-}
-
 TEST(SimFaults, HangupClosesTheLine) {
     Session s;
     ASSERT_TRUE(s.open({"--baud", "0", "--fault", "hangup@2"}));
@@ -164,28 +82,6 @@ TEST(SimFaults, HangupClosesTheLine) {
     s.client->sendFrame(programBlock(1, 2, 3, 4));
     EXPECT_TRUE(s.client->read(1, 1).empty());
     EXPECT_EQ(s.sim.process.wait(5), 1);
-}
-
-TEST(SimFaults, BadReadyThenAGoodIdentification) {
-    Sim sim;
-    ASSERT_TRUE(sim.start({"--baud", "0", "--fault", "badready"}));
-    Client client(sim.port);
-    ASSERT_TRUE(client.greet(2));
-    client.send({'h', 'i'});
-    EXPECT_EQ(client.read(5, 2), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '<'}));
-    EXPECT_EQ(client.identify(), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '>'}));
-    EXPECT_EQ(sim.stop(), 0);
-}
-
-TEST(SimFaults, MuteIdentFallsSilentOnceThenWaitsForPolls) {
-    Sim sim;
-    ASSERT_TRUE(sim.start({"--baud", "0", "--fault", "mute-ident"}));
-    Client client(sim.port);
-    ASSERT_TRUE(client.greet(2));
-    client.send({'h', 'i'});
-    EXPECT_EQ(client.readQuiet(0.5), (Bytes{0x00, 0x1F}));
-    EXPECT_EQ(client.identify(), (Bytes{0x00, 0x1F, 0xFF, 0x1F, '>'}));
-    EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST(SimFaults, TrickleSendsTheGreetingAtLineRate) {

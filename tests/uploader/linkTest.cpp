@@ -172,6 +172,7 @@ TEST(LinkGreeting, Variants)
         {"line noise gathered in front of the greeting",
          {reply("\xF8\x00"s + greetingBytes(2004)), reply(word(0x1F00) + word(0x1FFF) + ">")},
          {2004, 6, 15, 0x1F00, 0x1FFF}, 1},
+        // Once "hi" is out, the identification has its own time.
         {"greeted at the end of the window, identified after it",
          {reply(greetingBytes(2004), milliseconds(1400)), reply(word(0x1F00) + word(0x1FFF) + ">", milliseconds(150))},
          {2004, 6, 15, 0x1F00, 0x1FFF}, 1},
@@ -197,21 +198,6 @@ TEST(LinkGreeting, Variants)
         EXPECT_EQ(count(text(line.written), "hi"), c.his);
         EXPECT_EQ(afterHi(text(line.written)), "");
     }
-}
-
-// Once "hi" is out, the identification has its own time even past the
-// greeting window's end.
-TEST(LinkGreeting, LateInTheWindowKeepsItsIdentificationTime)
-{
-    LinkWindows windows;
-    windows.greetingMs = 1000;
-    windows.identificationMs = 1000;
-    ScriptedLine line({reply(greetingBytes(2004), milliseconds(700)),
-                       reply(word(0x1F00) + word(0x1FFF) + ">", milliseconds(600))});
-    BootloaderIdentity id;
-    EXPECT_TRUE(handShake(line, windows, id).ok());
-    EXPECT_EQ(id.upper, 0x1FFF);
-    EXPECT_GT(seconds(line), 1.2);
 }
 
 // The descriptor face: 1 for the years 2003-2006, 2 outside them.
