@@ -413,10 +413,10 @@ TEST(HexInput, FifoWithoutAWriterIsRefusedInTime)
     rmdir(dir.c_str());
 }
 
-// The second of two ending signals restores every open port from the
-// handler, however many there are, and ends the process by that signal,
-// wherever the run was.  A port closed before, and a bare descriptor from
-// openSerialPort, are left alone.
+// The second of two ending signals (a second SIGINT, or another of them)
+// restores every open port from the handler, however many there are, and
+// ends the process by that signal, wherever the run was.  A port closed
+// before, and a bare descriptor from openSerialPort, are left alone.
 TEST(Interrupt, SecondSignalRestoresEveryPortAndEndsAtOnce)
 {
     constexpr int PORTS = 9;
@@ -428,47 +428,50 @@ TEST(Interrupt, SecondSignalRestoresEveryPortAndEndsAtOnce)
     }
     Pty& closed = *ptys[PORTS];
     Pty bare;
-    pid_t child = fork();
-    if (child == 0) {
-        interruptWaitsOnSignals();
-        onSecondInterrupt(restoreAllNow);
-        {
-            SerialPort gone(closed.name, B9600);
+    for (int second : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(second);
+        pid_t child = fork();
+        if (child == 0) {
+            interruptWaitsOnSignals();
+            onSecondInterrupt(restoreAllNow);
+            {
+                SerialPort gone(closed.name, B9600);
+            }
+            termios changed = before[PORTS];
+            cfsetospeed(&changed, B1200);
+            tcsetattr(closed.slave, TCSANOW, &changed);
+            openSerialPort(bare.name, B4800);   // nothing restores a bare descriptor
+            std::vector<std::unique_ptr<SerialPort>> ports;
+            for (int i = 0; i < PORTS; ++i)
+                ports.push_back(std::make_unique<SerialPort>(ptys[i]->name, B57600));
+            SerialPort& line = *ports[PORTS / 2];
+            kill(getpid(), SIGINT);
+            int byte = 0;
+            if (line.pauseUntil(line.after(std::chrono::seconds(10))) != LineResult::Interrupted)
+                _exit(2);
+            if (line.readByte(byte, NO_DEADLINE) != LineResult::Interrupted || interruptSignal() != SIGINT)
+                _exit(3);
+            kill(getpid(), second);   // held back until the run takes note
+            interruptTaken();
+            _exit(4);
         }
-        termios changed = before[PORTS];
-        cfsetospeed(&changed, B1200);
-        tcsetattr(closed.slave, TCSANOW, &changed);
-        openSerialPort(bare.name, B4800);   // nothing restores a bare descriptor
-        std::vector<std::unique_ptr<SerialPort>> ports;
-        for (int i = 0; i < PORTS; ++i)
-            ports.push_back(std::make_unique<SerialPort>(ptys[i]->name, B57600));
-        SerialPort& line = *ports[PORTS / 2];
-        kill(getpid(), SIGINT);
-        int byte = 0;
-        if (line.pauseUntil(line.after(std::chrono::seconds(10))) != LineResult::Interrupted)
-            _exit(2);
-        if (line.readByte(byte, NO_DEADLINE) != LineResult::Interrupted || interruptSignal() != SIGINT)
-            _exit(3);
-        kill(getpid(), SIGTERM);   // held back until the run takes note
-        interruptTaken();
-        _exit(4);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
-    for (int i = 0; i < PORTS; ++i) {
-        SCOPED_TRACE(i);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), second);
+        for (int i = 0; i < PORTS; ++i) {
+            SCOPED_TRACE(i);
+            termios after{};
+            tcgetattr(ptys[i]->slave, &after);
+            EXPECT_EQ(memcmp(&after, &before[i], sizeof after), 0);
+            int exclusive = 1;
+            ASSERT_EQ(ioctl(ptys[i]->slave, TIOCGEXCL, &exclusive), 0);
+            EXPECT_EQ(exclusive, 0);
+        }
         termios after{};
-        tcgetattr(ptys[i]->slave, &after);
-        EXPECT_EQ(memcmp(&after, &before[i], sizeof after), 0);
-        int exclusive = 1;
-        ASSERT_EQ(ioctl(ptys[i]->slave, TIOCGEXCL, &exclusive), 0);
-        EXPECT_EQ(exclusive, 0);
+        tcgetattr(closed.slave, &after);
+        EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1200));
+        tcgetattr(bare.slave, &after);
+        EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B4800));
     }
-    termios after{};
-    tcgetattr(closed.slave, &after);
-    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1200));
-    tcgetattr(bare.slave, &after);
-    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B4800));
 }
