@@ -3,6 +3,7 @@
 #include "protocol.h"
 
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -33,7 +34,13 @@ void longOptionsHelp()
     printf("  --reset[=dtr|rts|both|none] pulse the adapter's modem line(s) to reset the\n");
     printf("                              board before the wait (--reset alone: dtr)\n");
     printf("  --reset-ms=MS               how long the reset line is asserted (default %d)\n", RESET_DEFAULT_MS);
-    printf("  --list-ports                list this machine's serial ports and exit\n\n");
+    printf("  --list-ports                list this machine's serial ports and exit\n");
+    printf("  --monitor[=SPEED]           after the end command, stay on the port: what the\n");
+    printf("                              chip sends goes to standard output, standard input\n");
+    printf("                              to the chip; at the upload's speed or at SPEED\n");
+    printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
+    printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
+    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n\n");
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
@@ -108,6 +115,45 @@ Request listPorts(const LongOption&, UploaderOptions&)
     return Request::ListPorts;
 }
 
+// A whole number of decimal digits alone, at most max.
+bool wholeNumber(const std::string& text, long max, long& number)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    number = std::stol(text);
+    return number <= max;
+}
+
+// --monitor alone keeps the upload's speed.
+Request chooseMonitor(const LongOption& option, UploaderOptions& options)
+{
+    options.monitor.on = true;
+    long rate = 0;
+    if (!option.hasValue)
+        return Request::Upload;
+    if (wholeNumber(option.value, protocol::CONSOLE_SPEEDS[std::size(protocol::CONSOLE_SPEEDS) - 1], rate) &&
+        protocol::isConsoleSpeed(static_cast<int>(rate))) {
+        options.monitor.bitsPerSecond = static_cast<int>(rate);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), consoleSpeedList().c_str());
+    return Request::Rejected;
+}
+
+// --monitor-seconds alone turns the monitor on at the upload's speed.
+Request chooseMonitorSeconds(const LongOption& option, UploaderOptions& options)
+{
+    options.monitor.on = true;
+    long seconds = 0;
+    if (wholeNumber(option.value, MONITOR_SECONDS_MAX, seconds) && seconds >= 1) {
+        options.monitor.seconds = static_cast<int>(seconds);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --monitor-seconds value '%s' (whole seconds, 1 to %d)\n", option.value.c_str(),
+            MONITOR_SECONDS_MAX);
+    return Request::Rejected;
+}
+
 struct LongOptionSpec {
     const char* name;
     ValueRule value;
@@ -123,6 +169,8 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"reset", ValueRule::EqualsOnly, false, chooseResetLines},
     {"reset-ms", ValueRule::Required, false, chooseResetMs},
     {"list-ports", ValueRule::None, false, listPorts},
+    {"monitor", ValueRule::EqualsOnly, false, chooseMonitor},
+    {"monitor-seconds", ValueRule::Required, false, chooseMonitorSeconds},
 };
 
 struct FoundOption {

@@ -5,6 +5,7 @@
 #define UPLOADER_OPTIONS_H
 
 #include "boardReset.h"
+#include "monitor.h"
 
 #include <string>
 
@@ -29,6 +30,7 @@ struct UploaderOptions {
     char ignoreOverlap = 0;
     char queryOnly = 0;
     ResetSettings reset;
+    MonitorSettings monitor;
     ExitStatus exitStatus = ExitStatus::Classic;
 };
 

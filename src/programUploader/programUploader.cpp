@@ -8,10 +8,12 @@
 #include "PicProgram.h"
 #include "boardReset.h"
 #include "bootloaderLink.h"
+#include "endWatch.h"
 #include "forecast.h"
 #include "hexInput.h"
 #include "interrupt.h"
 #include "lineSpeeds.h"
+#include "monitor.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
@@ -138,10 +140,18 @@ int main(int argc, char** argv)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(port, options.portName, options.reset);
 
+    EndWatch line(port);
     TerminalReporter reporter(TerminalReporter::Figures);
-    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    const int result = upload(image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);
+
+    // The program runs once the end command is out: stay and show what it
+    // says, after the upload's last line, unless the run was asked to end.
+    if (options.monitor.on && line.endCommandSent() && !interruptSignal()) {
+        fflush(stdout);
+        runMonitor(port, options.monitor, STDIN_FILENO, STDOUT_FILENO);
+    }
 
     hexFile.reset();
     port.close();

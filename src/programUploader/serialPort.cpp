@@ -75,6 +75,8 @@ void configure(int fd, const termios& found, speed_t lineSpeed)
     tcsetattr(fd, TCSANOW, &settings);
 }
 
+} // namespace
+
 // Waits until the driver's output queue is empty and the last character has
 // left, at most DRAIN_LIMIT; tcdrain alone could wait without end on a line
 // that does not move.
@@ -96,8 +98,6 @@ void drainOutput(int fd)
     }
     tcdrain(fd);
 }
-
-} // namespace
 
 bool requestLowLatency(int fd)
 {

@@ -32,6 +32,10 @@ struct PortOpenError {
 // device had.  SerialPort below is the same port with the restore.
 int openSerialPort(const std::string& portName, speed_t lineSpeed, PortOpenError* why = nullptr);
 
+// Waits until what was written has left the line, at most a second; what
+// is still there then is dropped (a stuck line).
+void drainOutput(int fd);
+
 // Asks the driver to hand received bytes over at once instead of waiting for
 // its latency timer.  Answers false when the driver has no such mode.
 bool requestLowLatency(int fd);
@@ -57,6 +61,9 @@ public:
     int get() const { return fd_; }
     // Drains within its bound, restores and closes; nothing when empty.
     void close();
+    // Lets what was written leave the line, within the same bound (the
+    // monitor's speed switch).
+    void drain() { drainOutput(fd_); }
 
     // Asserts (true) or releases DTR and RTS.  False, with nothing changed,
     // when the port has no modem lines (a pseudo-terminal).

@@ -123,6 +123,17 @@ constexpr Range widen(Range r) { return Range{blockStart(r.lower), blockEnd(r.up
 
 // The line speeds the uploader offers, in bit/s, slowest first.
 constexpr int UPLOAD_SPEEDS[] = {2400, 4800, 9600, 19200, 38400, 57600};
+// The standard rates a program on the chip may talk at after an upload,
+// slowest first, in bit/s: the uploader's monitor and the page's console
+// offer these.
+constexpr int CONSOLE_SPEEDS[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr bool isConsoleSpeed(int bitsPerSecond)
+{
+    for (int s : CONSOLE_SPEEDS)
+        if (s == bitsPerSecond)
+            return true;
+    return false;
+}
 constexpr int BITS_PER_CHARACTER = 10;  // start bit, 8 data bits, stop bit
 // One character at the given speed, in microseconds; bitsPerSecond must be
 // above 0.

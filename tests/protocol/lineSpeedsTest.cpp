@@ -1,4 +1,5 @@
-// Every speed the uploader offers has its POSIX constant, both ways.
+// Every speed the uploader and its monitor offer has its POSIX constant,
+// both ways.
 #include "protocol.h"
 #include "lineSpeeds.h"
 
@@ -14,4 +15,6 @@ TEST(LineSpeeds, UploadSpeedsBothWays)
     EXPECT_EQ(speedConstant(57600), B57600);
     EXPECT_EQ(speedConstant(12345), B0);
     EXPECT_EQ(bitsPerSecond(B0), 0);
+    for (int rate : CONSOLE_SPEEDS)
+        EXPECT_EQ(bitsPerSecond(speedConstant(rate)), rate);  // every one a line can be set to
 }

@@ -51,5 +51,9 @@ TEST(Protocol, BlocksRangesAndSpeeds)
     EXPECT_EQ(wireAddress(0x2104), 0x0004);
     EXPECT_EQ(wireAddress(0x2004), 0x2004);
 
+    for (int s : CONSOLE_SPEEDS)
+        EXPECT_TRUE(isConsoleSpeed(s));
+    EXPECT_FALSE(isConsoleSpeed(230400));
+    EXPECT_FALSE(isConsoleSpeed(14400));
     EXPECT_EQ(characterMicros(19200), 520);
 }

@@ -274,6 +274,13 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
         {{"--reset-ms", "0", good}, usage("/dev/ttyS0"), "invalid --reset-ms value '0' (milliseconds, 1 to 10000)\n"},
         {{"--reset-ms=20000", good}, usage("/dev/ttyS0"), "invalid --reset-ms value '20000'"},
         {{"--list-ports=all"}, usage("/dev/ttyS0"), "option --list-ports takes no value\n"},
+        {{"--monitor=14400", good}, usage("/dev/ttyS0"),
+         "invalid --monitor speed '14400' (300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)\n"},
+        {{"--monitor=", good}, usage("/dev/ttyS0"), "invalid --monitor speed ''"},
+        {{"--monitor=+9600", good}, usage("/dev/ttyS0"), "invalid --monitor speed '+9600'"},
+        {{"--monitor-seconds", "0", good}, usage("/dev/ttyS0"),
+         "invalid --monitor-seconds value '0' (whole seconds, 1 to 1000000)\n"},
+        {{"--monitor-seconds=2s", good}, usage("/dev/ttyS0"), "invalid --monitor-seconds value '2s'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
