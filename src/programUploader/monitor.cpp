@@ -251,14 +251,6 @@ void Relay::finish(MonitorEnd end)
 
 } // namespace
 
-std::string consoleSpeedList()
-{
-    std::string list;
-    for (int s : protocol::CONSOLE_SPEEDS)
-        list += (list.empty() ? "" : ", ") + std::to_string(s);
-    return list;
-}
-
 MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings, int input, int output)
 {
     const int bitsPerSecond = monitorSpeed(port, settings.bitsPerSecond);

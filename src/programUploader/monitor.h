@@ -26,9 +26,6 @@ enum class MonitorEnd {
     OutputClosed,  // standard output no longer takes bytes (a closed pipe)
 };
 
-// The speeds --monitor takes, for messages: "300, 600, ... 115200".
-std::string consoleSpeedList();
-
 // Runs the monitor on the open port: switches it to the monitor's speed once
 // what was written has left (within a bound; the port stays open), prints
 // the start line on standard error, makes the terminal on input raw when it

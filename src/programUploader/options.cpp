@@ -124,6 +124,15 @@ bool wholeNumber(const std::string& text, long max, long& number)
     return number <= max;
 }
 
+// The speeds --monitor takes, for its refusal: "300, 600, ... 115200".
+std::string consoleSpeedList()
+{
+    std::string list;
+    for (int s : protocol::CONSOLE_SPEEDS)
+        list += (list.empty() ? "" : ", ") + std::to_string(s);
+    return list;
+}
+
 // --monitor alone keeps the upload's speed.
 Request chooseMonitor(const LongOption& option, UploaderOptions& options)
 {

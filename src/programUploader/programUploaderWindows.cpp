@@ -100,6 +100,12 @@ int runUploader(int argc, char** argv)
     case Request::ListPorts: return listPorts() ? 0 : 1;
     case Request::Rejected: return exitValue(CANNOT_START, options.exitStatus);
     }
+    // The relay needs a console reader of its own, which this build does
+    // not have yet: say so rather than upload and leave without it.
+    if (options.monitor.on) {
+        fprintf(stderr, "--monitor is not available in the Windows build yet.\n");
+        return exitValue(CANNOT_START, options.exitStatus);
+    }
 
     PicProgram image;
     OwnedFile hexFile;
