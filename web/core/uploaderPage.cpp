@@ -23,9 +23,6 @@
 namespace {
 
 constexpr int DEFAULT_BITS_PER_SECOND = 19200;  // the command line's default speed
-// The console's speeds: the application on the chip may use another than
-// the bootloader's.
-constexpr int CONSOLE_SPEEDS[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 struct LoadedFile {
     std::string name;
@@ -53,7 +50,7 @@ std::string speeds()
 std::string consoleSpeeds()
 {
     std::string list;
-    for (int bps : CONSOLE_SPEEDS)
+    for (int bps : protocol::CONSOLE_SPEEDS)  // the command line's --monitor offers the same
         list += (list.empty() ? "[" : ",") + std::to_string(bps);
     return list + "]";
 }
