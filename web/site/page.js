@@ -23,6 +23,7 @@ const state = {
   console: null,
   line: null,
   worker: null,
+  pictureStale: false,  // the picture waits for the run to end
   chipFacts: null,
   started: 0,
 };
@@ -135,7 +136,10 @@ function chipWorker() {
     if (m.type === 'facts') {
       state.chipFacts = m.facts;
       window.__chipFacts = m.facts;
-      showPicture([m.facts.lower, m.facts.upper]);
+      // A run holds the core suspended in a wait, and nothing may call into
+      // it then (the run would never resume): the picture waits for its end.
+      if (state.running) state.pictureStale = true;
+      else showPicture([m.facts.lower, m.facts.upper]);
     }
     if (m.type === 'content') showChip(m);
   });
@@ -224,6 +228,10 @@ async function run(queryOnly) {
     if (state.line instanceof SerialLine) await state.line.close();
     state.line = null;
     state.running = false;
+    if (state.pictureStale) {
+      state.pictureStale = false;
+      showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+    }
     refreshControls();
     document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
   }
@@ -275,6 +283,7 @@ async function start() {
   ui.drop.addEventListener('drop', (e) => {
     e.preventDefault();
     ui.drop.classList.remove('over');
+    if (state.running) return;  // as the disabled picker: the core is busy with the run
     readHexFile(e.dataTransfer.files[0]);
   });
   ui.speed.addEventListener('change', showForecast);
