@@ -18,6 +18,7 @@
 #include "ownedHandles.h"
 #include "portDiagnosis.h"
 #include "portList.h"
+#include "runSteps.h"
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
@@ -33,41 +34,6 @@
 namespace {
 
 constexpr int CANNOT_START = -1;   // the classic result of a run that cannot start
-
-// One port a line on standard output.  False, after a line on standard
-// error, when there is none.
-bool listPorts()
-{
-    std::vector<SerialPortInfo> ports = listSerialPorts();
-    for (const SerialPortInfo& port : ports)
-        printf("%s\n", describePort(port).c_str());
-    if (ports.empty())
-        fprintf(stderr, "No serial port was found on this machine.\n");
-    return !ports.empty();
-}
-
-// Fills the image from the named file, which stays open in hexFile until
-// the run ends.  False after the message of the failure.
-bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexFile, std::vector<long>& droppedWords)
-{
-    if (fileName.empty()) {
-        printf("A filename must be specified.\n");
-        return false;
-    }
-    std::string why;
-    hexFile = openHexFile(fileName, why);
-    if (!hexFile) {
-        printf("Could not open file %s\n", fileName.c_str());
-        fflush(stdout);
-        fputs(why.c_str(), stderr);
-        return false;
-    }
-    if (!readHexNotingDropped(image, hexFile.get(), droppedWords)) {
-        printf("Error reading from file %s\n", fileName.c_str());
-        return false;
-    }
-    return true;
-}
 
 // Why the port could not be opened, after the line that says it could not.
 void reportPortFailure(const std::string& portName, const PortOpenError& error)
