@@ -6,10 +6,8 @@
 // --exit-status=conventional gives 0, 1 and 2 instead, for make and set -e.
 
 #include "PicProgram.h"
-#include "boardReset.h"
 #include "bootloaderLink.h"
 #include "endWatch.h"
-#include "forecast.h"
 #include "hexInput.h"
 #include "interrupt.h"
 #include "lineSpeeds.h"
@@ -41,32 +39,6 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
     printf("Could not open serial port %s\n", portName.c_str());
     fflush(stdout);
     fputs(portFailureReason(portName, error).c_str(), stderr);
-}
-
-// Resets the board through the modem lines, or asks the user to, when a
-// person is watching, before the greeting wait starts.
-// An interrupt during the reset is the greeting wait's to report.
-void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
-{
-    if (reset.lines != ResetLines::None) {
-        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
-            return;
-        fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
-                portName.c_str());
-        return;
-    }
-    if (isatty(STDERR_FILENO))
-        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
-                LinkWindows().greetingMs / 1000);
-}
-
-// The file's words and what sending them will take, shown before the wait
-// for the greeting where a person watches: an empty file, or one that will
-// take minutes, shows at once.
-void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
-{
-    if (isatty(STDERR_FILENO) == 1)
-        fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
 }
 
 } // namespace

@@ -3,10 +3,8 @@
 // the Linux build's; the exit value -1 is an ERRORLEVEL of -1.
 
 #include "PicProgram.h"
-#include "boardReset.h"
 #include "bootloaderLink.h"
 #include "fileAccess.h"
-#include "forecast.h"
 #include "hexInput.h"
 #include "interruptWindows.h"
 #include "options.h"
@@ -15,7 +13,6 @@
 #include "runSteps.h"
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
-#include "terminal.h"
 #include "terminalReporter.h"
 #include "upload.h"
 
@@ -37,22 +34,6 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
         for (const SerialPortInfo& port : listSerialPorts())
             ports.push_back(port.device);
     fputs(portRefusalText(portName, error.refusal, error.code, ports).c_str(), stderr);
-}
-
-// Resets the board through the modem lines, or asks the user to, when a
-// person is watching, before the greeting wait starts.
-void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
-{
-    if (reset.lines != ResetLines::None) {
-        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
-            return;
-        fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
-                portName.c_str());
-        return;
-    }
-    if (isTerminal(stderr))
-        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
-                LinkWindows().greetingMs / 1000);
 }
 
 int runUploader(int argc, char** argv)
@@ -92,8 +73,8 @@ int runUploader(int argc, char** argv)
 
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
-    if (!options.queryOnly && isTerminal(stderr))
-        fprintf(stderr, "%s\n", uploadForecast(options.fileName, image, options.lineSpeed).c_str());
+    if (!options.queryOnly)
+        showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(port, options.portName, options.reset);
 
     TerminalReporter reporter(TerminalReporter::Figures);

@@ -1,7 +1,10 @@
 #include "runSteps.h"
 
+#include "bootloaderLink.h"
+#include "forecast.h"
 #include "hexInput.h"
 #include "portList.h"
+#include "terminal.h"
 
 #include <cstdio>
 
@@ -34,4 +37,24 @@ bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexF
         return false;
     }
     return true;
+}
+
+void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
+{
+    if (isTerminal(stderr))
+        fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
+}
+
+void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
+{
+    if (reset.lines != ResetLines::None) {
+        if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
+            return;
+        fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
+                portName.c_str());
+        return;
+    }
+    if (isTerminal(stderr))
+        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
+                LinkWindows().greetingMs / 1000);
 }

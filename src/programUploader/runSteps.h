@@ -4,6 +4,8 @@
 #define RUN_STEPS_H
 
 #include "PicProgram.h"
+#include "options.h"
+#include "serialLine.h"
 #include "ownedHandles.h"
 
 #include <string>
@@ -17,5 +19,15 @@ bool listPorts();
 // the run ends; droppedWords gets the addresses of the words the reader
 // dropped.  False after the message of the failure.
 bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexFile, std::vector<long>& droppedWords);
+
+// The file's words and what sending them will take, shown before the wait
+// for the greeting where a person watches: an empty file, or one that will
+// take minutes, shows at once.
+void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond);
+
+// Resets the board through the modem lines, or asks the user to, when a
+// person is watching, before the greeting wait starts.
+// An interrupt during the reset is the greeting wait's to report.
+void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset);
 
 #endif
