@@ -213,10 +213,12 @@ LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWi
     while (walk.next()) {
         const int start = address;
         const bool eepromMode = walk.eeprom();
-        // An interrupt names the block in hand, whichever frame it stopped.
+        // A failure names the block in hand, whichever frame it stopped; an
+        // interrupt names it as its address too.
         auto failed = [start](LinkResult r) {
             if (r.outcome == LinkResult::Outcome::Interrupted)
                 r.address = start;
+            r.block = start;
             return r;
         };
         if (walk.setAddressFirst()) {
@@ -251,7 +253,7 @@ LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWi
             if (r.address >= 0)
                 r.address += EEPROM_BASE;
         }
-        return r;
+        return failed(r);
     }
     return LinkResult();
 }

@@ -21,6 +21,8 @@ struct LinkResult {
     // The failure came on an EEPROM block's data frame, whose addresses the
     // bootloader gives as offsets from the EEPROM's start.
     bool eepromData = false;
+    // A failed pass: the image address of the block in hand; -1 otherwise.
+    int block = -1;
 
     bool ok() const { return outcome == Outcome::Acknowledged; }
 };

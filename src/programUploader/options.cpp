@@ -1,12 +1,18 @@
 #include "options.h"
 
 #include "protocol.h"
+#include "terminal.h"
+#include "textFormat.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iterator>
 #include <vector>
 
 namespace {
+
+constexpr const char* NOTE_INDENT = "  ";  // a note's continuation lines
 
 void usage(const UploaderOptions& options)
 {
@@ -40,7 +46,9 @@ void longOptionsHelp()
     printf("                              to the chip; at the upload's speed or at SPEED\n");
     printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
     printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
-    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n\n");
+    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n");
+    printf("  --wait=SECONDS              how long the bootloader's greeting is awaited, 1 to\n");
+    printf("                              %d (default %d)\n\n", WAIT_SECONDS_MAX, LinkWindows().greetingMs / 1000);
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
@@ -149,18 +157,34 @@ Request chooseMonitor(const LongOption& option, UploaderOptions& options)
     return Request::Rejected;
 }
 
+// Whole seconds from 1 to max into seconds, as --wait and --monitor-seconds
+// take them; a refusal names the option.
+Request chooseSeconds(const LongOption& option, int max, int& seconds)
+{
+    long number = 0;
+    if (wholeNumber(option.value, max, number) && number >= 1) {
+        seconds = static_cast<int>(number);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --%s value '%s' (whole seconds, 1 to %d)\n", option.name.c_str(), option.value.c_str(),
+            max);
+    return Request::Rejected;
+}
+
 // --monitor-seconds alone turns the monitor on at the upload's speed.
 Request chooseMonitorSeconds(const LongOption& option, UploaderOptions& options)
 {
     options.monitor.on = true;
-    long seconds = 0;
-    if (wholeNumber(option.value, MONITOR_SECONDS_MAX, seconds) && seconds >= 1) {
-        options.monitor.seconds = static_cast<int>(seconds);
-        return Request::Upload;
-    }
-    fprintf(stderr, "invalid --monitor-seconds value '%s' (whole seconds, 1 to %d)\n", option.value.c_str(),
-            MONITOR_SECONDS_MAX);
-    return Request::Rejected;
+    return chooseSeconds(option, MONITOR_SECONDS_MAX, options.monitor.seconds);
+}
+
+Request chooseWait(const LongOption& option, UploaderOptions& options)
+{
+    int seconds = 0;
+    const Request request = chooseSeconds(option, WAIT_SECONDS_MAX, seconds);
+    if (request == Request::Upload)
+        options.windows.greetingMs = seconds * 1000;
+    return request;
 }
 
 struct LongOptionSpec {
@@ -180,6 +204,7 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"list-ports", ValueRule::None, false, listPorts},
     {"monitor", ValueRule::EqualsOnly, false, chooseMonitor},
     {"monitor-seconds", ValueRule::Required, false, chooseMonitorSeconds},
+    {"wait", ValueRule::Required, false, chooseWait},
 };
 
 struct FoundOption {
@@ -249,6 +274,145 @@ Request applyLongOptions(const std::vector<FoundOption>& found, bool first, Uplo
     return Request::Upload;
 }
 
+// The upload speed an argument of -s names, as the parser reads it
+// ("%u": leading spaces and a '+' allowed, anything after the digits
+// ignored); 0 when it names none.
+int uploadSpeedOf(const char* arg)
+{
+    unsigned rate;
+    if (sscanf(arg, "%u", &rate) == 1)
+        for (int bitsPerSecond : protocol::UPLOAD_SPEEDS)
+            if (static_cast<unsigned>(bitsPerSecond) == rate)
+                return bitsPerSecond;
+    return 0;
+}
+
+bool isValueLetter(char letter)
+{
+    return letter == 's' || letter == 'p';
+}
+bool isOptionLetter(char letter)
+{
+    return isValueLetter(letter) || letter == 'o' || letter == 'q';
+}
+
+// The one line for an option letter the parser does not know.
+std::string unknownOptionNote(const std::string& arg)
+{
+    if (arg == "-")
+        return "-: a lone - is not an option";
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1])));
+    if (lower != arg[1] && isOptionLetter(lower))
+        return arg + ": unknown option; the options are lower case (-" + lower + ")";
+    if (arg[1] == 'h' || arg[1] == '?')
+        return arg + ": unknown option; --help shows the options";
+    return arg + ": unknown option";
+}
+
+// -oq, -quiet: the letters after the option's own.
+std::string extraLettersNote(const std::string& arg, bool query, bool overlap)
+{
+    const std::string rest = arg.substr(2);
+    std::string note = arg + ": " + rest + " ignored";
+    if (arg[1] != 'q' && rest.find('q') != std::string::npos && !query)
+        return note + "; the chip will be written";
+    if (arg[1] != 'o' && rest.find('o') != std::string::npos && !overlap && !query)
+        return note + "; an overlap with the bootloader will stop the upload";
+    return note + "; read as -" + arg[1];
+}
+
+// A -s or -p that no value answered: at the end of the line, or before
+// the next -s or -p (replacedBy).
+std::string unansweredNote(const std::string& arg, const char* replacedBy, const std::string& port, int speed)
+{
+    const std::string what = arg[1] == 'p' ? "the port stays " + port : "the speed stays " + std::to_string(speed) + " bit/s";
+    const std::string glued = arg.size() > 2 ? arg.substr(2) : "";
+    std::string note = arg + ": ";
+    if (!glued.empty())
+        note += glued + " ignored and ";
+    if (replacedBy)
+        note += std::string(replacedBy) + " comes before any value; this " + arg.substr(0, 2) + " changes nothing";
+    else
+        note += "no value follows; " + what;
+    if (!glued.empty())
+        note += " (write " + arg.substr(0, 2) + " " + glued + ")";
+    return note;
+}
+
+} // namespace
+
+std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderOptions& options)
+{
+    // -q and -o count wherever they stand.
+    bool query = options.queryOnly, overlap = options.ignoreOverlap;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg[0] != '-')
+            continue;
+        if (!isOptionLetter(arg[1]))
+            return {unknownOptionNote(arg)};
+        query = query || arg[1] == 'q';
+        overlap = overlap || arg[1] == 'o';
+    }
+
+    struct Note {
+        int at;  // the argument it is about
+        std::string text;
+    };
+    std::vector<Note> notes;
+    std::vector<int> files;
+    std::string port = options.portName;
+    int speed = options.lineSpeed;
+    int pending = -1;  // the -s or -p waiting for its value
+    bool rateRefused = false;
+    for (int i = 1; i < argc && !rateRefused; ++i) {
+        const std::string arg = argv[i];
+        if (arg[0] == '-') {
+            if (isValueLetter(arg[1])) {
+                if (pending >= 0)
+                    notes.push_back({pending, unansweredNote(argv[pending], argv[i], port, speed)});
+                pending = i;
+            } else if (arg.size() > 2) {
+                notes.push_back({i, extraLettersNote(arg, query, overlap)});
+            }
+            continue;
+        }
+        if (pending < 0) {
+            files.push_back(i);
+            continue;
+        }
+        const std::string option = argv[pending];
+        if (option.size() > 2)
+            notes.push_back({pending, option + ": " + option.substr(2) + " ignored; the " +
+                                          (option[1] == 'p' ? "port" : "speed") + " is the next value, '" + arg +
+                                          "' (write " + option.substr(0, 2) + " " + option.substr(2) + ")"});
+        if (option[1] == 'p')
+            port = arg;
+        else if (!(speed = uploadSpeedOf(argv[i])))
+            rateRefused = true;  // the parser says so, and reads no further
+        pending = -1;
+    }
+    if (!rateRefused) {
+        if (pending >= 0)
+            notes.push_back({pending, unansweredNote(argv[pending], nullptr, port, speed)});
+        for (size_t f = 0; f < files.size(); ++f) {
+            const std::string name = argv[files[f]];
+            if (query)
+                notes.push_back({files[f], name + ": not used; -q only queries the bootloader"});
+            else if (f + 1 < files.size())
+                notes.push_back({files[f], name + ": not used; the last file name, " + argv[files.back()] +
+                                               ", is the one uploaded"});
+        }
+    }
+    std::stable_sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) { return a.at < b.at; });
+    std::vector<std::string> texts;
+    for (const Note& n : notes)
+        texts.push_back(n.text);
+    return texts;
+}
+
+namespace {
+
 Request rejected(const UploaderOptions& options)
 {
     usage(options);
@@ -266,6 +430,9 @@ Request readOptions(int argc, char** argv, UploaderOptions& options)
     const bool longOptionsTaken = argc >= 2 && takeLongOptions(argc, argv, found, args);
     if (applyLongOptions(found, true, options) != Request::Upload)
         return rejected(options);
+    if (longOptionsTaken)
+        for (const std::string& note : commandLineNotes(static_cast<int>(args.size()) - 1, args.data(), options))
+            fputs(wrapWords(note, wrapWidth(stderr), NOTE_INDENT).c_str(), stderr);
     if (!longOptionsTaken ||
         readParams(static_cast<int>(args.size()) - 1, args.data(), options.fileName, options.portName,
                    &options.lineSpeed, &options.ignoreOverlap, &options.queryOnly) == -1)
@@ -296,12 +463,7 @@ int readParams(int argc, char** argv, std::string& filename, std::string& port,
             port = arg;
             break;
         case Pending::Speed: {
-            unsigned rate;
-            int match = 0;
-            if (sscanf(arg, "%u", &rate) == 1)
-                for (int bitsPerSecond : protocol::UPLOAD_SPEEDS)
-                    if (static_cast<unsigned>(bitsPerSecond) == rate)
-                        match = bitsPerSecond;
+            const int match = uploadSpeedOf(arg);
             if (!match) {
                 printf("Invalid or unsupported serial data rate specified.\n");
                 return -1;

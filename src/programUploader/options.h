@@ -5,13 +5,18 @@
 #define UPLOADER_OPTIONS_H
 
 #include "boardReset.h"
+#include "bootloaderLink.h"
 #include "monitor.h"
 
 #include <string>
+#include <vector>
 
 // "/dev/ttyS0" on a POSIX system, "COM1" on Windows (beside each system's
 // SerialPort).
 extern const char* const DEFAULT_PORT;
+
+// --wait: the longest greeting wait, an hour.
+constexpr int WAIT_SECONDS_MAX = 3600;
 
 // How the run's outcome becomes the exit value.
 enum class ExitStatus { Classic, Conventional };
@@ -31,6 +36,7 @@ struct UploaderOptions {
     char queryOnly = 0;
     ResetSettings reset;
     MonitorSettings monitor;
+    LinkWindows windows;    // --wait sets the greeting window
     ExitStatus exitStatus = ExitStatus::Classic;
 };
 
@@ -47,6 +53,14 @@ enum class Request {
 // are printed here, as the command line is understood; an --exit-status
 // anywhere on the line decides how even a rejection exits.
 Request readOptions(int argc, char** argv, UploaderOptions& options);
+
+// What the single-letter parser below will ignore, or take otherwise than
+// its user may mean, one note a line for standard error: letters after an
+// option's own (-oq), values glued to -s or -p, a -s or -p that no value
+// answers, file names not used; argv as readParams gets it, options holding
+// the settings it starts from.  An option letter the parser does not know
+// gives its one line alone.  The parser itself stays silent about these.
+std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderOptions& options);
 
 // The single-letter options, recognised by their second character only, so
 // -quiet is -q and -oq is -o alone; the last plain argument is the file

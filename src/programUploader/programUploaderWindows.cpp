@@ -74,11 +74,12 @@ int runUploader(int argc, char** argv)
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
-        showForecast(options.fileName, image, options.lineSpeed);
-    startBootloader(port, options.portName, options.reset);
+        showForecast(options, image);
+    startBootloader(port, options);
 
     TerminalReporter reporter(TerminalReporter::Figures);
-    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    reporter.showHints(options.portName, options.lineSpeed);
+    const int result = upload(image, port, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);
 

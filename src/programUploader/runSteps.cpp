@@ -5,6 +5,7 @@
 #include "hexInput.h"
 #include "portList.h"
 #include "terminal.h"
+#include "textFormat.h"
 
 #include <cstdio>
 
@@ -39,22 +40,38 @@ bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexF
     return true;
 }
 
-void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
+namespace {
+
+constexpr const char* CONTINUATION = "  ";  // the forecast's and the prompt's continuation lines
+
+} // namespace
+
+void showForecast(const UploaderOptions& options, const PicProgram& image)
 {
     if (isTerminal(stderr))
-        fprintf(stderr, "%s\n", uploadForecast(fileName, image, bitsPerSecond).c_str());
+        fputs(wrapWords(uploadForecast(options.fileName, image, options.lineSpeed) + " on " + options.portName,
+                        wrapWidth(stderr), CONTINUATION)
+                  .c_str(),
+              stderr);
 }
 
-void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset)
+void startBootloader(SerialLine& port, const UploaderOptions& options)
 {
+    const ResetSettings& reset = options.reset;
     if (reset.lines != ResetLines::None) {
         if (resetBoard(port, reset.lines, reset.assertMs) != ResetOutcome::NoModemLines)
             return;
         fprintf(stderr, "warning: %s has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n",
-                portName.c_str());
+                options.portName.c_str());
         return;
     }
-    if (isTerminal(stderr))
-        fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
-                LinkWindows().greetingMs / 1000);
+    if (!isTerminal(stderr))
+        return;
+    const std::string where =
+        options.queryOnly ? formatText(" on %s at %d bit/s", options.portName.c_str(), options.lineSpeed) : "";
+    fputs(wrapWords(formatText("Reset the board now: its bootloader is awaited%s for %d seconds.", where.c_str(),
+                               options.windows.greetingMs / 1000),
+                    wrapWidth(stderr), CONTINUATION)
+              .c_str(),
+          stderr);
 }

@@ -20,14 +20,15 @@ bool listPorts();
 // dropped.  False after the message of the failure.
 bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexFile, std::vector<long>& droppedWords);
 
-// The file's words and what sending them will take, shown before the wait
-// for the greeting where a person watches: an empty file, or one that will
-// take minutes, shows at once.
-void showForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond);
+// The file's words, what sending them will take and on which port, shown
+// before the wait for the greeting where a person watches: an empty file,
+// or one that will take minutes, shows at once.
+void showForecast(const UploaderOptions& options, const PicProgram& image);
 
 // Resets the board through the modem lines, or asks the user to, when a
-// person is watching, before the greeting wait starts.
+// person is watching, before the greeting wait starts.  A query, which
+// shows no forecast, names the port and speed there.
 // An interrupt during the reset is the greeting wait's to report.
-void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset);
+void startBootloader(SerialLine& port, const UploaderOptions& options);
 
 #endif

@@ -1,13 +1,13 @@
 #include "summary.h"
 
+#include "protocol.h"
 #include "textFormat.h"
 
 #include <algorithm>
 
 namespace {
 
-// The summary's lines wrap here; continuation lines line up under the text.
-constexpr size_t SUMMARY_WIDTH = 79;
+// Continuation lines line up under the text.
 constexpr const char* SUMMARY_INDENT = "         ";  // under the text after "WARNING: "
 
 // "0004-0007, 2007": runs of consecutive addresses, in rising order.
@@ -29,41 +29,27 @@ std::string addressRanges(const std::vector<long>& addresses)
 }
 
 // "WARNING: " and the text, wrapped at word boundaries.
-std::string warning(const std::string& text)
+std::string warning(int width, const std::string& text)
 {
-    std::string wrapped;
-    std::string line = "WARNING:";
-    bool lineHasWord = false;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find(' ', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string word = text.substr(at, end - at);
-        if (lineHasWord && line.size() + 1 + word.size() > SUMMARY_WIDTH) {
-            wrapped += line + "\n";
-            line = SUMMARY_INDENT;
-        } else {
-            line += ' ';
-        }
-        line += word;
-        lineHasWord = true;
-        at = end + 1;
-    }
-    return wrapped + line + "\n";
+    return wrapWords("WARNING: " + text, width, SUMMARY_INDENT);
 }
 
 } // namespace
 
 std::vector<std::string> unwrittenWarnings(const PicProgram& image, const UploadPlan& plan, int lower, int upper,
-                                           const std::vector<long>& dropped)
+                                           const std::vector<long>& dropped, int width)
 {
     std::vector<std::string> warnings;
-    std::vector<long> config, skipped, other;
+    std::vector<long> config, skipped, other, wideWords, wideBytes;
     for (int start : {PicProgram::FLASH_START, PicProgram::CONFIG_START, PicProgram::EEPROM_START}) {
         for (int a = image.findData(start); a >= 0; a = image.findData(a + 1)) {
-            if (plan.sends(a))
+            if (plan.sends(a)) {
+                // The chip keeps the low bits of what it is sent.
+                const bool eeprom = a >= PicProgram::EEPROM_START;
+                if (image.getData(a) & ~(eeprom ? protocol::EEPROM_MASK : protocol::PROGRAM_MASK))
+                    (eeprom ? wideBytes : wideWords).push_back(a);
                 continue;
+            }
             if (lower <= a && a <= upper)
                 skipped.push_back(a);
             else if (a >= PicProgram::CONFIG_START && a <= PicProgram::CONFIG_END)
@@ -74,14 +60,14 @@ std::vector<std::string> unwrittenWarnings(const PicProgram& image, const Upload
     }
     if (!config.empty()) {
         const long n = static_cast<long>(config.size());
-        warnings.push_back(warning(formatText("%ld configuration %s not written (%s): the programming pass did not "
+        warnings.push_back(warning(width, formatText("%ld configuration %s not written (%s): the programming pass did not "
                                               "reach %s. Set %s with a hardware programmer.",
                                               n, plural(n, "word was", "words were"), addressRanges(config).c_str(),
                                               plural(n, "it", "them"), plural(n, "it", "them"))));
     }
     if (!skipped.empty()) {
         const long n = static_cast<long>(skipped.size());
-        warnings.push_back(warning(formatText("%ld %s inside the bootloader's range %04X-%04X %s skipped (-o): %s.", n,
+        warnings.push_back(warning(width, formatText("%ld %s inside the bootloader's range %04X-%04X %s skipped (-o): %s.", n,
                                               plural(n, "word", "words"), lower, upper, plural(n, "was", "were"),
                                               addressRanges(skipped).c_str())));
     }
@@ -91,14 +77,27 @@ std::vector<std::string> unwrittenWarnings(const PicProgram& image, const Upload
     lost.erase(std::unique(lost.begin(), lost.end()), lost.end());
     if (!lost.empty()) {
         const long n = static_cast<long>(lost.size());
-        warnings.push_back(warning(formatText("%ld %s at addresses the chip does not have %s dropped when the file "
+        warnings.push_back(warning(width, formatText("%ld %s at addresses the chip does not have %s dropped when the file "
                                               "was read: %s.",
                                               n, plural(n, "word", "words"), plural(n, "was", "were"),
                                               addressRanges(lost).c_str())));
     }
+    if (!wideWords.empty()) {
+        const long n = static_cast<long>(wideWords.size());
+        warnings.push_back(warning(width, formatText("%ld flash or configuration %s wider than 14 bits (%s): the chip "
+                                                     "kept the low 14 bits.",
+                                                     n, plural(n, "word was", "words were"),
+                                                     addressRanges(wideWords).c_str())));
+    }
+    if (!wideBytes.empty()) {
+        const long n = static_cast<long>(wideBytes.size());
+        warnings.push_back(warning(width, formatText("%ld EEPROM %s above 0xFF (%s): the chip kept the low byte.", n,
+                                                     plural(n, "value was", "values were"),
+                                                     addressRanges(wideBytes).c_str())));
+    }
     if (!other.empty()) {
         const long n = static_cast<long>(other.size());
-        warnings.push_back(warning(formatText("%ld %s not written: %s.", n, plural(n, "word was", "words were"),
+        warnings.push_back(warning(width, formatText("%ld %s not written: %s.", n, plural(n, "word was", "words were"),
                                               addressRanges(other).c_str())));
     }
     return warnings;

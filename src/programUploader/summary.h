@@ -14,8 +14,10 @@
 // words the program pass did not reach, words inside the bootloader's range
 // that -o skipped, words at addresses the chip does not have (dropped: as
 // the hex reader reported them) and, should the walk ever leave any other,
-// those.
+// those; and the words sent whose value the chip cannot hold whole: flash
+// and configuration words wider than 14 bits, EEPROM values above 0xFF.
+// Lines wrap at width.
 std::vector<std::string> unwrittenWarnings(const PicProgram& image, const UploadPlan& plan, int lower, int upper,
-                                           const std::vector<long>& dropped);
+                                           const std::vector<long>& dropped, int width);
 
 #endif

@@ -4,7 +4,27 @@
 
 #include <cstdio>
 
-TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isTerminal(stdout)) {}
+namespace {
+
+constexpr const char* HINT_LEAD = "hint: ";
+constexpr const char* HINT_INDENT = "      ";  // under the text after the lead
+
+} // namespace
+
+TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isTerminal(stdout))
+{
+    wrapSummaryAt(wrapWidth(stdout));
+}
+
+void TerminalReporter::showHints(const std::string& portName, int bitsPerSecond)
+{
+    hints_ = true;
+    words_.reset = "use --reset";
+    words_.wait = " (--wait SECONDS waits longer)";
+    words_.speed = "-s " + std::to_string(bitsPerSecond);
+    words_.port = "that " + portName + " is the board's port (--list-ports)";
+    words_.skip = "-o";
+}
 
 void TerminalReporter::show(const ReportEvent& event)
 {
@@ -39,6 +59,12 @@ void TerminalReporter::show(const ReportEvent& event)
     case Kind::Disconnected:
         fflush(stdout);
         fputs(event.text.c_str(), stderr);
+        return;
+    case Kind::Hint:
+        if (!hints_)
+            return;
+        fflush(stdout);
+        fputs(wrapWords(HINT_LEAD + hintText(event.hint, words_), wrapWidth(stderr), HINT_INDENT).c_str(), stderr);
         return;
     default:
         break;

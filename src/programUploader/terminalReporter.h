@@ -8,6 +8,7 @@
 #include "uploadReporter.h"
 
 #include <optional>
+#include <string>
 
 class TerminalReporter : public UploadReporter {
 public:
@@ -17,10 +18,16 @@ public:
     };
     explicit TerminalReporter(Style style);
 
+    // The driver's reporter: after a failure, a hint on standard error that
+    // names the command line's options and this port and speed.
+    void showHints(const std::string& portName, int bitsPerSecond);
+
     void show(const ReportEvent& event) override;
 
 private:
     bool figures_;
+    bool hints_ = false;
+    HintWords words_;
     std::optional<ProgressLine> progress_;
 };
 

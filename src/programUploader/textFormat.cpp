@@ -18,6 +18,31 @@ std::string formatText(const char* fmt, ...)
     return text;
 }
 
+std::string wrapWords(const std::string& text, int width, const std::string& indent)
+{
+    const size_t room = static_cast<size_t>(std::max(width, 1));
+    std::string wrapped, line;
+    bool lineHasWord = false;
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t end = text.find(' ', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(at, end - at);
+        if (!lineHasWord) {
+            line = word;
+        } else if (line.size() + 1 + word.size() > room) {
+            wrapped += line + "\n";
+            line = indent + word;
+        } else {
+            line += ' ' + word;
+        }
+        lineHasWord = true;
+        at = end + 1;
+    }
+    return wrapped + line + "\n";
+}
+
 std::string clockTime(double seconds)
 {
     if (seconds < 0 || !std::isfinite(seconds))

@@ -10,6 +10,15 @@ std::string formatText(const char* fmt, ...) __attribute__((format(printf, 1, 2)
 // one or many, as n asks.
 inline const char* plural(long n, const char* one, const char* many) { return n == 1 ? one : many; }
 
+// Lines a person reads wrap at this width where no terminal tells its own.
+constexpr int DEFAULT_WRAP_WIDTH = 79;
+
+// text (one paragraph, no line breaks) broken at spaces into lines of at
+// most width characters, each ended; continuation lines begin with indent.
+// The first word stays on the first line, and a word longer than a line
+// stands alone on its own.
+std::string wrapWords(const std::string& text, int width, const std::string& indent);
+
 // m:ss, or h:mm:ss from an hour on; "-:--" for a time not known yet.
 std::string clockTime(double seconds);
 

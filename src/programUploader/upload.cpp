@@ -34,11 +34,13 @@ int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows
         // terms; this line tells the user to look at the cable instead.
         if (line.hungUp())
             reporter.disconnected();
+        reporter.hint(Hint::noGreeting(windows.greetingMs / 1000, line.hungUp()));
         return 0;
     }
     reporter.identified(identity);
     if (identity.year < FIRST_YEAR || identity.year > LAST_YEAR) {
         reporter.badRevision();
+        reporter.hint(Hint::badRevision(identity.year, identity.month, identity.day));
         return 0;
     }
 
@@ -60,6 +62,7 @@ int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows
     if (image.isUsed(lower, upper)) {
         reporter.overlap(ignoreOverlap);
         if (!ignoreOverlap) {
+            reporter.hint(Hint::overlap(image, lower, upper));
             endSession(line, windows);
             return 0;
         }
@@ -75,6 +78,9 @@ int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows
             reporter.failed(pass);
             if (line.hungUp())
                 reporter.disconnected();
+            // An interrupt was the user's own doing: nothing to suggest.
+            if (pass.outcome != LinkResult::Outcome::Interrupted)
+                reporter.hint(Hint::passFailed(pass));
             endSession(line, windows);
             return 0;
         }

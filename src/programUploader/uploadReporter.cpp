@@ -151,6 +151,13 @@ void UploadReporter::disconnected()
     say(Kind::Disconnected, "The serial port was disconnected.\n");
 }
 
+void UploadReporter::hint(const Hint& hint)
+{
+    ReportEvent event{Kind::Hint, ""};
+    event.hint = hint;
+    show(event);
+}
+
 void UploadReporter::passesDone()
 {
     passesDone_ = true;
@@ -166,6 +173,6 @@ void UploadReporter::summary(const std::vector<long>& dropped)
 {
     if (!passesDone_ || !image_)
         return;
-    for (std::string& text : unwrittenWarnings(*image_, plan_, lower_, upper_, dropped))
+    for (std::string& text : unwrittenWarnings(*image_, plan_, lower_, upper_, dropped, summaryWidth_))
         say(Kind::Summary, std::move(text));
 }

@@ -3,12 +3,16 @@
 // below; each of them formats its line here, once, and hands the finished
 // text with its fields to show().  A reporter (the terminal's, the web
 // page's) implements show() alone, so every front end shows the same words.
+// The one exception is the hint after a failure, which names the front
+// end's own settings: it carries its facts, and each reporter words it.
 #ifndef UPLOAD_REPORTER_H
 #define UPLOAD_REPORTER_H
 
 #include "PicProgram.h"
+#include "hint.h"
 #include "linkResult.h"
 #include "passWalk.h"
+#include "textFormat.h"
 
 #include <string>
 #include <vector>
@@ -30,12 +34,14 @@ struct ReportEvent {
         Complete,      // "\nProgramming complete\n"
         Summary,       // one WARNING of the closing summary, wrapped, for what was not written
         Disconnected,  // the line hung up: a diagnostic for standard error
+        Hint,          // after a failure, what the user can do: no text, the facts in hint
     };
     Kind kind;
     std::string text;
     int address = -1;  // the image address the line is about; -1 for none
     int block = 0;     // Block: this block's number, 1 to total
     int total = 0;     // Block, PassesBegin: the blocks both passes send
+    Hint hint{};       // Hint: each reporter words it with its own settings (hintText)
 };
 
 // Identification as the bootloader gave it (before the range is aligned).
@@ -69,6 +75,8 @@ public:
     // The response or the pass failed as result tells; ends the run.
     void failed(const LinkResult& result);
     void disconnected();
+    // After a failure's lines: what the user can do about it.
+    void hint(const Hint& hint);
     void passesDone();
     void complete();
     // After a complete upload: one Summary line for each kind of word that
@@ -79,6 +87,11 @@ public:
     // The program write tests are checked against, outside an upload.
     void useProgram(const PicProgram* image) { image_ = image; }
 
+protected:
+    // The summary's lines wrap at this width (79 unless a reporter knows
+    // better).
+    void wrapSummaryAt(int width) { summaryWidth_ = width; }
+
 private:
     void say(ReportEvent::Kind kind, std::string text, int address = -1);
 
@@ -88,6 +101,7 @@ private:
     int upper_ = -1;
     int sent_ = 0;
     bool passesDone_ = false;
+    int summaryWidth_ = DEFAULT_WRAP_WIDTH;
 };
 
 #endif

@@ -1,7 +1,7 @@
 # The Windows build of the uploader: the shared link, reporter and command
 # line, with the Win32 port in the files that end in Windows.
 add_library(uploaderwindows STATIC
-  serialLine.cpp bootloaderLink.cpp upload.cpp passWalk.cpp uploadReporter.cpp terminalReporter.cpp textFormat.cpp
+  serialLine.cpp bootloaderLink.cpp upload.cpp passWalk.cpp uploadReporter.cpp terminalReporter.cpp textFormat.cpp hint.cpp
   progressLine.cpp forecast.cpp summary.cpp boardReset.cpp options.cpp
   serialPortWindows.cpp interruptWindows.cpp portRefusalWindows.cpp portListWindows.cpp hexInputWindows.cpp
   terminalWindows.cpp runSteps.cpp)

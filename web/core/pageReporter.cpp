@@ -22,9 +22,20 @@ const char* kindName(ReportEvent::Kind kind)
     case Kind::Complete: return "complete";
     case Kind::Summary: return "summary";
     case Kind::Disconnected: return "disconnected";
+    case Kind::Hint: return "hint";
     }
     return "other";
 }
+
+// A hint names the page's controls (their labels), not the command line's
+// options.
+const HintWords PAGE_WORDS = {
+    "choose a line under Reset through",
+    "",
+    "the speed chosen under Speed",
+    "that the port chosen with Connect… is the board's",
+    "Ticking Overlap",
+};
 
 }  // namespace
 
@@ -41,5 +52,6 @@ void PageReporter::show(const ReportEvent& event)
         figures = formatText("%d/%d blocks  %d%%  %s elapsed, %s left", event.block, event.total,
                              event.block * 100 / event.total, clockTime(elapsed).c_str(), clockTime(left).c_str());
     }
-    pageEvent(kindName(event.kind), event.text.c_str(), event.address, event.block, event.total, figures.c_str());
+    const std::string text = event.kind == ReportEvent::Kind::Hint ? hintText(event.hint, PAGE_WORDS) : event.text;
+    pageEvent(kindName(event.kind), text.c_str(), event.address, event.block, event.total, figures.c_str());
 }

@@ -54,6 +54,7 @@ function reported(event) {
   case 'passesDone':
     break;
   case 'prompt':
+  case 'hint':
     notice(event.text);
     break;
   case 'disconnected':
