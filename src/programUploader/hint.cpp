@@ -58,8 +58,8 @@ std::string noGreetingText(const Hint& h, const HintWords& w)
 {
     if (h.lineGone)
         return "The port went away during the wait: check the cable and the adapter, and " + w.port + ".";
-    return formatText("No greeting came within %d seconds: reset the board during the wait, or %s%s. ", h.waitSeconds,
-                      w.reset.c_str(), w.wait.c_str()) +
+    return formatText("No greeting came within %d %s: reset the board during the wait, or %s%s. ", h.waitSeconds,
+                      plural(h.waitSeconds, "second", "seconds"), w.reset.c_str(), w.wait.c_str()) +
            "Check that " + w.speed + " is the bootloader's speed and " + w.port + ".";
 }
 

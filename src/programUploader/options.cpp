@@ -321,6 +321,15 @@ std::string extraLettersNote(const std::string& arg, bool query, bool overlap)
     return note + "; read as -" + arg[1];
 }
 
+// " (write -s 57600)" for a value glued to its -s or -p; "" where what
+// follows the letter does not look like that option's value.
+std::string writeApart(const std::string& arg)
+{
+    if (arg.size() <= 2 || (arg[1] == 's' && !std::isdigit(static_cast<unsigned char>(arg[2]))))
+        return "";
+    return " (write " + arg.substr(0, 2) + " " + arg.substr(2) + ")";
+}
+
 // A -s or -p that no value answered: at the end of the line, or before
 // the next -s or -p (replacedBy).
 std::string unansweredNote(const std::string& arg, const char* replacedBy, const std::string& port, int speed)
@@ -334,9 +343,7 @@ std::string unansweredNote(const std::string& arg, const char* replacedBy, const
         note += std::string(replacedBy) + " comes before any value; this " + arg.substr(0, 2) + " changes nothing";
     else
         note += "no value follows; " + what;
-    if (!glued.empty())
-        note += " (write " + arg.substr(0, 2) + " " + glued + ")";
-    return note;
+    return note + writeApart(arg);
 }
 
 } // namespace
@@ -384,8 +391,8 @@ std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderO
         const std::string option = argv[pending];
         if (option.size() > 2)
             notes.push_back({pending, option + ": " + option.substr(2) + " ignored; the " +
-                                          (option[1] == 'p' ? "port" : "speed") + " is the next value, '" + arg +
-                                          "' (write " + option.substr(0, 2) + " " + option.substr(2) + ")"});
+                                          (option[1] == 'p' ? "port" : "speed") + " is the next value, '" + arg + "'" +
+                                          writeApart(option)});
         if (option[1] == 'p')
             port = arg;
         else if (!(speed = uploadSpeedOf(argv[i])))

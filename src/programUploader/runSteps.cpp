@@ -69,8 +69,9 @@ void startBootloader(SerialLine& port, const UploaderOptions& options)
         return;
     const std::string where =
         options.queryOnly ? formatText(" on %s at %d bit/s", options.portName.c_str(), options.lineSpeed) : "";
-    fputs(wrapWords(formatText("Reset the board now: its bootloader is awaited%s for %d seconds.", where.c_str(),
-                               options.windows.greetingMs / 1000),
+    const int seconds = options.windows.greetingMs / 1000;
+    fputs(wrapWords(formatText("Reset the board now: its bootloader is awaited%s for %d %s.", where.c_str(), seconds,
+                               plural(seconds, "second", "seconds")),
                     wrapWidth(stderr), CONTINUATION)
               .c_str(),
           stderr);

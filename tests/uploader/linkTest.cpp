@@ -51,6 +51,9 @@ LinkWindows shortWindows()
 }
 const LinkWindows SHORT = shortWindows();
 
+// How the hints below name the settings.
+const HintWords WORDS = {"use --reset", " (--wait)", "-s 19200", "that PORT is the board's", "-o"};
+
 // What a console would show, kept.
 class Transcript : public UploadReporter {
 public:
@@ -59,9 +62,12 @@ public:
         (e.kind == ReportEvent::Kind::Disconnected ? err : out) += e.text;
         if (e.kind == ReportEvent::Kind::Block)
             blocks.push_back(std::to_string(e.block) + "/" + std::to_string(e.total));
+        if (e.kind == ReportEvent::Kind::Hint)
+            hints.push_back(hintText(e.hint, WORDS));
     }
     std::string out, err;
     std::vector<std::string> blocks;  // "number/total" of each Block
+    std::vector<std::string> hints;
 };
 
 std::string text(const scripted::Bytes& bytes)
@@ -501,4 +507,70 @@ TEST(LinkUpload, HangUpInAPass)
     EXPECT_EQ(run.result, 0);
     EXPECT_LT(run.seconds, 2.5);
     EXPECT_NE(run.out.find("\nERROR: Timeout while waiting on bootloader response\n"), std::string::npos);
+}
+
+// Every failure ends with one hint that names its facts; a success and an
+// ignored overlap have none.
+TEST(LinkUpload, OneHintAfterEveryFailure)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> words;
+        std::vector<Chunk> script;
+        bool hangUpAtEnd;
+        std::string hint;  // "" for none
+    };
+    const std::vector<std::pair<int, int>> two{{0x10, 1}, {0x2104, 1}};
+    const Case cases[] = {
+        {"complete", two, serves(greets(), {}), false, ""},
+        {"no greeting", {}, {}, false,
+         "No greeting came within 1 second: reset the board during the wait, or use --reset (--wait). Check that "
+         "-s 19200 is the bootloader's speed and that PORT is the board's."},
+        {"hang-up in the wait", {}, {}, true,
+         "The port went away during the wait: check the cable and the adapter, and that PORT is the board's."},
+        {"bad revision date", {}, greets(2007), false,
+         "The bootloader's revision date is 2007-06-15; this uploader speaks to bootloaders dated 2003 to 2006."},
+        {"overlap", {{0x1F10, 1}, {0x1F3F, 2}, {0x2007, 1}}, serves(greets(), {}), false,
+         "2 words of the program lie inside the bootloader's range 1F00-1FFF, from 1F10 to 1F3F. -o skips them and "
+         "writes the rest."},
+        {"range past the chip", {}, serves(greets(2004, 0x1F00, 0xFFFF), {}), false,
+         "No word of the program lies inside the bootloader's range 1F00-FFFF, but the range reaches addresses this "
+         "chip does not have. -o goes on without them."},
+        {"checksum", two, serves(greets(), {">", "!C\x10\x00>"s}), false,
+         "Block 0010 arrived damaged (a wrong checksum): noise on the line. Check the cable and run the upload "
+         "again."},
+        {"verify", two, serves(greets(), {">", "!V\x12\x00>"s}), false,
+         "Block 0010: a flash cell would not take the word at 0012. Run the upload again; if it fails again, the "
+         "chip's memory may be worn."},
+        {"configuration refused", {{0x1FFF, 2}, {0x2004, 0x3F72}},
+         serves(greets(2004, 0x0100, 0x01FF), {">", ">", "!A\x04\x20>"s}), false,
+         "Block 2004: the bootloader refuses address 2004, a configuration word, which the chip cannot write from "
+         "code. Set it with a hardware programmer."},
+        {"address refused", two, serves(greets(), {"!A\x10\x00>"s}), false,
+         "Block 0010: the bootloader refuses address 0010, which lies in its own code or past this chip's memory."},
+        {"unknown command", two, serves(greets(), {">", "!U\x10\x00>"s}), false,
+         "Block 0010: the bootloader did not understand the frame: noise on the line, or a bootloader of another "
+         "kind."},
+        {"unknown code", two, serves(greets(), {">", "?>"}), false,
+         "Block 0010: the bootloader answered with a code this uploader does not know: noise on the line, or a "
+         "bootloader of another kind. Check that -s 19200 is the bootloader's speed."},
+        {"time-out", two, serves(greets(), {">", ">", ">", ""}), false,
+         "The pass had reached block 2104 when the bootloader stopped answering: the board may have been reset or "
+         "lost power. Run the upload again."},
+        {"hang-up in a pass", two, {greets()[0], greets()[1], reply(">")}, true,
+         "The pass had reached block 0010 when the port went away: check the cable and the adapter, then run the "
+         "upload again."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PicProgram image;
+        for (auto [address, value] : c.words)
+            image.setData(address, value);
+        LinkWindows oneSecond = SHORT;
+        oneSecond.greetingMs = 1000;
+        ScriptedLine line(c.script, c.hangUpAtEnd);
+        Transcript t;
+        upload(image, line, oneSecond, false, false, t);
+        EXPECT_EQ(t.hints, c.hint.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.hint}) << t.out;
+    }
 }
