@@ -144,10 +144,18 @@ TEST(TerminalProgressLine, NeverWiderThanTheTerminal) {
         const size_t room = (columns ? columns : 80) - 1;
         int lines = 0;
         for (const std::string& s : segments(out)) {
+            // The forecast, the prompt and the summary wrap too; the fixed
+            // lines of the upload do not, nor does a word wider than a line.
+            bool fixed = false;
+            for (const char* text : {"Waiting for", "V Oruzavuver", "             address range"})
+                fixed = fixed || s.compare(0, strlen(text), text) == 0;
+            if (!fixed && s.find(' ', s.find_first_not_of(' ')) != std::string::npos) {
+                EXPECT_LE(s.size(), room) << s;
+            }
             if (s.compare(0, 21, "  programming address") != 0) continue;
             ++lines;
-            EXPECT_LE(s.size(), room) << s;
         }
+        EXPECT_TRUE(contains(out, "WARNING: 1 configuration word")) << out;
         EXPECT_GT(lines, 0) << out;
         EXPECT_EQ(columns == 0, contains(out, " elapsed, ")) << out;
         sim.stop();
@@ -161,10 +169,23 @@ TEST(TerminalProgressLine, AnErrorStartsOnAFreshLineAndTheForecastComesFirst) {
     UploadRun r = runUpload(imageOf(SMALL), simArgs, {}, 120);
     EXPECT_EQ(r.uploader, 0) << r.output;
     EXPECT_TRUE(lineEndedBefore(r.output, "\nERROR: Did not pass checksum test while at address 0004\n")) << r.output;
-    // Standard error is the terminal too: the line before the wait.
-    const size_t forecast = r.output.find("/program.hex: 5 flash words, 1 configuration word, 3 EEPROM bytes; 6 blocks to "
-                                       "send, about 0:01 at 19200 bit/s\n");
-    EXPECT_LT(forecast, r.output.find("\nWaiting for the bootloader's greeting")) << r.output;
+    // Standard error is the terminal too: the line before the wait, which
+    // names the port, and after the error the hint, both wrapped to the
+    // terminal's width less one.
+    std::string unwrapped = r.output;
+    for (size_t at = 0; (at = unwrapped.find("\n  ", at)) != std::string::npos; ++at)
+        if (unwrapped.compare(at + 3, 1, " ") != 0 && unwrapped.compare(at + 3, 11, "programming") != 0)
+            unwrapped.replace(at, 3, " ");
+    const size_t forecast = unwrapped.find("/program.hex: 5 flash words, 1 configuration word, 3 EEPROM bytes; 6 blocks "
+                                           "to send, about 0:01 at 19200 bit/s on /dev/");
+    EXPECT_LT(forecast, unwrapped.find("\nWaiting for the bootloader's greeting")) << r.output;
+    EXPECT_NE(unwrapped.find("\nERROR: Did not pass checksum test while at address 0004\nhint: Block 0004 arrived "
+                             "damaged (a wrong checksum): noise on the line. Check the cable and run the upload "
+                             "again.\n"),
+              std::string::npos)
+        << r.output;
+    for (const std::string& line : segments(r.output))
+        EXPECT_LE(line.size(), 119u) << line;
 }
 
 // On a pipe the lines are the plain ones, byte for byte; the summary is the
@@ -223,7 +244,12 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryCase{"AddressesTheChipDoesNotHave",
                     hexRecord(0, 0, {1, 0}) + hexRecord(4, 0, {0, 1}) + hexRecord(0, 0, {1, 0, 2, 0}) + END, {},
                     "WARNING: 2 words at addresses the chip does not have were dropped when the file\n"
-                    "         was read: 8000-8001.\n"}),
+                    "         was read: 8000-8001.\n"},
+        SummaryCase{"WiderThanTheChipKeeps",
+                    hexRecord(0, 0, {0xFF, 0x7F, 0x00, 0x40, 0xFF, 0x3F}) + hexRecord(0, 0x4200, {0xFF, 0x01, 0x12, 0x00}) + END, {},
+                    "WARNING: 2 flash or configuration words were wider than 14 bits (0000-0001):\n"
+                    "         the chip kept the low 14 bits.\n"
+                    "WARNING: 1 EEPROM value was above 0xFF (2100): the chip kept the low byte.\n"}),
     [](const ::testing::TestParamInfo<SummaryCase>& info) { return std::string(info.param.name); });
 
 // 1 success, 0 failure, 255 cannot start by default; 0, 1, 2 on request.

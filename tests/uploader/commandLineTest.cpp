@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -182,6 +183,28 @@ TEST_F(CommandLine, SilentBootloaderEndsAfterTheGreetingWindow)
     EXPECT_LT(log.received.size(), 31000u);
 }
 
+// --wait sets the greeting window, and the hint after the failure names it
+// and the options, wrapped to 79 columns on a pipe.
+TEST_F(CommandLine, WaitSetsTheGreetingWindowAndTheHintNamesIt)
+{
+    PeerProcess peer([](Bootloader& b) { b.awaitPoll(); });
+    const auto begin = std::chrono::steady_clock::now();
+    ProgramRun run = runProgram({"-q", "--wait=1", "-s", "9600", "-p", peer.port()});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    peer.finish();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_GT(seconds, 0.9);
+    EXPECT_LT(seconds, 10);
+    std::string err = run.err;
+    for (size_t at; (at = err.find("\n      ")) != std::string::npos;)
+        err.replace(at, 7, " ");
+    EXPECT_EQ(err, "hint: No greeting came within 1 second: reset the board during the wait, or use --reset (--wait "
+                   "SECONDS waits longer). Check that -s 9600 is the bootloader's speed and that " +
+                       peer.port() + " is the board's port (--list-ports).\n");
+    for (size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_LE(end - at, 79u) << run.err;
+}
+
 namespace {
 
 // The port's settings as a user's `stty -a` would compare them.
@@ -281,6 +304,8 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
         {{"--monitor-seconds", "0", good}, usage("/dev/ttyS0"),
          "invalid --monitor-seconds value '0' (whole seconds, 1 to 1000000)\n"},
         {{"--monitor-seconds=2s", good}, usage("/dev/ttyS0"), "invalid --monitor-seconds value '2s'"},
+        {{"--wait", "0", good}, usage("/dev/ttyS0"), "invalid --wait value '0' (whole seconds, 1 to 3600)\n"},
+        {{"--wait=3601", good}, usage("/dev/ttyS0"), "invalid --wait value '3601'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -357,7 +382,9 @@ TEST_F(CommandLine, PortIsLeftAsFound)
 
 TEST_F(CommandLine, ResetPromptWarningAndFifo)
 {
-    const std::string prompt = "Reset the board now: its bootloader is awaited for 30 seconds.\r\n";
+    // A query, which shows no forecast, names the port and speed.  (Lines
+    // are compared unwrapped.)
+    const std::string prompt = "Reset the board now: its bootloader is awaited on PTY at 19200 bit/s for 30 seconds.\r\n";
     struct Case {
         std::vector<std::string> args;   // "PTY" stands for the peer's port
         bool stderrTerminal;
@@ -366,6 +393,8 @@ TEST_F(CommandLine, ResetPromptWarningAndFifo)
     const Case cases[] = {
         {{"-q", "-p", "PTY"}, true, prompt},
         {{"-q", "--reset=none", "-p", "PTY"}, true, prompt},
+        {{"-q", "--wait", "1", "-p", "PTY"}, true,
+         "Reset the board now: its bootloader is awaited on PTY at 19200 bit/s for 1 second.\r\n"},
         {{"-q", "-p", "PTY"}, false, ""},
         {{"-q", "--reset", "-p", "PTY"}, false,
          "warning: PTY has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.\n"},
@@ -410,6 +439,8 @@ TEST_F(CommandLine, ResetPromptWarningAndFifo)
             ssize_t n = read(master, buffer, sizeof buffer);
             err = std::string(buffer, n > 0 ? n : 0);
             close(master);
+            for (size_t at; (at = err.find("\r\n  ")) != std::string::npos;)
+                err.replace(at, 4, " ");
         }
         if (writer > 0)
             waitpid(writer, nullptr, 0);
