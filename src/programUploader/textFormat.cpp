@@ -1,6 +1,7 @@
 #include "textFormat.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -18,10 +19,21 @@ std::string formatText(const char* fmt, ...)
     return text;
 }
 
+namespace {
+
+// "-s", "(-p": a single-letter option, which stays with the value after it.
+bool isOptionLetter(const std::string& word)
+{
+    const size_t dash = word.size() == 3 && word[0] == '(' ? 1 : 0;
+    return word.size() == dash + 2 && word[dash] == '-' && std::isalpha(static_cast<unsigned char>(word[dash + 1]));
+}
+
+} // namespace
+
 std::string wrapWords(const std::string& text, int width, const std::string& indent)
 {
     const size_t room = static_cast<size_t>(std::max(width, 1));
-    std::string wrapped, line;
+    std::string wrapped, line, last;
     bool lineHasWord = false;
     size_t at = 0;
     while (at <= text.size()) {
@@ -32,11 +44,18 @@ std::string wrapWords(const std::string& text, int width, const std::string& ind
         if (!lineHasWord) {
             line = word;
         } else if (line.size() + 1 + word.size() > room) {
+            std::string carried;
+            if (isOptionLetter(last) && line.size() > indent.size() + last.size() &&
+                line.compare(line.size() - last.size() - 1, 1, " ") == 0) {
+                line.resize(line.size() - last.size() - 1);
+                carried = last + ' ';
+            }
             wrapped += line + "\n";
-            line = indent + word;
+            line = indent + carried + word;
         } else {
             line += ' ' + word;
         }
+        last = word;
         lineHasWord = true;
         at = end + 1;
     }

@@ -15,8 +15,9 @@ constexpr int DEFAULT_WRAP_WIDTH = 79;
 
 // text (one paragraph, no line breaks) broken at spaces into lines of at
 // most width characters, each ended; continuation lines begin with indent.
-// The first word stays on the first line, and a word longer than a line
-// stands alone on its own.
+// The first word stays on the first line, a single-letter option ("-s")
+// stays with the value after it, and a word longer than a line stands on
+// its own.
 std::string wrapWords(const std::string& text, int width, const std::string& indent);
 
 // m:ss, or h:mm:ss from an hour on; "-:--" for a time not known yet.

@@ -319,7 +319,7 @@ TEST(HelpAndVersion, AllFourPrograms) {
     // Every long option the uploader takes is in its help.
     std::string help;
     EXPECT_EQ(capture(std::string(PROGRAM_UPLOADER) + " --help", help), 0);
-    for (const char* option : {"--help", "--version", "--exit-status=", "--reset[=", "--reset-ms=", "--list-ports"})
+    for (const char* option : {"--help", "--version", "--exit-status=", "--reset[=", "--reset-ms=", "--list-ports", "--wait="})
         EXPECT_TRUE(contains(help, std::string("\n  ") + option)) << option << "\n" << help;
     // The uploader's single letters keep their rule: -h is an unknown
     // option.  An unknown long option names itself on standard error.

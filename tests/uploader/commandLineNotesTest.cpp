@@ -1,6 +1,7 @@
-// The notes on what the single-letter parser ignores, worked out from the
-// arguments in-process, one row a case.
+// The notes on what the single-letter parser ignores, and how such lines wrap,
+// worked out in-process, one row a case.
 #include "options.h"
+#include "textFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -60,5 +61,25 @@ TEST(CommandLineNotes, NameWhatTheParserIgnores)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         EXPECT_EQ(notesFor(c.args), c.notes);
+    }
+}
+
+// How the lines on standard error and the summary wrap.
+TEST(WrapWords, BreaksBetweenWordsAndKeepsAnOptionWithItsValue)
+{
+    struct Case {
+        std::string text;
+        int width;
+        std::string wrapped;
+    };
+    const Case cases[] = {
+        {"one two three", 13, "one two three\n"},
+        {"one two three", 12, "one two\n  three\n"},
+        {"check that -s 19200 is right", 14, "check that\n  -s 19200 is\n  right\n"},
+        {"averyveryverylongword and more", 10, "averyveryverylongword\n  and more\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(wrapWords(c.text, c.width, "  "), c.wrapped);
     }
 }
