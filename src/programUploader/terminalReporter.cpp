@@ -20,7 +20,7 @@ void TerminalReporter::showHints(const std::string& portName, int bitsPerSecond)
 {
     hints_ = true;
     words_.reset = "use --reset";
-    words_.wait = " (--wait SECONDS waits longer)";
+    words_.wait = " (--wait=SECONDS waits longer)";
     words_.speed = "-s " + std::to_string(bitsPerSecond);
     words_.port = "that " + portName + " is the board's port (--list-ports)";
     words_.skip = "-o";

@@ -198,7 +198,7 @@ TEST_F(CommandLine, WaitSetsTheGreetingWindowAndTheHintNamesIt)
     std::string err = run.err;
     for (size_t at; (at = err.find("\n      ")) != std::string::npos;)
         err.replace(at, 7, " ");
-    EXPECT_EQ(err, "hint: No greeting came within 1 second: reset the board during the wait, or use --reset (--wait "
+    EXPECT_EQ(err, "hint: No greeting came within 1 second: reset the board during the wait, or use --reset (--wait="
                    "SECONDS waits longer). Check that -s 9600 is the bootloader's speed and that " +
                        peer.port() + " is the board's port (--list-ports).\n");
     for (size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1)
