@@ -309,15 +309,14 @@ std::string unknownOptionNote(const std::string& arg)
     return arg + ": unknown option";
 }
 
-// -oq, -quiet: the letters after the option's own.
-std::string extraLettersNote(const std::string& arg, bool query, bool overlap)
+// -oq, -quiet: the letters after the -o or -q.  A q lost that way, with
+// no -q elsewhere, means an upload where a query was wanted.
+std::string extraLettersNote(const std::string& arg, bool query)
 {
     const std::string rest = arg.substr(2);
-    std::string note = arg + ": " + rest + " ignored";
-    if (arg[1] != 'q' && rest.find('q') != std::string::npos && !query)
+    const std::string note = arg + ": " + rest + " ignored";
+    if (!query && rest.find('q') != std::string::npos)
         return note + "; the chip will be written";
-    if (arg[1] != 'o' && rest.find('o') != std::string::npos && !overlap && !query)
-        return note + "; an overlap with the bootloader will stop the upload";
     return note + "; read as -" + arg[1];
 }
 
@@ -350,8 +349,8 @@ std::string unansweredNote(const std::string& arg, const char* replacedBy, const
 
 std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderOptions& options)
 {
-    // -q and -o count wherever they stand.
-    bool query = options.queryOnly, overlap = options.ignoreOverlap;
+    // -q counts wherever it stands.
+    bool query = options.queryOnly;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg[0] != '-')
@@ -359,7 +358,6 @@ std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderO
         if (!isOptionLetter(arg[1]))
             return {unknownOptionNote(arg)};
         query = query || arg[1] == 'q';
-        overlap = overlap || arg[1] == 'o';
     }
 
     struct Note {
@@ -380,7 +378,7 @@ std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderO
                     notes.push_back({pending, unansweredNote(argv[pending], argv[i], port, speed)});
                 pending = i;
             } else if (arg.size() > 2) {
-                notes.push_back({i, extraLettersNote(arg, query, overlap)});
+                notes.push_back({i, extraLettersNote(arg, query)});
             }
             continue;
         }
