@@ -40,7 +40,11 @@ void longOptionsHelp()
     printf("                              to the chip; at the upload's speed or at SPEED\n");
     printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
     printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
-    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n\n");
+    printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n");
+    printf("  --trace                     every byte sent and received, in hex, on standard\n");
+    printf("                              error, up to the end command\n");
+    printf("  --retries=N                 after a checksum error report, send the block\n");
+    printf("                              again, up to N times a block (default 0, 0 to %d)\n\n", RETRIES_MAX);
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
@@ -163,6 +167,23 @@ Request chooseMonitorSeconds(const LongOption& option, UploaderOptions& options)
     return Request::Rejected;
 }
 
+Request chooseTrace(const LongOption&, UploaderOptions& options)
+{
+    options.trace = true;
+    return Request::Upload;
+}
+
+Request chooseRetries(const LongOption& option, UploaderOptions& options)
+{
+    long retries = 0;
+    if (wholeNumber(option.value, RETRIES_MAX, retries)) {
+        options.retries = static_cast<int>(retries);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --retries value '%s' (a whole number, 0 to %d)\n", option.value.c_str(), RETRIES_MAX);
+    return Request::Rejected;
+}
+
 struct LongOptionSpec {
     const char* name;
     ValueRule value;
@@ -180,6 +201,8 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"list-ports", ValueRule::None, false, listPorts},
     {"monitor", ValueRule::EqualsOnly, false, chooseMonitor},
     {"monitor-seconds", ValueRule::Required, false, chooseMonitorSeconds},
+    {"trace", ValueRule::None, false, chooseTrace},
+    {"retries", ValueRule::Required, false, chooseRetries},
 };
 
 struct FoundOption {

@@ -32,7 +32,12 @@ struct UploaderOptions {
     ResetSettings reset;
     MonitorSettings monitor;
     ExitStatus exitStatus = ExitStatus::Classic;
+    bool trace = false;    // --trace: the session's bytes on standard error
+    int retries = 0;       // --retries: tries again a block after a checksum report
 };
+
+// The most --retries takes.
+constexpr int RETRIES_MAX = 100;
 
 // What the command line asks for.
 enum class Request {

@@ -21,6 +21,7 @@
 #include "restoreOnExit.h"
 #include "serialPort.h"
 #include "terminalReporter.h"
+#include "traceLine.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -72,15 +73,19 @@ int main(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
+    // The trace's clock starts with the open port; it ends itself with the
+    // end command, before the monitor.
+    TraceLine trace(port, traceSink(options.trace));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options.fileName, image, options.lineSpeed);
-    startBootloader(port, options.portName, options.reset);
+    startBootloader(trace, options.portName, options.reset);
 
-    EndWatch line(port);
+    EndWatch line(trace);
     TerminalReporter reporter(TerminalReporter::Figures);
-    const int result = upload(image, line, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    const int result = upload(image, line, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
+    trace.flush();
     if (result == 1)
         reporter.summary(droppedWords);
 

@@ -14,6 +14,7 @@
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
 #include "terminalReporter.h"
+#include "traceLine.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -71,14 +72,18 @@ int runUploader(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
+    // The trace's clock starts with the open port; it ends itself with the
+    // end command.
+    TraceLine trace(port, traceSink(options.trace));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options.fileName, image, options.lineSpeed);
-    startBootloader(port, options.portName, options.reset);
+    startBootloader(trace, options.portName, options.reset);
 
     TerminalReporter reporter(TerminalReporter::Figures);
-    const int result = upload(image, port, LinkWindows(), options.ignoreOverlap, options.queryOnly, reporter);
+    const int result = upload(image, trace, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
+    trace.flush();
     if (result == 1)
         reporter.summary(droppedWords);
 

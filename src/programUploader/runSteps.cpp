@@ -58,3 +58,20 @@ void startBootloader(SerialLine& port, const std::string& portName, const ResetS
         fprintf(stderr, "Reset the board now: its bootloader is awaited for %d seconds.\n",
                 LinkWindows().greetingMs / 1000);
 }
+
+LinkWindows linkSettings(const UploaderOptions& options)
+{
+    LinkWindows windows;
+    windows.checksumRetries = options.retries;
+    return windows;
+}
+
+TraceSink traceSink(bool on)
+{
+    if (!on)
+        return TraceSink();
+    return [](const std::string& line) {
+        fflush(stdout);
+        fputs(line.c_str(), stderr);
+    };
+}

@@ -4,9 +4,11 @@
 #define RUN_STEPS_H
 
 #include "PicProgram.h"
+#include "bootloaderLink.h"
 #include "options.h"
 #include "serialLine.h"
 #include "ownedHandles.h"
+#include "traceLine.h"
 
 #include <string>
 #include <vector>
@@ -29,5 +31,12 @@ void showForecast(const std::string& fileName, const PicProgram& image, int bits
 // person is watching, before the greeting wait starts.
 // An interrupt during the reset is the greeting wait's to report.
 void startBootloader(SerialLine& port, const std::string& portName, const ResetSettings& reset);
+
+// The link's windows and tries as the command line set them.
+LinkWindows linkSettings(const UploaderOptions& options);
+
+// Where --trace's lines go: standard error, after what standard output holds
+// so far.  Empty, tracing nothing, when on is false.
+TraceSink traceSink(bool on);
 
 #endif

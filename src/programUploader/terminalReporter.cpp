@@ -36,6 +36,13 @@ void TerminalReporter::show(const ReportEvent& event)
         if (progress_)
             progress_->breakLine();
         break;
+    case Kind::Retry:
+        // Beside the progress line, not in it.
+        if (progress_)
+            progress_->breakLine();
+        fflush(stdout);
+        fputs(event.text.c_str(), stderr);
+        return;
     case Kind::Disconnected:
         fflush(stdout);
         fputs(event.text.c_str(), stderr);

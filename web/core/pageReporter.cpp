@@ -22,6 +22,7 @@ const char* kindName(ReportEvent::Kind kind)
     case Kind::Complete: return "complete";
     case Kind::Summary: return "summary";
     case Kind::Disconnected: return "disconnected";
+    case Kind::Retry: return "retry";
     }
     return "other";
 }
