@@ -22,6 +22,7 @@
 #include "serialPort.h"
 #include "terminalReporter.h"
 #include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -83,9 +84,9 @@ int main(int argc, char** argv)
     startBootloader(trace, options.portName, options.reset);
 
     EndWatch line(trace);
-    TerminalReporter reporter(TerminalReporter::Figures);
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TracedReporter reporter(terminal, trace);
     const int result = upload(image, line, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
-    trace.flush();
     if (result == 1)
         reporter.summary(droppedWords);
 

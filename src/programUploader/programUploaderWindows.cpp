@@ -15,6 +15,7 @@
 #include "serialPortWindows.h"
 #include "terminalReporter.h"
 #include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -81,9 +82,9 @@ int runUploader(int argc, char** argv)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(trace, options.portName, options.reset);
 
-    TerminalReporter reporter(TerminalReporter::Figures);
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TracedReporter reporter(terminal, trace);
     const int result = upload(image, trace, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
-    trace.flush();
     if (result == 1)
         reporter.summary(droppedWords);
 

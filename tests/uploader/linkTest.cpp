@@ -6,6 +6,7 @@
 #include "protocol.h"
 #include "scriptedLine.h"
 #include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <gtest/gtest.h>
@@ -562,9 +563,19 @@ TEST(LinkUpload, HangUpInAPass)
 
 // --trace on the virtual clock: the unanswered polls as one line with their
 // count, then a frame or a reply a line, each at the time its first byte
-// went by; nothing after the end command.
+// went by, in step with the reporter's lines; nothing after the end command.
 TEST(Trace, PollsFramesRepliesAndTheEnd)
 {
+    // The trace and the retry lines in the order a log gets them.
+    struct Log : UploadReporter {
+        explicit Log(std::vector<std::string>& lines) : lines(lines) {}
+        void show(const ReportEvent& e) override
+        {
+            if (e.kind == ReportEvent::Kind::Retry)
+                lines.push_back(e.text);
+        }
+        std::vector<std::string>& lines;
+    };
     PicProgram image;
     image.setData(5, 0x1234);
     ScriptedLine line({reply(greetingBytes(2004), milliseconds(5)), reply(word(0x1F00) + word(0x1FFF) + ">"),
@@ -573,10 +584,11 @@ TEST(Trace, PollsFramesRepliesAndTheEnd)
     std::vector<std::string> told;
     {
         TraceLine trace(line, [&](const std::string& text) { told.push_back(text); });
-        Transcript t;
+        Log log(told);
+        TracedReporter reporter(log, trace);
         LinkWindows windows = SHORT;
         windows.checksumRetries = 1;
-        EXPECT_EQ(upload(image, trace, windows, false, false, t), 1);
+        EXPECT_EQ(upload(image, trace, windows, false, false, reporter), 1);
         // What the program says after the end command is not traced.
         const uint8_t key = '?';
         EXPECT_EQ(trace.writeAll(&key, 1, trace.after(milliseconds(10))), LineResult::Ok);
@@ -595,10 +607,24 @@ TEST(Trace, PollsFramesRepliesAndTheEnd)
                         "trace     0.027 <- 3E\n",
                         "trace     0.027 -> 04 FF 3F 34 12 FF 3F FF 3F FC\n",
                         "trace     0.030 <- 21 43 04 00 3E\n",
+                        "Checksum error on the block at 0004: sending it again (retry 1 of 1).\n",
                         "trace     0.030 -> 02 04 00 FA\n",
                         "trace     0.030 <- 3E\n",
                         "trace     0.030 -> 04 FF 3F 34 12 FF 3F FF 3F FC\n",
                         "trace     0.030 <- 3E\n",
                         "trace     0.030 -> 01 FF  end command: the trace ends here\n",
                     }));
+}
+
+// A line that hangs up says so in the trace, after what went out.
+TEST(Trace, HangUp)
+{
+    ScriptedLine line({}, true);
+    std::vector<std::string> told;
+    {
+        TraceLine trace(line, [&](const std::string& text) { told.push_back(text); });
+        BootloaderIdentity id;
+        EXPECT_EQ(handShake(trace, SHORT, id).outcome, LinkResult::Outcome::HungUp);
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{"trace     0.000 -> 0D\n", "trace     0.000 -- the line hung up\n"}));
 }
