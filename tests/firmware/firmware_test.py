@@ -634,11 +634,17 @@ def cmd_trace(args):
     and the application starts."""
     sim = PicSim(args, args.fast_firmware)
     try:
-        run = subprocess.Popen([args.uploader, "-q", "-s", "9600", "--trace", "-p", sim.port],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        time.sleep(2)
-        run.send_signal(signal.SIGINT)
-        out, err = run.communicate(timeout=10)
+        # Held at 9600 bit/s, the terminal has that speed from the uploader's
+        # first poll on (see upload_and_dump).
+        held = open_port(sim.port, 9600)
+        try:
+            run = subprocess.Popen([args.uploader, "-q", "-s", "9600", "--trace", "-p", sim.port],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            time.sleep(2)
+            run.send_signal(signal.SIGINT)
+            out, err = run.communicate(timeout=10)
+        finally:
+            os.close(held)
         polls = POLLS.findall(err)
         if "got it" in out or len(polls) != 1 or int(polls[0]) < 10 or "<-" in err:
             raise Failure("9600 bit/s against 19200, traced: expected only polls, unanswered\n%s%s" % (out, err))
@@ -649,6 +655,9 @@ def cmd_trace(args):
         proxy = Proxy(sim.port, at(13, 0x00))
         try:
             rc, output = uploader(args, proxy.name, "--retries", "1", args.app)
+            # The end command may still be in the proxy, and the commit
+            # block is written after it.
+            time.sleep(COMMIT_WAIT_S)
         finally:
             proxy.close()
         answered = app_started(sim, 5) if rc == 1 else None

@@ -281,6 +281,9 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
         {{"--monitor-seconds", "0", good}, usage("/dev/ttyS0"),
          "invalid --monitor-seconds value '0' (whole seconds, 1 to 1000000)\n"},
         {{"--monitor-seconds=2s", good}, usage("/dev/ttyS0"), "invalid --monitor-seconds value '2s'"},
+        {{"--retries", "101", good}, usage("/dev/ttyS0"), "invalid --retries value '101' (a whole number, 0 to 100)\n"},
+        {{"--retries=-1", good}, usage("/dev/ttyS0"), "invalid --retries value '-1'"},
+        {{"--trace=on", good}, usage("/dev/ttyS0"), "option --trace takes no value\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
