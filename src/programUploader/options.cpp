@@ -44,7 +44,7 @@ void longOptionsHelp()
     printf("  --trace                     every byte sent and received, in hex, on standard\n");
     printf("                              error, up to the end command\n");
     printf("  --retries=N                 after a checksum error report, send the block\n");
-    printf("                              again, up to N times a block (default 0, 0 to %d)\n\n", RETRIES_MAX);
+    printf("                              again, at most N times a block (0-%d, default 0)\n\n", RETRIES_MAX);
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
