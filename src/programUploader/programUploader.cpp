@@ -76,7 +76,8 @@ int main(int argc, char** argv)
 
     // The trace's clock starts with the open port; it ends itself with the
     // end command, before the monitor.
-    TraceLine trace(port, traceSink(options.trace));
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TraceLine trace(port, traceSink(options.trace, terminal));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
@@ -84,7 +85,6 @@ int main(int argc, char** argv)
     startBootloader(trace, options.portName, options.reset);
 
     EndWatch line(trace);
-    TerminalReporter terminal(TerminalReporter::Figures);
     TracedReporter reporter(terminal, trace);
     const int result = upload(image, line, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)

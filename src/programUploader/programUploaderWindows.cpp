@@ -75,14 +75,14 @@ int runUploader(int argc, char** argv)
 
     // The trace's clock starts with the open port; it ends itself with the
     // end command.
-    TraceLine trace(port, traceSink(options.trace));
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TraceLine trace(port, traceSink(options.trace, terminal));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options.fileName, image, options.lineSpeed);
     startBootloader(trace, options.portName, options.reset);
 
-    TerminalReporter terminal(TerminalReporter::Figures);
     TracedReporter reporter(terminal, trace);
     const int result = upload(image, trace, linkSettings(options), options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)

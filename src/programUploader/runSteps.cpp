@@ -66,11 +66,12 @@ LinkWindows linkSettings(const UploaderOptions& options)
     return windows;
 }
 
-TraceSink traceSink(bool on)
+TraceSink traceSink(bool on, TerminalReporter& terminal)
 {
     if (!on)
         return TraceSink();
-    return [](const std::string& line) {
+    return [&terminal](const std::string& line) {
+        terminal.interject();
         fflush(stdout);
         fputs(line.c_str(), stderr);
     };

@@ -8,6 +8,7 @@
 #include "options.h"
 #include "serialLine.h"
 #include "ownedHandles.h"
+#include "terminalReporter.h"
 #include "traceLine.h"
 
 #include <string>
@@ -36,7 +37,8 @@ void startBootloader(SerialLine& port, const std::string& portName, const ResetS
 LinkWindows linkSettings(const UploaderOptions& options);
 
 // Where --trace's lines go: standard error, after what standard output holds
-// so far.  Empty, tracing nothing, when on is false.
-TraceSink traceSink(bool on);
+// so far and never on the terminal's progress line.  Empty, tracing
+// nothing, when on is false.
+TraceSink traceSink(bool on, TerminalReporter& terminal);
 
 #endif

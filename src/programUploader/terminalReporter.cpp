@@ -6,6 +6,12 @@
 
 TerminalReporter::TerminalReporter(Style style) : figures_(style == Figures && isTerminal(stdout)) {}
 
+void TerminalReporter::interject()
+{
+    if (progress_ && isTerminal(stderr))
+        progress_->breakLine();
+}
+
 void TerminalReporter::show(const ReportEvent& event)
 {
     using Kind = ReportEvent::Kind;
