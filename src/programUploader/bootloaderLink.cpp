@@ -205,8 +205,6 @@ LinkResult getResponse(SerialLine& line, const LinkWindows& windows, UploadRepor
 LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWindows& windows, int& address, int lower,
                          int upper, UploadReporter& reporter)
 {
-    unsigned char command[COMMAND_MAX];
-
     // The walk moves address from block to block; the counts shown to the
     // user take the same walk.
     PassWalk walk(image, address, lower, upper);
@@ -221,28 +219,52 @@ LinkResult outputProgram(const PicProgram& image, SerialLine& line, const LinkWi
             r.block = start;
             return r;
         };
-        if (walk.setAddressFirst()) {
-            // SET_ADDRESS: code, target low, target high
-            command[0] = SET_ADDRESS;
-            putWord(wireAddress(start), &command[1]);
-            const LinkResult r = exchange(line, windows, command, 3, reporter);
-            if (!r.ok())
-                return failed(r);
-        }
 
+        // SET_ADDRESS: code, target low, target high
+        unsigned char setAddress[3] = {SET_ADDRESS};
+        putWord(wireAddress(start), &setAddress[1]);
         // Block: code, then four words low byte first at bytes 1-2, 3-4, 5-6, 7-8
+        unsigned char block[COMMAND_MAX];
         const int mask = eepromMode ? EEPROM_MASK : PROGRAM_MASK;
-        command[0] = eepromMode ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK;
-        for (int n = 0; n < BLOCK_WORDS; ++n) {
-            putWord(image.getData(address) & mask, &command[1 + 2 * n]);
-            ++address;
+        block[0] = eepromMode ? WRITE_EEPROM_BLOCK : WRITE_PROGRAM_BLOCK;
+        for (int n = 0; n < BLOCK_WORDS; ++n)
+            putWord(image.getData(start + n) & mask, &block[1 + 2 * n]);
+
+        LinkResult r;
+        bool shown = false;
+        for (int attempt = 0;; ++attempt) {
+            // Only a checksum report is tried again: the frame was heard,
+            // damaged, and nothing was written.  After a time-out nobody
+            // knows what the bootloader took.
+            const bool retry = attempt < windows.checksumRetries;
+            auto mayRetry = [&](const LinkResult& result) {
+                if (!retry || result.outcome != LinkResult::Outcome::ErrorReport || result.byte != ERROR_CHECKSUM)
+                    return false;
+                reporter.retrying(start, attempt + 1, windows.checksumRetries);
+                return true;
+            };
+            // A block sent again is placed again: a damaged frame may have
+            // left the bootloader's address anywhere.
+            if (attempt > 0 || walk.setAddressFirst()) {
+                r = exchange(line, windows, setAddress, 3, reporter);
+                if (mayRetry(r))
+                    continue;
+                if (!r.ok())
+                    return failed(r);
+            }
+            address = start + BLOCK_WORDS;
+            const LineResult sent = sendCommand(line, windows, block, COMMAND_MAX);
+            // The progress line goes out while the bootloader writes the
+            // block, not between its '>' and the next frame, where a slow
+            // terminal or pipe would hold up every block.  What the user sees
+            // is the same.  A block sent again is not shown again.
+            if (!shown)
+                reporter.blockSent(start);
+            shown = true;
+            r = sent == LineResult::Ok ? getResponse(line, windows, reporter) : lineFailure(sent);
+            if (!mayRetry(r))
+                break;
         }
-        const LineResult sent = sendCommand(line, windows, command, COMMAND_MAX);
-        // The progress line goes out while the bootloader writes the block,
-        // not between its '>' and the next frame, where a slow terminal or
-        // pipe would hold up every block.  What the user sees is the same.
-        reporter.blockSent(start);
-        LinkResult r = sent == LineResult::Ok ? getResponse(line, windows, reporter) : lineFailure(sent);
         if (r.ok())
             continue;
         if (r.outcome == LinkResult::Outcome::Interrupted)

@@ -11,12 +11,16 @@
 #include "serialLine.h"
 #include "uploadReporter.h"
 
-// How long the link waits, in milliseconds.  The defaults are the protocol's
-// windows; tests shorten them.
+// How long the link waits, in milliseconds, and how often it sends a block
+// again.  The defaults are the protocol's windows and no second try; tests
+// shorten the windows.
 struct LinkWindows {
     int greetingMs = 30000;        // the whole greeting loop
     int identificationMs = 1000;   // each address word and the ready byte
     int responseMs = 5000;         // one whole response, reports included
+    // After a checksum report ('C') on a block's SET_ADDRESS or its frame,
+    // SET_ADDRESS and the block go out again, up to this many times a block.
+    int checksumRetries = 0;
 };
 
 // Writes the count command bytes and their checksum, one write call each;

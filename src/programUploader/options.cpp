@@ -48,7 +48,11 @@ void longOptionsHelp()
     printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
     printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n");
     printf("  --wait=SECONDS              how long the bootloader's greeting is awaited, 1 to\n");
-    printf("                              %d (default %d)\n\n", WAIT_SECONDS_MAX, LinkWindows().greetingMs / 1000);
+    printf("                              %d (default %d)\n", WAIT_SECONDS_MAX, LinkWindows().greetingMs / 1000);
+    printf("  --trace                     every byte sent and received, in hex, on standard\n");
+    printf("                              error, up to the end command\n");
+    printf("  --retries=N                 after a checksum error report, send the block\n");
+    printf("                              again, at most N times a block (0-%d, default 0)\n\n", RETRIES_MAX);
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
@@ -187,6 +191,23 @@ Request chooseWait(const LongOption& option, UploaderOptions& options)
     return request;
 }
 
+Request chooseTrace(const LongOption&, UploaderOptions& options)
+{
+    options.trace = true;
+    return Request::Upload;
+}
+
+Request chooseRetries(const LongOption& option, UploaderOptions& options)
+{
+    long retries = 0;
+    if (wholeNumber(option.value, RETRIES_MAX, retries)) {
+        options.windows.checksumRetries = static_cast<int>(retries);
+        return Request::Upload;
+    }
+    fprintf(stderr, "invalid --retries value '%s' (a whole number, 0 to %d)\n", option.value.c_str(), RETRIES_MAX);
+    return Request::Rejected;
+}
+
 struct LongOptionSpec {
     const char* name;
     ValueRule value;
@@ -205,6 +226,8 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"monitor", ValueRule::EqualsOnly, false, chooseMonitor},
     {"monitor-seconds", ValueRule::Required, false, chooseMonitorSeconds},
     {"wait", ValueRule::Required, false, chooseWait},
+    {"trace", ValueRule::None, false, chooseTrace},
+    {"retries", ValueRule::Required, false, chooseRetries},
 };
 
 struct FoundOption {

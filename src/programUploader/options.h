@@ -36,9 +36,13 @@ struct UploaderOptions {
     char queryOnly = 0;
     ResetSettings reset;
     MonitorSettings monitor;
-    LinkWindows windows;    // --wait sets the greeting window
+    LinkWindows windows;    // --wait sets the greeting window, --retries the checksum retries
     ExitStatus exitStatus = ExitStatus::Classic;
+    bool trace = false;    // --trace: the session's bytes on standard error
 };
+
+// The most --retries takes.
+constexpr int RETRIES_MAX = 100;
 
 // What the command line asks for.
 enum class Request {

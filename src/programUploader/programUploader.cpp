@@ -21,6 +21,8 @@
 #include "restoreOnExit.h"
 #include "serialPort.h"
 #include "terminalReporter.h"
+#include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -72,15 +74,19 @@ int main(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
+    // The trace's clock starts with the open port; it ends itself with the
+    // end command, before the monitor.
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TraceLine trace(port, traceSink(options.trace, terminal));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options, image);
-    startBootloader(port, options);
+    startBootloader(trace, options);
 
-    EndWatch line(port);
-    TerminalReporter reporter(TerminalReporter::Figures);
-    reporter.showHints(options.portName, options.lineSpeed);
+    EndWatch line(trace);
+    TracedReporter reporter(terminal, trace);
+    terminal.showHints(options.portName, options.lineSpeed);
     const int result = upload(image, line, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);

@@ -14,6 +14,8 @@
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
 #include "terminalReporter.h"
+#include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <cstdio>
@@ -71,15 +73,19 @@ int runUploader(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
+    // The trace's clock starts with the open port; it ends itself with the
+    // end command.
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TraceLine trace(port, traceSink(options.trace, terminal));
     // What will be sent first, so that the line that asks for the board's
     // reset is the last before the wait.
     if (!options.queryOnly)
         showForecast(options, image);
-    startBootloader(port, options);
+    startBootloader(trace, options);
 
-    TerminalReporter reporter(TerminalReporter::Figures);
-    reporter.showHints(options.portName, options.lineSpeed);
-    const int result = upload(image, port, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
+    TracedReporter reporter(terminal, trace);
+    terminal.showHints(options.portName, options.lineSpeed);
+    const int result = upload(image, trace, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);
 

@@ -76,3 +76,14 @@ void startBootloader(SerialLine& port, const UploaderOptions& options)
               .c_str(),
           stderr);
 }
+
+TraceSink traceSink(bool on, TerminalReporter& terminal)
+{
+    if (!on)
+        return TraceSink();
+    return [&terminal](const std::string& line) {
+        terminal.interject();
+        fflush(stdout);
+        fputs(line.c_str(), stderr);
+    };
+}

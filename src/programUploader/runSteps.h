@@ -4,9 +4,12 @@
 #define RUN_STEPS_H
 
 #include "PicProgram.h"
+#include "bootloaderLink.h"
 #include "options.h"
 #include "serialLine.h"
 #include "ownedHandles.h"
+#include "terminalReporter.h"
+#include "traceLine.h"
 
 #include <string>
 #include <vector>
@@ -30,5 +33,10 @@ void showForecast(const UploaderOptions& options, const PicProgram& image);
 // shows no forecast, names the port and speed there.
 // An interrupt during the reset is the greeting wait's to report.
 void startBootloader(SerialLine& port, const UploaderOptions& options);
+
+// Where --trace's lines go: standard error, after what standard output holds
+// so far and never on the terminal's progress line.  Empty, tracing
+// nothing, when on is false.
+TraceSink traceSink(bool on, TerminalReporter& terminal);
 
 #endif

@@ -26,6 +26,12 @@ void TerminalReporter::showHints(const std::string& portName, int bitsPerSecond)
     words_.skip = "-o";
 }
 
+void TerminalReporter::interject()
+{
+    if (progress_ && isTerminal(stderr))
+        progress_->breakLine();
+}
+
 void TerminalReporter::show(const ReportEvent& event)
 {
     using Kind = ReportEvent::Kind;
@@ -56,6 +62,13 @@ void TerminalReporter::show(const ReportEvent& event)
         if (progress_)
             progress_->breakLine();
         break;
+    case Kind::Retry:
+        // Beside the progress line, not in it.
+        if (progress_)
+            progress_->breakLine();
+        fflush(stdout);
+        fputs(event.text.c_str(), stderr);
+        return;
     case Kind::Disconnected:
         fflush(stdout);
         fputs(event.text.c_str(), stderr);

@@ -23,6 +23,10 @@ public:
     void showHints(const std::string& portName, int bitsPerSecond);
 
     void show(const ReportEvent& event) override;
+    // A line of another kind (the trace) is about to go to standard error:
+    // when both streams are terminals, the live progress line is ended
+    // where it stands, so that the two never share a line.
+    void interject();
 
 private:
     bool figures_;

@@ -128,6 +128,17 @@ void UploadReporter::blockSent(int address)
     show(event);
 }
 
+void UploadReporter::retrying(int address, int attempt, int allowed)
+{
+    ReportEvent event{Kind::Retry,
+                      formatText("Checksum error on the block at %04X: sending it again (retry %d of %d).\n", address,
+                                 attempt, allowed),
+                      address};
+    event.block = attempt;
+    event.total = allowed;
+    show(event);
+}
+
 void UploadReporter::writeTest(int address, int data)
 {
     const int expected = image_ ? image_->getData(address) : PicProgram::BLANK;

@@ -35,12 +35,13 @@ struct ReportEvent {
         Summary,       // one WARNING of the closing summary, wrapped, for what was not written
         Disconnected,  // the line hung up: a diagnostic for standard error
         Hint,          // after a failure, what the user can do: no text, the facts in hint
+        Retry,         // a block goes out again after a checksum report: for standard error
     };
     Kind kind;
     std::string text;
     int address = -1;  // the image address the line is about; -1 for none
-    int block = 0;     // Block: this block's number, 1 to total
-    int total = 0;     // Block, PassesBegin: the blocks both passes send
+    int block = 0;     // Block: this block's number, 1 to total; Retry: this try's number
+    int total = 0;     // Block, PassesBegin: the blocks both passes send; Retry: the tries allowed
     Hint hint{};       // Hint: each reporter words it with its own settings (hintText)
 };
 
@@ -69,6 +70,9 @@ public:
     // The passes start: the image and the aligned range give the total.
     void passesBegin(const PicProgram& image, int lower, int upper);
     void blockSent(int address);
+    // The block at address goes out again (try `attempt` of `allowed`) after
+    // a checksum report.
+    void retrying(int address, int attempt, int allowed);
     // A write-test report; the notice or the mismatch is decided against
     // the program being sent (a blank word without one).
     void writeTest(int address, int data);

@@ -12,6 +12,9 @@
   errors    the firmware's error reports as the uploader prints them, and its
             answers to frames the uploader never sends
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
+  trace     --trace at 9600 bit/s against the 19200 bit/s firmware, and an
+            upload whose first block arrives damaged, sent again with
+            --retries: the application starts
   realtime  examples/fill uploaded in real time and checked like the others;
             prints the wall time beside bootloaderSim's for the same file
 
@@ -618,6 +621,54 @@ def cmd_speeds(args):
         print("%5d bit/s against the 19200 bit/s firmware: no greeting in 2 s" % baud)
 
 
+# ------------------------------------------------------------------ trace
+
+POLLS = re.compile(r"^trace +\d+\.\d{3} -> 0D  x(\d+), the last at \d+\.\d{3}$", re.M)
+RETRY = "Checksum error on the block at 0000: sending it again (retry 1 of 1).\n"
+
+
+def cmd_trace(args):
+    """One picSim: what a speed mismatch looks like in the trace (polls that
+    nothing answers), then the test application uploaded with the checksum
+    of its first block damaged on the way, once: the block is sent again
+    and the application starts."""
+    sim = PicSim(args, args.fast_firmware)
+    try:
+        # Held at 9600 bit/s, the terminal has that speed from the uploader's
+        # first poll on (see upload_and_dump).
+        held = open_port(sim.port, 9600)
+        try:
+            run = subprocess.Popen([args.uploader, "-q", "-s", "9600", "--trace", "-p", sim.port],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            time.sleep(2)
+            run.send_signal(signal.SIGINT)
+            out, err = run.communicate(timeout=10)
+        finally:
+            os.close(held)
+        polls = POLLS.findall(err)
+        if "got it" in out or len(polls) != 1 or int(polls[0]) < 10 or "<-" in err:
+            raise Failure("9600 bit/s against 19200, traced: expected only polls, unanswered\n%s%s" % (out, err))
+        print("9600 bit/s against the 19200 bit/s firmware: %s polls on one trace line, nothing received"
+              % polls[0])
+
+        # Bytes 4-13 after "hi" are the block for 0x0000; 13 is its checksum.
+        proxy = Proxy(sim.port, at(13, 0x00))
+        try:
+            rc, output = uploader(args, proxy.name, "--retries", "1", args.app)
+            # The end command may still be in the proxy, and the commit
+            # block is written after it.
+            time.sleep(COMMIT_WAIT_S)
+        finally:
+            proxy.close()
+        answered = app_started(sim, 5) if rc == 1 else None
+    finally:
+        sim.finish()
+    if rc != 1 or RETRY not in output or answered is None:
+        raise Failure("the first block damaged once, --retries 1: exit %d, application %s\n%s"
+                      % (rc, "started" if answered else "silent", output))
+    print("the first block damaged once, --retries 1: sent again, uploaded, the application started")
+
+
 # ------------------------------------------------------------------ sessions
 
 def committed_app(args, workdir, firmware):
@@ -785,7 +836,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime",
-                                            "cutoff", "quiet", "watchdog"))
+                                            "cutoff", "quiet", "watchdog", "trace"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -806,7 +857,7 @@ def main():
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
                 "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime,
-                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog}
+                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog, "trace": cmd_trace}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:

@@ -160,6 +160,18 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// With --retries the damaged frame's block goes out again, and the chip
+// gets the whole program; standard output is that of a clean upload.
+TEST(UploadFault, ChecksumRetried) {
+    PicProgram image = smallImage();
+    UploadRun u = runUpload(image, fastWith({"--fault", "checksum@3"}), {"--retries", "1"});
+    EXPECT_EQ(u.uploader, 1) << u.output;
+    EXPECT_TRUE(contains(u.output, "  programming address 0000\r  programming address 0004\r"
+                                   "Checksum error on the block at 0004: sending it again (retry 1 of 1).\n"
+                                   "  programming address 0120\r")) << u.output;
+    expectChipHolds(u, image);
+}
+
 TEST(UploadFaultTimes, SilentBootloaderTimesOutAfterTheResponseWindow) {
     PicProgram image = smallImage();
     double t0 = now();

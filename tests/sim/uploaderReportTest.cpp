@@ -188,6 +188,17 @@ TEST(TerminalProgressLine, AnErrorStartsOnAFreshLineAndTheForecastComesFirst) {
         EXPECT_LE(line.size(), 119u) << line;
 }
 
+// With --trace on the same terminal, each trace line starts on a line of its
+// own, below the progress line; the progress line goes on after it.
+TEST(TerminalProgressLine, TraceLinesStartBelowIt) {
+    UploadRun r = runUpload(imageOf(SMALL), FAST, {"--trace"}, 80);
+    EXPECT_EQ(r.uploader, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, "]\r\ntrace ")) << r.output;
+    EXPECT_FALSE(contains(r.output, "]trace ")) << r.output;
+    EXPECT_TRUE(contains(r.output, "\ntrace     ")) << r.output;
+    EXPECT_TRUE(contains(r.output, " -> 01 FF  end command: the trace ends here\n")) << r.output;
+}
+
 // On a pipe the lines are the plain ones, byte for byte; the summary is the
 // only addition.
 TEST(PipeOutput, IsThePlainTextThenTheSummary) {

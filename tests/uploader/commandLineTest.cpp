@@ -306,6 +306,9 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
         {{"--monitor-seconds=2s", good}, usage("/dev/ttyS0"), "invalid --monitor-seconds value '2s'"},
         {{"--wait", "0", good}, usage("/dev/ttyS0"), "invalid --wait value '0' (whole seconds, 1 to 3600)\n"},
         {{"--wait=3601", good}, usage("/dev/ttyS0"), "invalid --wait value '3601'"},
+        {{"--retries", "101", good}, usage("/dev/ttyS0"), "invalid --retries value '101' (a whole number, 0 to 100)\n"},
+        {{"--retries=-1", good}, usage("/dev/ttyS0"), "invalid --retries value '-1'"},
+        {{"--trace=on", good}, usage("/dev/ttyS0"), "option --trace takes no value\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -5,6 +5,8 @@
 #include "peer.h"
 #include "protocol.h"
 #include "scriptedLine.h"
+#include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +61,8 @@ class Transcript : public UploadReporter {
 public:
     void show(const ReportEvent& e) override
     {
-        (e.kind == ReportEvent::Kind::Disconnected ? err : out) += e.text;
+        const bool diagnostic = e.kind == ReportEvent::Kind::Disconnected || e.kind == ReportEvent::Kind::Retry;
+        (diagnostic ? err : out) += e.text;
         if (e.kind == ReportEvent::Kind::Block)
             blocks.push_back(std::to_string(e.block) + "/" + std::to_string(e.total));
         if (e.kind == ReportEvent::Kind::Hint)
@@ -100,12 +103,15 @@ struct Uploaded {
     std::vector<std::string> blocks;
     LinkResult failure;
 };
-Uploaded uploadOn(PicProgram& image, std::vector<Chunk> script, bool ignoreOverlap = false, bool queryOnly = false)
+Uploaded uploadOn(PicProgram& image, std::vector<Chunk> script, bool ignoreOverlap = false, bool queryOnly = false,
+                  int retries = 0)
 {
     ScriptedLine line(std::move(script));
     Transcript t;
     Uploaded u{};
-    u.result = upload(image, line, SHORT, ignoreOverlap, queryOnly, t, &u.failure);
+    LinkWindows windows = SHORT;
+    windows.checksumRetries = retries;
+    u.result = upload(image, line, windows, ignoreOverlap, queryOnly, t, &u.failure);
     u.out = t.out;
     u.err = t.err;
     u.wire = afterHi(text(line.written));
@@ -460,6 +466,58 @@ TEST(LinkUpload, ProgrammingPasses)
     }
 }
 
+// After a checksum report the block goes out again, placed again by
+// SET_ADDRESS, up to the retries allowed for each block; any other failure
+// ends the pass as before.  Standard output is that of a clean upload.
+TEST(LinkUpload, ChecksumRetries)
+{
+    const std::string setAddress0 = "\x02\x00\x00\xFE"s, setAddress4 = "\x02\x04\x00\xFA"s;
+    const std::string block0 = block("\x04\x01\x00\xFF\x3F\xFF\x3F\xFF\x3F"s);
+    const std::string block4 = block("\x04\x02\x00\xFF\x3F\xFF\x3F\xFF\x3F"s);
+    const std::string checksum = "!C\x00\x00>"s;
+    const std::string retry0 = "Checksum error on the block at 0000: sending it again (retry 1 of 1).\n";
+    const std::string clean = "  programming address 0000\r  programming address 0004\r\nProgramming complete\n";
+    struct Case {
+        const char* name;
+        int retries;
+        std::vector<std::string> replies;
+        int result;
+        std::vector<std::string> frames;  // after "hi"
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {"block frame damaged", 1, {">", checksum}, 1,
+         {setAddress0, block0, setAddress0, block0, block4, END}, clean, retry0},
+        {"SET_ADDRESS damaged", 1, {checksum}, 1, {setAddress0, setAddress0, block0, block4, END}, clean, retry0},
+        {"each block has its own tries", 1, {">", checksum, ">", ">", checksum}, 1,
+         {setAddress0, block0, setAddress0, block0, block4, setAddress4, block4, END}, clean,
+         retry0 + "Checksum error on the block at 0004: sending it again (retry 1 of 1).\n"},
+        {"tries used up", 2, {">", checksum, ">", checksum, ">", checksum}, 0,
+         {setAddress0, block0, setAddress0, block0, setAddress0, block0, END},
+         "  programming address 0000\r\nERROR: Did not pass checksum test while at address 0000\n",
+         "Checksum error on the block at 0000: sending it again (retry 1 of 2).\n"
+         "Checksum error on the block at 0000: sending it again (retry 2 of 2).\n"},
+        {"none by default", 0, {">", checksum}, 0, {setAddress0, block0, END},
+         "  programming address 0000\r\nERROR: Did not pass checksum test while at address 0000\n", ""},
+        {"verification not retried", 3, {">", "!V\x00\x00>"s}, 0, {setAddress0, block0, END},
+         "  programming address 0000\r\nERROR: Did not pass verification test at address 0000\n", ""},
+        {"time-out not retried", 3, {">", ""}, 0, {setAddress0, block0, END},
+         "  programming address 0000\r\nERROR: Timeout while waiting on bootloader response\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PicProgram image;
+        image.setData(0, 1);
+        image.setData(4, 2);
+        Uploaded u = uploadOn(image, serves(greets(), c.replies), false, false, c.retries);
+        EXPECT_EQ(u.result, c.result);
+        EXPECT_EQ(frames(u.wire), c.frames);
+        EXPECT_EQ(u.out, opening("2004-06-15", "1F00-1FFF") + c.out);
+        EXPECT_EQ(u.err, c.err);
+        EXPECT_EQ(u.blocks.size(), c.result == 1 ? 2u : 1u);
+    }
+}
+
 TEST(LinkUpload, OverlapIgnored)
 {
     // The block inside the range is skipped; the walk lands on the
@@ -573,4 +631,72 @@ TEST(LinkUpload, OneHintAfterEveryFailure)
         upload(image, line, oneSecond, false, false, t);
         EXPECT_EQ(t.hints, c.hint.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.hint}) << t.out;
     }
+}
+
+// --trace on the virtual clock: the unanswered polls as one line with their
+// count, then a frame or a reply a line, each at the time its first byte
+// went by, in step with the reporter's lines; nothing after the end command.
+TEST(Trace, PollsFramesRepliesAndTheEnd)
+{
+    // The trace and the retry lines in the order a log gets them.
+    struct Log : UploadReporter {
+        explicit Log(std::vector<std::string>& lines) : lines(lines) {}
+        void show(const ReportEvent& e) override
+        {
+            if (e.kind == ReportEvent::Kind::Retry)
+                lines.push_back(e.text);
+        }
+        std::vector<std::string>& lines;
+    };
+    PicProgram image;
+    image.setData(5, 0x1234);
+    ScriptedLine line({reply(greetingBytes(2004), milliseconds(5)), reply(word(0x1F00) + word(0x1FFF) + ">"),
+                       reply(">", milliseconds(2)), reply("!C\x04\x00>"s, milliseconds(3)), reply(">"), reply(">"),
+                       reply("app", milliseconds(10))});
+    std::vector<std::string> told;
+    {
+        TraceLine trace(line, [&](const std::string& text) { told.push_back(text); });
+        Log log(told);
+        TracedReporter reporter(log, trace);
+        LinkWindows windows = SHORT;
+        windows.checksumRetries = 1;
+        EXPECT_EQ(upload(image, trace, windows, false, false, reporter), 1);
+        // What the program says after the end command is not traced.
+        const uint8_t key = '?';
+        EXPECT_EQ(trace.writeAll(&key, 1, trace.after(milliseconds(10))), LineResult::Ok);
+        uint8_t said[8];
+        int got = 0;
+        EXPECT_EQ(trace.waitReadable(trace.after(milliseconds(50))), LineResult::Ok);
+        EXPECT_EQ(trace.readAvailable(said, sizeof said, got), LineResult::Ok);
+        EXPECT_EQ(got, 3);
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{
+                        "trace     0.000 -> 0D  x5, the last at 0.004\n",
+                        "trace     0.005 <- 4B 4B D4 07 0F 06\n",
+                        "trace     0.025 -> 68 69\n",
+                        "trace     0.025 <- 00 1F FF 1F 3E\n",
+                        "trace     0.025 -> 02 04 00 FA\n",
+                        "trace     0.027 <- 3E\n",
+                        "trace     0.027 -> 04 FF 3F 34 12 FF 3F FF 3F FC\n",
+                        "trace     0.030 <- 21 43 04 00 3E\n",
+                        "Checksum error on the block at 0004: sending it again (retry 1 of 1).\n",
+                        "trace     0.030 -> 02 04 00 FA\n",
+                        "trace     0.030 <- 3E\n",
+                        "trace     0.030 -> 04 FF 3F 34 12 FF 3F FF 3F FC\n",
+                        "trace     0.030 <- 3E\n",
+                        "trace     0.030 -> 01 FF  end command: the trace ends here\n",
+                    }));
+}
+
+// A line that hangs up says so in the trace, after what went out.
+TEST(Trace, HangUp)
+{
+    ScriptedLine line({}, true);
+    std::vector<std::string> told;
+    {
+        TraceLine trace(line, [&](const std::string& text) { told.push_back(text); });
+        BootloaderIdentity id;
+        EXPECT_EQ(handShake(trace, SHORT, id).outcome, LinkResult::Outcome::HungUp);
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{"trace     0.000 -> 0D\n", "trace     0.000 -- the line hung up\n"}));
 }

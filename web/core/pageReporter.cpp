@@ -23,6 +23,7 @@ const char* kindName(ReportEvent::Kind kind)
     case Kind::Summary: return "summary";
     case Kind::Disconnected: return "disconnected";
     case Kind::Hint: return "hint";
+    case Kind::Retry: return "retry";
     }
     return "other";
 }
