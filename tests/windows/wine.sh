@@ -9,6 +9,10 @@
 #   wine.sh run STATE EXE [ARG...]
 #                           run a program in that prefix; its standard output
 #                           and error arrive as the program wrote them
+#   wine.sh exec STATE EXE [ARG...]
+#                           the same, as this process, its output where the
+#                           caller put it (files, for a test that watches a
+#                           program while it runs and signals it)
 #   wine.sh stop STATE      end the wineserver and remove the folder
 #
 # STATE is an absolute folder of the build tree; it remembers the temporary
@@ -85,6 +89,10 @@ run)
   cat "$err" >&2
   rm -f "$out" "$err"
   exit "$rc"
+  ;;
+exec)
+  useFolder
+  exec "$WINE" "$@"
   ;;
 stop)
   [ -f "$state/folder" ] || exit 0
