@@ -27,9 +27,22 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 build=build/windows
+wine_state="$PWD/$build/wine"
+if [ "${TEST:-0}" = 1 ]; then
+  # Making the Wine prefix mostly waits: it goes on while the programs
+  # build, and the tests' own start then finds it up.  Whatever happens,
+  # the wineserver does not outlive this script.
+  mkdir -p "$wine_state"
+  bash tests/windows/wine.sh start "$wine_state" >"$wine_state.log" 2>&1 &
+  wine_start=$!
+  trap 'wait $wine_start 2>/dev/null || true; bash tests/windows/wine.sh stop "$wine_state" 2>/dev/null || true' EXIT
+fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DPIC_WERROR=ON \
       -DPIC_HOST_BUILD="${PIC_HOST_BUILD:-}" >/dev/null
-cmake --build "$build" -j2
+# Without the tests only the two programs are needed.
+targets=(--target programUploader picHex)
+[ "${TEST:-0}" = 1 ] && targets=()
+cmake --build "$build" -j2 "${targets[@]}"
 
 # The package: stripped programs, and text that Notepad shows as it is.
 programs=(programUploader picHex)
@@ -51,5 +64,6 @@ echo "windows: $zip"
 ls -l "$package"/*.exe
 
 if [ "${TEST:-0}" = 1 ]; then
-  ctest --test-dir "$build" --output-on-failure -j2
+  wait $wine_start || { cat "$wine_state.log" >&2; exit 1; }
+  PIC_WINE_STARTED=1 ctest --test-dir "$build" --output-on-failure -j2
 fi

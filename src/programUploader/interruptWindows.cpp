@@ -63,6 +63,11 @@ bool interruptPending()
     return !taken.load() && WaitForSingleObject(event(), 0) == WAIT_OBJECT_0;
 }
 
+bool interruptRequested()
+{
+    return events.load() > 0;
+}
+
 void* interruptEvent()
 {
     return event();
@@ -70,6 +75,10 @@ void* interruptEvent()
 
 void interruptTaken()
 {
+    // Every session ends through here; with no event yet, the first Ctrl-C
+    // still only asks (the monitor after the upload ends on it).
+    if (events.load() == 0)
+        return;
     taken.store(true);
     ResetEvent(event());
 }

@@ -16,6 +16,8 @@ void interruptWaitsOnConsoleEvents();
 // An event asked the run to end, and the run has not yet taken note: a wait
 // or a pause of the port ends at once with Interrupted.
 bool interruptPending();
+// An event asked the run to end at some time, noted or not.
+bool interruptRequested();
 // The event object (a HANDLE) that is set while an interrupt is pending,
 // for the port's waits.
 void* interruptEvent();

@@ -4,9 +4,11 @@
 
 #include "PicProgram.h"
 #include "bootloaderLink.h"
+#include "endWatch.h"
 #include "fileAccess.h"
 #include "hexInput.h"
 #include "interruptWindows.h"
+#include "monitorWindows.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "portList.h"
@@ -49,13 +51,6 @@ int runUploader(int argc, char** argv)
     case Request::ListPorts: return listPorts() ? 0 : 1;
     case Request::Rejected: return exitValue(CANNOT_START, options.exitStatus);
     }
-    // The relay needs a console reader of its own, which this build does
-    // not have yet: say so rather than upload and leave without it.
-    if (options.monitor.on) {
-        fprintf(stderr, "--monitor is not available in the Windows build yet.\n");
-        return exitValue(CANNOT_START, options.exitStatus);
-    }
-
     PicProgram image;
     OwnedFile hexFile;
     std::vector<long> droppedWords;
@@ -83,11 +78,19 @@ int runUploader(int argc, char** argv)
         showForecast(options, image);
     startBootloader(trace, options);
 
+    EndWatch line(trace);
     TracedReporter reporter(terminal, trace);
     terminal.showHints(options.portName, options.lineSpeed);
-    const int result = upload(image, trace, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
+    const int result = upload(image, line, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
     if (result == 1)
         reporter.summary(droppedWords);
+
+    // The program runs once the end command is out: stay and show what it
+    // says, after the upload's last line, unless the run was asked to end.
+    if (options.monitor.on && line.endCommandSent() && !interruptRequested()) {
+        fflush(stdout);
+        runMonitor(port, options.monitor, stdout);
+    }
 
     hexFile.reset();
     port.close();

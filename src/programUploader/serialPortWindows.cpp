@@ -130,15 +130,10 @@ void SerialPort::close()
                 break;
             }
     }
-    // FlushFileBuffers would wait without a bound for a line that never
-    // sends (flow control held by a dead peer): poll the queue instead.
-    DWORD input = 0, output = 1;
-    for (DWORD waited = 0; waited < DRAIN_MS && queued(input, output) && output > 0; waited += DRAIN_POLL_MS)
-        Sleep(DRAIN_POLL_MS);
     // The rest is dropped only when it did not leave in time: a purge also
     // drops what an empty queue has handed on (Wine's purge of a pseudo-
     // terminal drops what the far end has not read yet).
-    if (output > 0)
+    if (!drain())
         PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
     else
         Sleep(DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(characterTime() * UART_FIFO).count() + 1));
@@ -147,6 +142,29 @@ void SerialPort::close()
     CloseHandle(readDone_);
     CloseHandle(writeDone_);
     handle_ = readDone_ = writeDone_ = nullptr;
+}
+
+bool SerialPort::drain()
+{
+    // FlushFileBuffers would wait without a bound for a line that never
+    // sends (flow control held by a dead peer): poll the queue instead.
+    DWORD input = 0, output = 1;
+    for (DWORD waited = 0; waited < DRAIN_MS && queued(input, output) && output > 0; waited += DRAIN_POLL_MS)
+        Sleep(DRAIN_POLL_MS);
+    return output == 0;
+}
+
+bool SerialPort::changeSpeed(int bitsPerSecond)
+{
+    DCB settings{};
+    settings.DCBlength = sizeof settings;
+    if (!GetCommState(handle_, &settings))
+        return false;
+    settings.BaudRate = DWORD(bitsPerSecond);
+    if (!SetCommState(handle_, &settings))
+        return false;
+    bitsPerSecond_ = bitsPerSecond;
+    return true;
 }
 
 void restoreSerialPortsNow()
@@ -179,8 +197,10 @@ LineResult SerialPort::read(uint8_t* buffer, DWORD size, Deadline deadline, DWOR
         return LineResult::Ok;
     if (GetLastError() != ERROR_IO_PENDING)
         return note(LineResult::HungUp);
+    // The interrupt event is set only while an interrupt is pending, so it
+    // is always waited on: a Ctrl-C ends the wait at once.
     HANDLE waits[] = {readDone_, static_cast<HANDLE>(interruptEvent())};
-    DWORD which = WaitForMultipleObjects(interruptPending() ? 2 : 1, waits, FALSE, msLeft(deadline));
+    DWORD which = WaitForMultipleObjects(2, waits, FALSE, msLeft(deadline));
     if (which != WAIT_OBJECT_0)
         CancelIoEx(handle_, &o);
     // A byte that lands while the read is being cancelled is kept.

@@ -45,6 +45,13 @@ public:
     // Lets what was written leave (at most a second, then the rest is
     // dropped), puts the settings back and closes; nothing when empty.
     void close();
+    // Lets what was written leave, within a second; false when some is
+    // still queued then (or the port has gone).
+    bool drain();
+    // Sets another speed on the open port; what has arrived stays in the
+    // input queue.  False when the driver refuses the speed.
+    bool changeSpeed(int bitsPerSecond);
+    int bitsPerSecond() const { return bitsPerSecond_; }
 
     LineResult waitReadable(Deadline deadline) override;
     LineResult readAvailable(uint8_t* buffer, int size, int& got) override;

@@ -5,10 +5,17 @@
 #   wine.sh start STATE     make the prefix in a new temporary folder, map
 #                           COM40 to COM59 onto STATE/ports/COM40 ... (fixed
 #                           paths, for a simulator's --link), and start one
-#                           wineserver of our own that stays up
+#                           wineserver of our own that stays up; with
+#                           PIC_WINE_STARTED=1, nothing when an earlier
+#                           start left it up (scripts/windows.sh starts it
+#                           while the programs build)
 #   wine.sh run STATE EXE [ARG...]
 #                           run a program in that prefix; its standard output
 #                           and error arrive as the program wrote them
+#   wine.sh exec STATE EXE [ARG...]
+#                           the same, as this process, its output where the
+#                           caller put it (files, for a test that watches a
+#                           program while it runs and signals it)
 #   wine.sh stop STATE      end the wineserver and remove the folder
 #
 # STATE is an absolute folder of the build tree; it remembers the temporary
@@ -47,6 +54,11 @@ windowsPath() {
 
 case "$command" in
 start)
+  # scripts/windows.sh starts it while the programs build.
+  if [ "${PIC_WINE_STARTED:-0}" = 1 ] && [ -f "$state/started" ]; then
+    echo "wine: started during the build ($(cat "$state/folder"))"
+    exit 0
+  fi
   if [ -f "$state/folder" ]; then
     # A run that ended without its cleanup left these behind.
     bash "$0" stop "$state" || true
@@ -74,6 +86,7 @@ start)
   # no test pays for it.
   "$WINE" reg query 'HKLM\Software\Wine\Ports' /v "COM$FIRST_PORT" >>"$log" 2>&1
   grep -q "$state/ports/COM$FIRST_PORT" "$log" || { echo "wine: the port mapping did not take" >&2; cat "$log" >&2; exit 1; }
+  touch "$state/started"
   ;;
 run)
   useFolder
@@ -86,6 +99,10 @@ run)
   rm -f "$out" "$err"
   exit "$rc"
   ;;
+exec)
+  useFolder
+  exec "$WINE" "$@"
+  ;;
 stop)
   [ -f "$state/folder" ] || exit 0
   useFolder
@@ -94,7 +111,7 @@ stop)
   case "$dir" in
   */picWine.*) rm -rf "$dir" ;;
   esac
-  rm -f "$state/folder"
+  rm -f "$state/folder" "$state/started"
   ;;
 *)
   echo "wine.sh: unknown command $command" >&2
