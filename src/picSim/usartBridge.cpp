@@ -74,14 +74,14 @@ public:
     void release() override {}
 };
 
-UsartBridge::UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workarounds, uint64_t& wake)
-    : chip_(chip), port_(port), workarounds_(workarounds), wake_(wake), txSink_(new TxSink(*this)),
+UsartBridge::UsartBridge(PicChip& chip, PtyPort& port, GpsimRepairs& repairs, uint64_t& wake)
+    : chip_(chip), port_(port), repairs_(repairs), wake_(wake), txSink_(new TxSink(*this)),
       txControl_(new TxControl) {
     chip_.portC(TX_BIT).addSink(txSink_.get());
     txHigh_ = true;
     driveRx(true);  // an idle line is high (mark)
     USART_MODULE& usart = chip_.cpu().usart;
-    if (workarounds_.txWrite) tap(*usart.txreg, &UsartBridge::putTxreg);
+    if (repairs_.on(Repair::TxWrite)) tap(*usart.txreg, &UsartBridge::putTxreg);
 }
 
 void UsartBridge::tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned)) {
@@ -140,25 +140,20 @@ void UsartBridge::service(uint64_t now) {
     serviceTx(now);
 }
 
-bool UsartBridge::receiverReady() {
-    if (!workarounds_.rxFifo) return true;
-    USART_MODULE& usart = chip_.cpu().usart;
-    return usart.rcsta.rc_is_idle() && usart.rcreg && usart.rcreg->fifo_sp == 0;
-}
-
 void UsartBridge::watchChip() {
     USART_MODULE& usart = chip_.cpu().usart;
     bool spen = usart.rcsta.bSPEN();
     bool txen = usart.txsta.bTXEN();
-    if (workarounds_.txPin) {
+    if (repairs_.on(Repair::TxPin)) {
         PinModule& tx = chip_.portC(TX_BIT);
         bool mine = tx.getActiveControl() == txControl_.get();
-        if (spen && txen && !mine)
+        if (spen && txen && !mine) {
             tx.setControl(txControl_.get());
-        else if (!(spen && txen) && mine)
+            repairs_.count(Repair::TxPin);
+        } else if (!(spen && txen) && mine)
             tx.setControl(nullptr);
     }
-    if (workarounds_.txStall) {
+    if (repairs_.on(Repair::TxStall)) {
         // A byte in TXREG with the shift register empty waits at most one
         // baud clock period before it starts; longer, the transmitter is
         // stuck.
@@ -171,11 +166,11 @@ void UsartBridge::watchChip() {
             // What a TXREG write finding the shift register empty does, so
             // TXIF ends up set as the byte moves on.
             usart.txreg->put(usart.txreg->value.get());
-            ++restarts_;
+            repairs_.count(Repair::TxStall);
             stuckSince_ = NOT_STUCK;
         }
     }
-    if (workarounds_.txClock) rebookShift(spen && txen);
+    if (repairs_.on(Repair::TxClock)) rebookShift(spen && txen);
     int baud = incoming_.empty() ? lineBaud_ : incoming_.front().baud;
     // Often enough for a bit of the line's speed and of the chip's.
     double period = std::min(bitCycles(baud), double(usart.spbrg.get_cycles_per_tick()));
@@ -221,7 +216,7 @@ void UsartBridge::rebookShift(bool enabled) {
         if (b->f == &txsta) return;
     uint64_t next = std::max(now + 1, shiftSeen_ + chip_.cpu().usart.spbrg.get_cycles_per_tick());
     get_cycles().set_break(next, static_cast<TriggerObject*>(&txsta));
-    ++restarts_;
+    repairs_.count(Repair::TxClock);
 }
 
 void UsartBridge::checkTxWrite() {
@@ -230,17 +225,16 @@ void UsartBridge::checkTxWrite() {
     if (!usart.rcsta.bSPEN() || !usart.txsta.bTXEN() || !usart.bIsTXempty()) return;
     // A shift register reloaded since the write took the byte.
     if (usart.txsta.bit_count > txWriteBits_) return;
-    if (!usart.txsta.bTRMT()) {
+    if (!usart.txsta.bTRMT())
         usart.full();
-    } else {
+    else
         usart.txreg->put(usart.txreg->value.get());
-        ++restarts_;
-    }
+    repairs_.count(Repair::TxWrite);
 }
 
 void UsartBridge::serviceRx(uint64_t now) {
     if (!rxBusy_) {
-        if (incoming_.empty() || !receiverReady()) return;
+        if (incoming_.empty()) return;
         rxByte_ = incoming_.front().byte;
         rxBit_ = bitCycles(incoming_.front().baud);
         incoming_.pop_front();
@@ -259,7 +253,7 @@ void UsartBridge::serviceRx(uint64_t now) {
         else {
             rxBusy_ = false;
             // Back to back, as a UART sends what waits in its buffer.
-            if (!incoming_.empty() && receiverReady()) serviceRx(now);
+            if (!incoming_.empty()) serviceRx(now);
             return;
         }
         ++rxIndex_;

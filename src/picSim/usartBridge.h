@@ -6,26 +6,28 @@
 // the speed in force when its start bit began.  A speed that does not match
 // the firmware's SPBRG gives garbage, as on a real line.
 //
-// It also carries picSim's repairs of gpsim's USART:
-// - TX pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
+// Bytes go onto RC7 as they come from the pty, back to back at the line's
+// speed whatever the receiver makes of them, as on a wire: a firmware that
+// does not read them in time overruns its receiver.
+//
+// It also applies the repairs of gpsim's transmitter that work on the line
+// (gpsimRepairs.h has the list, man/picSim.1 the details):
+// - tx-pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
 //   the transmitter on RC6; RC6 is made an output while SPEN and TXEN are
 //   set.
-// - RX FIFO: gpsim's 2-byte receive FIFO hands the older byte out twice when
-//   it holds two; a byte starts on RC7 only when the receiver is idle and the
-//   FIFO empty (the rest wait, as in a real port's buffer).
-// - TX stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
+// - tx-stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
 //   cycle before the shift register empties goes unseen: the transmitter
 //   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
 //   times in that state the write is replayed.
-// - TX write: a TXREG write two cycles after one that went straight to the
+// - tx-write: a TXREG write two cycles after one that went straight to the
 //   shift register (the first after TXEN is set, typically) is marked empty
 //   by gpsim's late TXIF and never sent; it is marked full again.
-// - TX clock: after an SPBRG write gpsim can book a bit of the shift
+// - tx-clock: after an SPBRG write gpsim can book a bit of the shift
 //   register for a cycle already past and drop it; the bit is booked again.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
-#include "options.h"
+#include "gpsimRepairs.h"
 
 #include <cstdint>
 #include <deque>
@@ -40,7 +42,7 @@ class UsartBridge {
 public:
     // wake is lowered whenever a pin change needs the bridge earlier than it
     // said.
-    UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workarounds, uint64_t& wake);
+    UsartBridge(PicChip& chip, PtyPort& port, GpsimRepairs& repairs, uint64_t& wake);
     ~UsartBridge();
     UsartBridge(const UsartBridge&) = delete;
     UsartBridge& operator=(const UsartBridge&) = delete;
@@ -53,7 +55,6 @@ public:
 
     uint64_t bytesIn() const { return bytesIn_; }
     uint64_t bytesOut() const { return bytesOut_; }
-    uint64_t transmitterRestarts() const { return restarts_; }
 
     // From the RC6 sink.
     void txPinChanged(bool high);
@@ -73,7 +74,6 @@ private:
     void serviceRx(uint64_t now);
     void serviceTx(uint64_t now);
     void watchChip();
-    bool receiverReady();
     void tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned));
     void putTxreg(Register& txreg, unsigned value);
     void rebookShift(bool enabled);
@@ -81,7 +81,7 @@ private:
 
     PicChip& chip_;
     PtyPort& port_;
-    Workarounds workarounds_;
+    GpsimRepairs& repairs_;
     uint64_t& wake_;
     std::unique_ptr<TxSink> txSink_;
     std::unique_ptr<TxControl> txControl_;
@@ -118,7 +118,6 @@ private:
 
     uint64_t bytesIn_ = 0;
     uint64_t bytesOut_ = 0;
-    uint64_t restarts_ = 0;
 };
 
 #endif
