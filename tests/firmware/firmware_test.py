@@ -14,6 +14,9 @@
   receiver  the receiver overrun by polls during the greeting and by bytes
             during a block write, and the firmware going on; the EEPROM
             verify; each also on a fixture that must fail it
+  memory    20 uploads into one picSim: the instruction objects stay one a
+            word and no line symbol is lost; with gpsim's own rewrite, they
+            are lost
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
   realtime  examples/fill uploaded in real time and checked like the others;
             prints the wall time beside bootloaderSim's for the same file
@@ -643,6 +646,37 @@ def cmd_receiver(args):
         print("%s, eeprom example: %s" % (name, expected.strip()))
 
 
+# ------------------------------------------------------------------ memory
+
+UPLOADS = 20
+FLASH_WORDS = 0x2000
+# picSim sees an open only once it has seen the port closed: a pause
+# between two uploads, as a person leaves.
+BETWEEN_UPLOADS_S = 0.1
+
+
+def cmd_memory(args):
+    blink = ex.hex_path(args.examples, "blink", "inhx32")
+    for sim_options, name, lost_expected in (((), "picSim", False),
+                                             (("--gpsim-defect", "flash-rewrite"), "gpsim's own rewrite", True)):
+        sim = PicSim(args, args.fast_firmware, "--stats", "--reset-on-open", *sim_options)
+        try:
+            for i in range(UPLOADS):
+                time.sleep(BETWEEN_UPLOADS_S)
+                rc, output = uploader(args, sim.port, blink)
+                if rc != 1:
+                    raise Failure("%s, upload %d: exit %d\n%s" % (name, i + 1, rc, output))
+        finally:
+            stats = sim.finish()
+        figures = dict(re.findall(r"^(\w+): (\S+)$", stats, re.M))
+        live, lost = int(figures["instructions_live"]), int(figures["line_symbols_lost"])
+        if live != FLASH_WORDS or (lost > 0) != lost_expected:
+            raise Failure("%s after %d uploads: %d instruction objects, %d line symbols lost"
+                          % (name, UPLOADS, live, lost))
+        print("%s after %d uploads of blink: %d instruction objects, %d line symbols lost, heap %s bytes"
+              % (name, UPLOADS, live, lost, figures["heap_in_use"]))
+
+
 # ------------------------------------------------------------------ speeds
 
 def cmd_speeds(args):
@@ -838,7 +872,7 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "speeds",
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "speeds",
                                             "realtime", "cutoff", "quiet", "watchdog"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
@@ -861,7 +895,7 @@ def main():
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "receiver": cmd_receiver, "speeds": cmd_speeds, "realtime": cmd_realtime,
+                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "speeds": cmd_speeds, "realtime": cmd_realtime,
                 "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog}
     try:
         return commands[args.command](args) or 0
