@@ -177,14 +177,19 @@ INSTANTIATE_TEST_SUITE_P(Speeds, PicSimEcho,
                          ::testing::Values(LineSpeed{9600, 129}, LineSpeed{19200, 64}, LineSpeed{57600, 21}),
                          [](const auto& info) { return std::to_string(info.param.baud); });
 
+// The receiver sees bad stop bits too, and FERR is set for them.
 TEST(PicSimLine, ASpeedTheFirmwareDoesNotUseGivesGarbage) {
     PicSim sim;
-    ASSERT_TRUE(sim.start({"--firmware", ECHO_FIRMWARE, "--fast"}));  // SPBRG for 19200
+    ASSERT_TRUE(sim.start({"--firmware", ECHO_FIRMWARE, "--fast", "--stats"}));  // SPBRG for 19200
     Client client(sim.port, 9600);
     std::vector<uint8_t> bytes = pattern(200);
     std::vector<uint8_t> got = exchangePaced(client, bytes, 9600);
     EXPECT_NE(got, bytes);
     EXPECT_EQ(sim.stop(), 0);
+    const std::string key = "rx_framing_errors: ";
+    size_t at = sim.process.output().find(key);
+    ASSERT_NE(at, std::string::npos) << sim.process.output();
+    EXPECT_GE(atoi(sim.process.output().c_str() + at + key.size()), 1);
 }
 
 TEST(PicSimLine, BytesKeepTheSpeedTheyWereSentAtWhenTheLineChangesRightAfter) {
@@ -312,16 +317,32 @@ TEST(PicSimRun, SecondsStopsAtThatSimulatedTime) {
     EXPECT_NE(sim.process.output().find("cycles: 1000000\n"), std::string::npos) << sim.process.output();
 }
 
+// Each row: the monitor's starts after the pulses at 300 and 600 ms, and
+// SPBRG as the monitor found it after the last (the chip's reset clears it).
 TEST(PicSimRun, ResetAtPullsMclrAtThoseTimes) {
-    PicSim sim;
-    ASSERT_TRUE(sim.start({"--firmware", MONITOR_FIRMWARE, "--reset-at", "300", "--reset-at", "600", "--seconds", "0.9"}));
-    Monitor monitor(sim.port);
-    ASSERT_TRUE(monitor.ready());  // within the first 300 ms
-    EXPECT_EQ(monitor.client.read(2, 3), std::vector<uint8_t>({'>', '>'}));  // one start after each pulse
-    monitor.client.send({'S'});
-    // Only the answer, no third start; SPBRG at its reset value, not 64.
-    EXPECT_EQ(monitor.client.read(2, 1), std::vector<uint8_t>({0}));
-    EXPECT_EQ(sim.process.wait(10), 0);
+    const struct {
+        const char* defect;
+        std::vector<uint8_t> starts;
+        std::vector<uint8_t> spbrg;
+    } cases[] = {
+        {nullptr, {'>', '>'}, {0}},
+        {"mclr-resume", {}, {}},      // the processor never leaves reset
+        {"mclr-usart", {'>', '>'}, {64}},  // SPBRG as the monitor set it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.defect ? c.defect : "repaired");
+        PicSim sim;
+        std::vector<std::string> args{"--firmware", MONITOR_FIRMWARE, "--reset-at", "300", "--reset-at", "600", "--seconds", "0.9"};
+        if (c.defect) args.insert(args.end(), {"--gpsim-defect", c.defect});
+        ASSERT_TRUE(sim.start(args));
+        Monitor monitor(sim.port);
+        ASSERT_TRUE(monitor.ready());  // within the first 300 ms
+        EXPECT_EQ(monitor.client.read(2, 0.7), c.starts);  // one start after each pulse
+        monitor.client.send({'S'});
+        // Only the answer, no third start.
+        EXPECT_EQ(monitor.client.read(2, 0.3), c.spbrg);
+        EXPECT_EQ(sim.process.wait(10), 0);
+    }
 }
 
 // Resets from outside, in one run: the monitor sends '>' once after each.
