@@ -4,14 +4,11 @@
 #include "gpsimRepairs.h"
 #include "protocol.h"
 
-#include <gpsim/breakpoints.h>
-#include <gpsim/clock_phase.h>
 #include <gpsim/gpsim_time.h>
 #include <gpsim/interface.h>
 #include <gpsim/p16f87x.h>
 #include <gpsim/pic-instructions.h>
 #include <gpsim/sim_context.h>
-#include <gpsim/uart.h>
 
 namespace {
 

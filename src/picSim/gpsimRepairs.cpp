@@ -1,12 +1,16 @@
 #include "gpsimRepairs.h"
 
+#include "chip.h"
+
 #include <gpsim/breakpoints.h>
 #include <gpsim/clock_phase.h>
 #include <gpsim/gpsim_time.h>
+#include <gpsim/ioports.h>
 #include <gpsim/p16f87x.h>
 #include <gpsim/pic-instructions.h>
 #include <gpsim/uart.h>
 
+#include <algorithm>
 #include <cinttypes>
 
 namespace {
@@ -17,6 +21,13 @@ const char* const NAMES[REPAIR_COUNT] = {
 };
 
 constexpr int FIFO_DEPTH = 2;  // RCREG's two-character FIFO
+constexpr int TX_BIT = 6;      // RC6/TX
+// TRMT=1 with TXIF=0 for longer than this many bit times is a stuck
+// transmitter, not one waiting for its baud clock.
+constexpr double STALL_BITS = 2;
+// gpsim's TXREG trigger fires up to two cycles after a write; one more for
+// a break booked in the write's own cycle.
+constexpr uint64_t TXIF_LATE_CYCLES = 3;
 
 }  // namespace
 
@@ -132,6 +143,144 @@ ReceiveFifo::~ReceiveFifo() {
 
 uint64_t ReceiveFifo::overruns() const { return register_->overruns_; }
 uint64_t ReceiveFifo::framingErrors() const { return register_->framingErrors_; }
+
+// ------------------------------------------------------------------ tx-pin, tx-stall, tx-write, tx-clock
+
+// Stands in for TXREG in the register file: sees each write and passes it on.
+class TransmitRepairs::RegisterTap : public sfr_register {
+public:
+    RegisterTap(Processor* cpu, Register& inner, TransmitRepairs& owner)
+        : sfr_register(cpu, "txreg_tap"), inner_(inner), owner_(owner) {
+        address = inner.address;
+    }
+    void put(unsigned v) override { owner_.putTxreg(inner_, v); }
+    void put_value(unsigned v) override { owner_.putTxreg(inner_, v); }
+    unsigned get() override { return inner_.get(); }
+    unsigned get_value() override { return inner_.get_value(); }
+    void reset(RESET_TYPE r) override { inner_.reset(r); }
+    Register& inner() { return inner_; }
+
+private:
+    Register& inner_;
+    TransmitRepairs& owner_;
+};
+
+// Direction control of RC6: '0' is an output.
+class TransmitRepairs::TxControl : public SignalControl {
+public:
+    char getState() override { return '0'; }
+    void release() override {}
+};
+
+TransmitRepairs::TransmitRepairs(PicChip& chip, GpsimRepairs& repairs, uint64_t& wake)
+    : chip_(chip), repairs_(repairs), wake_(wake), txControl_(new TxControl) {
+    if (!repairs_.on(Repair::TxWrite)) return;
+    P16F877A& cpu = chip_.cpu();
+    txregTap_.reset(new RegisterTap(&cpu, *cpu.usart.txreg, *this));
+    cpu.registers[txregTap_->address] = txregTap_.get();
+}
+
+TransmitRepairs::~TransmitRepairs() {
+    // gpsim's own register back in the register file before the tap goes.
+    if (txregTap_) chip_.cpu().registers[txregTap_->address] = &txregTap_->inner();
+    PinModule& tx = chip_.portC(TX_BIT);
+    if (tx.getActiveControl() == txControl_.get()) tx.setControl(nullptr);
+}
+
+uint64_t TransmitRepairs::due() const { return txWritePending_ ? txWriteCheck_ : UINT64_MAX; }
+
+void TransmitRepairs::service(uint64_t now) {
+    if (txWritePending_ && now >= txWriteCheck_) checkTxWrite();
+}
+
+void TransmitRepairs::watch(double bitCycles) {
+    USART_MODULE& usart = chip_.cpu().usart;
+    bool spen = usart.rcsta.bSPEN();
+    bool txen = usart.txsta.bTXEN();
+    if (repairs_.on(Repair::TxPin)) {
+        PinModule& tx = chip_.portC(TX_BIT);
+        bool mine = tx.getActiveControl() == txControl_.get();
+        if (spen && txen && !mine) {
+            tx.setControl(txControl_.get());
+            repairs_.count(Repair::TxPin);
+        } else if (!(spen && txen) && mine) {
+            tx.setControl(nullptr);
+        }
+    }
+    if (repairs_.on(Repair::TxStall)) {
+        // A byte in TXREG with the shift register empty waits at most one
+        // baud clock period before it starts; longer, the transmitter is
+        // stuck.
+        bool stuck = spen && txen && usart.txsta.bTRMT() && !usart.bIsTXempty();
+        if (!stuck)
+            stuckSince_ = NOT_STUCK;
+        else if (stuckSince_ == NOT_STUCK)
+            stuckSince_ = chip_.cycle();
+        else if (double(chip_.cycle() - stuckSince_) > STALL_BITS * bitCycles) {
+            // What a TXREG write finding the shift register empty does, so
+            // TXIF ends up set as the byte moves on.
+            usart.txreg->put(usart.txreg->value.get());
+            repairs_.count(Repair::TxStall);
+            stuckSince_ = NOT_STUCK;
+        }
+    }
+    if (repairs_.on(Repair::TxClock)) rebookShift(spen && txen);
+}
+
+// gpsim moves TXREG's flag a cycle or two after the write that changed it,
+// one trigger for both ways: a byte written two cycles after one that went
+// straight into the empty shift register (as after setting TXEN) is marked
+// empty by the first write's late TXIF, and the shift register, finding
+// TXIF set when it is done, never takes it.  Once gpsim's late changes are
+// over, a byte that waits in TXREG is marked full again, or, when the shift
+// register has already gone idle without it, written again.
+void TransmitRepairs::putTxreg(Register& txreg, unsigned value) {
+    USART_MODULE& usart = chip_.cpu().usart;
+    bool straightOn = usart.txsta.bTRMT() && usart.txsta.bTXEN();
+    txreg.put(value);
+    txWritePending_ = !straightOn && usart.rcsta.bSPEN() && usart.txsta.bTXEN();
+    txWriteBits_ = usart.txsta.bit_count;
+    txWriteCheck_ = chip_.cycle() + TXIF_LATE_CYCLES;
+    if (txWritePending_) wake_ = std::min(wake_, txWriteCheck_);
+}
+
+// gpsim books each bit of the shift register one baud clock period after
+// the baud rate generator's last edge as it has it; after an SPBRG write (a
+// bootloader handing the USART over clears SPBRG, the application sets it)
+// gpsim holds that edge back for a while, the booking falls on a cycle
+// already past, and gpsim drops it: the shift register stops for good with
+// TRMT=0 and TXIF=0.  A shift register with bits left and no booking gets
+// its next bit one period after the last one seen.
+void TransmitRepairs::rebookShift(bool enabled) {
+    _TXSTA& txsta = chip_.cpu().usart.txsta;
+    uint64_t now = chip_.cycle();
+    if (!enabled || txsta.bit_count == 0) {
+        shiftBits_ = 0;
+        return;
+    }
+    if (txsta.bit_count != shiftBits_) {
+        shiftBits_ = txsta.bit_count;
+        shiftSeen_ = now;
+    }
+    for (Cycle_Counter_breakpoint_list* b = get_cycles().active.next; b; b = b->next)
+        if (b->f == &txsta) return;
+    uint64_t next = std::max(now + 1, shiftSeen_ + chip_.cpu().usart.spbrg.get_cycles_per_tick());
+    get_cycles().set_break(next, static_cast<TriggerObject*>(&txsta));
+    repairs_.count(Repair::TxClock);
+}
+
+void TransmitRepairs::checkTxWrite() {
+    txWritePending_ = false;
+    USART_MODULE& usart = chip_.cpu().usart;
+    if (!usart.rcsta.bSPEN() || !usart.txsta.bTXEN() || !usart.bIsTXempty()) return;
+    // A shift register reloaded since the write took the byte.
+    if (usart.txsta.bit_count > txWriteBits_) return;
+    if (!usart.txsta.bTRMT())
+        usart.full();
+    else
+        usart.txreg->put(usart.txreg->value.get());
+    repairs_.count(Repair::TxWrite);
+}
 
 // ------------------------------------------------------------------ flash-rewrite
 

@@ -3,9 +3,7 @@
 // --gpsim-defect NAME (the defect then stays, as gpsim has it), and counts
 // the times it acted, for --stats.
 //
-// The repairs of the chip's core and memories are here; those of the USART
-// that work on the line (tx-pin, tx-stall, tx-write, tx-clock) are applied
-// by the USART bridge, and self-write is the EECON model of selfWrite.cpp.
+// Every repair is here but self-write, the EECON model of selfWrite.cpp.
 #ifndef PICSIM_GPSIM_REPAIRS_H
 #define PICSIM_GPSIM_REPAIRS_H
 
@@ -15,6 +13,9 @@
 #include <string>
 
 class P16F877A;
+class PicChip;
+class Register;
+class SignalControl;
 
 enum class Repair {
     TxPin,         // RC6 made an output while the transmitter is on
@@ -73,6 +74,56 @@ private:
     class Rcreg;
     P16F877A& cpu_;
     std::unique_ptr<Rcreg> register_;
+};
+
+// The transmitter's repairs, which the USART bridge runs beside the line:
+// - tx-pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
+//   the transmitter on RC6; RC6 is made an output while SPEN and TXEN are
+//   set.
+// - tx-stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
+//   cycle before the shift register empties goes unseen: the transmitter
+//   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
+//   times in that state the write is replayed.
+// - tx-write: a TXREG write two cycles after one that went straight to the
+//   shift register (the first after TXEN is set, typically) is marked empty
+//   by gpsim's late TXIF and never sent; it is marked full again.
+// - tx-clock: after an SPBRG write gpsim can book a bit of the shift
+//   register for a cycle already past and drop it; the bit is booked again.
+class TransmitRepairs {
+public:
+    // wake is lowered when a repair needs the run loop earlier than due().
+    TransmitRepairs(PicChip& chip, GpsimRepairs& repairs, uint64_t& wake);
+    ~TransmitRepairs();
+    TransmitRepairs(const TransmitRepairs&) = delete;
+    TransmitRepairs& operator=(const TransmitRepairs&) = delete;
+
+    // A look at the transmitter, often enough for a bit of the line's
+    // speed (bitCycles instruction cycles) and of the chip's.
+    void watch(double bitCycles);
+    uint64_t due() const;
+    void service(uint64_t now);
+
+private:
+    class RegisterTap;
+    class TxControl;
+    void putTxreg(Register& txreg, unsigned value);
+    void rebookShift(bool enabled);
+    void checkTxWrite();
+
+    PicChip& chip_;
+    GpsimRepairs& repairs_;
+    uint64_t& wake_;
+    std::unique_ptr<TxControl> txControl_;
+    std::unique_ptr<RegisterTap> txregTap_;
+    static constexpr uint64_t NOT_STUCK = UINT64_MAX;
+    uint64_t stuckSince_ = NOT_STUCK;
+    unsigned shiftBits_ = 0;  // the shift register's bits left when last seen
+    uint64_t shiftSeen_ = 0;  // and when that count was first seen
+    // A TXREG write that did not go straight to the shift register, to be
+    // checked once gpsim has moved TXIF for it.
+    bool txWritePending_ = false;
+    unsigned txWriteBits_ = 0;  // the shift register's bits left at the write
+    uint64_t txWriteCheck_ = 0;
 };
 
 // flash-rewrite: gpsim gives each instruction object a "line_XXXX" symbol

@@ -10,20 +10,8 @@
 // speed whatever the receiver makes of them, as on a wire: a firmware that
 // does not read them in time overruns its receiver.
 //
-// It also applies the repairs of gpsim's transmitter that work on the line
-// (gpsimRepairs.h has the list, man/picSim.1 the details):
-// - tx-pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
-//   the transmitter on RC6; RC6 is made an output while SPEN and TXEN are
-//   set.
-// - tx-stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
-//   cycle before the shift register empties goes unseen: the transmitter
-//   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
-//   times in that state the write is replayed.
-// - tx-write: a TXREG write two cycles after one that went straight to the
-//   shift register (the first after TXEN is set, typically) is marked empty
-//   by gpsim's late TXIF and never sent; it is marked full again.
-// - tx-clock: after an SPBRG write gpsim can book a bit of the shift
-//   register for a cycle already past and drop it; the bit is booked again.
+// gpsim's transmitter needs repairs to reach the line (gpsimRepairs.h,
+// TransmitRepairs); the bridge runs them beside it.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
@@ -36,7 +24,6 @@
 
 class PicChip;
 class PtyPort;
-class Register;
 
 class UsartBridge {
 public:
@@ -66,37 +53,20 @@ private:
         int baud;
     };
     class TxSink;
-    class TxControl;
-    class RegisterTap;
 
     double bitCycles(int baud) const;
     void driveRx(bool high);
     void serviceRx(uint64_t now);
     void serviceTx(uint64_t now);
     void watchChip();
-    void tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned));
-    void putTxreg(Register& txreg, unsigned value);
-    void rebookShift(bool enabled);
-    void checkTxWrite();
 
     PicChip& chip_;
     PtyPort& port_;
-    GpsimRepairs& repairs_;
     uint64_t& wake_;
     std::unique_ptr<TxSink> txSink_;
-    std::unique_ptr<TxControl> txControl_;
-    std::vector<std::unique_ptr<RegisterTap>> taps_;
+    std::unique_ptr<TransmitRepairs> transmitRepairs_;
     int lineBaud_ = 0;  // the pty's speed when it was last read
     uint64_t nextWatch_ = 0;
-    static constexpr uint64_t NOT_STUCK = UINT64_MAX;
-    uint64_t stuckSince_ = NOT_STUCK;
-    // A TXREG write that did not go straight to the shift register, to be
-    // checked once gpsim has moved TXIF for it.
-    unsigned shiftBits_ = 0;  // the shift register's bits left when last seen
-    uint64_t shiftSeen_ = 0;  // and when that count was first seen
-    bool txWritePending_ = false;
-    unsigned txWriteBits_ = 0;  // the shift register's bits left at the write
-    uint64_t txWriteCheck_ = 0;
 
     // Host to chip, on RC7.
     std::deque<Incoming> incoming_;

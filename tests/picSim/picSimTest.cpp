@@ -119,27 +119,36 @@ struct Monitor {
     }
 };
 
-// Sends bytes at the line's pace (chunks of 16 character times) with a
-// quarter to spare, while collecting what comes back.  The firmware's SPBRG
-// can make its transmitter slower than the line (57600 bit/s at 20 MHz is
-// 56818), so an echo of a stream without pauses overruns, as on a chip; and
-// a picSim held up by a busy machine sends what piled up back to back.
+// Sends bytes in chunks of 16 at the line's pace while collecting what
+// comes back, with at most one chunk unanswered: the firmware's SPBRG can
+// make its transmitter slower than the line (57600 bit/s at 20 MHz is
+// 56818), so an echo of a long stream without pauses overruns, as on a
+// chip, and so would what piles up while a busy machine holds picSim up.
 std::vector<uint8_t> exchangePaced(Client& client, const std::vector<uint8_t>& bytes, int baud) {
-    const double characterTime = 1.25 * 10.0 / baud;
+    const double characterTime = 10.0 / baud;
     const size_t chunk = 16;
+    const double answerWait = 0.2;  // then the next chunk goes anyway (garbage comes back short)
     std::vector<uint8_t> got;
-    double start = now();
     for (size_t sent = 0; sent < bytes.size(); sent += chunk) {
+        double give = now() + answerWait;
+        while (got.size() + chunk < sent && now() < give) {
+            std::vector<uint8_t> part = client.read(64, give - now());
+            got.insert(got.end(), part.begin(), part.end());
+        }
         client.send(std::vector<uint8_t>(bytes.begin() + long(sent), bytes.begin() + long(std::min(sent + chunk, bytes.size()))));
-        double next = start + double(sent + chunk) * characterTime;
+        double next = now() + double(chunk) * characterTime;
         while (now() < next) {
             std::vector<uint8_t> part = client.read(64, next - now());
             got.insert(got.end(), part.begin(), part.end());
         }
     }
-    // A machine too slow for real time falls behind, but loses nothing.
-    std::vector<uint8_t> rest = client.read(bytes.size() - std::min(got.size(), bytes.size()), 20);
-    got.insert(got.end(), rest.begin(), rest.end());
+    // A machine too slow for real time falls behind, but loses nothing:
+    // wait while bytes still come.
+    while (got.size() < bytes.size()) {
+        std::vector<uint8_t> rest = client.read(bytes.size() - got.size(), 2);
+        if (rest.empty()) break;
+        got.insert(got.end(), rest.begin(), rest.end());
+    }
     return got;
 }
 
