@@ -62,7 +62,7 @@ void GpsimRepairs::printStats(FILE* out) const {
 class ReceiveFifo::Rcreg : public _RCREG {
 public:
     Rcreg(P16F877A& cpu, GpsimRepairs& repairs, _RCREG& gpsims)
-        : _RCREG(&cpu, "rcreg", "receive FIFO", &cpu.usart), cpu_(cpu), repairs_(repairs), gpsims_(gpsims) {
+        : _RCREG(&cpu, "rcreg_fifo", "receive FIFO", &cpu.usart), cpu_(cpu), repairs_(repairs), gpsims_(gpsims) {
         address = gpsims.address;
     }
 
