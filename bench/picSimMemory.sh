@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # picSim's memory over many uploads: one picSim, unthrottled, takes N uploads
 # of examples/fill (default 20) through the firmware; after each the script
-# prints picSim's resident set, and at the end the flash blocks written from
-# --stats.  Figures, no checks.
+# prints picSim's resident set, and at the end the figures of --stats that
+# concern memory: flash blocks written, instruction objects live, line
+# symbols lost, heap in use.  Figures, no checks.  Any further arguments go
+# to picSim (--gpsim-defect flash-rewrite shows gpsim's own rewrite).
 #
-#   bash bench/picSimMemory.sh [BUILD_DIR] [N]     (default build/release, 20)
+#   bash bench/picSimMemory.sh [BUILD_DIR] [N] [picSim options]   (default build/release, 20)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/release}
 uploads=${2:-20}
+shift $(( $# < 2 ? $# : 2 ))
 picsim=$build/src/picSim/picSim
 uploader=$build/src/programUploader/programUploader
 firmware=$build/tests/firmware/bootloader-fast.hex
@@ -20,7 +23,7 @@ done
 
 scratch=$(mktemp -d)
 stats=$scratch/stats
-"$picsim" --firmware "$firmware" --fast --stats --link "$scratch/pic" >"$stats" 2>&1 &
+"$picsim" --firmware "$firmware" --fast --stats --link "$scratch/pic" "$@" >"$stats" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 for _ in $(seq 50); do [ -e "$scratch/pic" ] && break; sleep 0.1; done
@@ -35,4 +38,4 @@ for i in $(seq "$uploads"); do
 done
 kill -INT "$pid"
 wait "$pid" || true
-grep -E '^flash_block_writes:' "$stats"
+grep -E '^(flash_block_writes|instructions_live|line_symbols_lost|heap_in_use|repair_flash_rewrite):' "$stats"

@@ -1,15 +1,14 @@
 #include "chip.h"
 
 #include "PicProgram.h"
+#include "gpsimRepairs.h"
 #include "protocol.h"
 
-#include <gpsim/breakpoints.h>
-#include <gpsim/clock_phase.h>
 #include <gpsim/gpsim_time.h>
 #include <gpsim/interface.h>
 #include <gpsim/p16f87x.h>
+#include <gpsim/pic-instructions.h>
 #include <gpsim/sim_context.h>
-#include <gpsim/uart.h>
 
 namespace {
 
@@ -23,7 +22,8 @@ int imageWord(int word) { return word == protocol::ERASED_WORD ? PicProgram::BLA
 
 }  // namespace
 
-PicChip::PicChip(double clockHz) : cyclesPerSecond_(clockHz / CYCLES_PER_INSTRUCTION) {
+PicChip::PicChip(double clockHz, GpsimRepairs& repairs)
+    : repairs_(repairs), cyclesPerSecond_(clockHz / CYCLES_PER_INSTRUCTION) {
     for (int& id : ids_) id = PicProgram::BLANK;
     initialize_gpsim_core();
     initialization_is_complete();
@@ -31,21 +31,21 @@ PicChip::PicChip(double clockHz) : cyclesPerSecond_(clockHz / CYCLES_PER_INSTRUC
     cpu_ = dynamic_cast<P16F877A*>(p);
     if (!cpu_) return;
     cpu_->set_frequency(clockHz);
+    programMemory_.reset(new ProgramMemory(*cpu_, repairs_));
 }
+
+PicChip::~PicChip() = default;
 
 uint64_t PicChip::cycle() const { return get_cycles().get(); }
 
 void PicChip::stepProcessor() {
     cpu_->step_cycle();
-    // gpsim stops its clock while a break is pending (a halt it asked for
-    // itself, say on a PC out of range); picSim owns the run loop and has no
-    // use for breaks, so time goes on.
-    if (get_bp().global_break) get_bp().clear_global();
+    clearPendingBreak(repairs_);
 }
 
 void PicChip::stepSlow() {
     for (const PendingWrite& w : pendingWrites_) {
-        cpu_->pma->put_opcode(unsigned(w.address), unsigned(w.word));
+        programMemory_->write(w.address, w.word);
         ++flashWordsWritten_;
     }
     pendingWrites_.clear();
@@ -83,25 +83,10 @@ void PicChip::powerOn() { cpu_->reset(POR_RESET); }
 void PicChip::pullMclr() {
     haltUntil_ = 0;
     pendingWrites_.clear();
-    // gpsim's MCLR reset leaves RCSTA, TXSTA and SPBRG as they were, with the
-    // USART running; the chip's reset turns the serial port off and clears
-    // SPBRG.  Writing them as code would lets gpsim stop the USART its own way.
-    USART_MODULE& usart = cpu_->usart;
-    usart.rcsta.put(0);
-    usart.txsta.put(0);
-    usart.spbrg.put(0);
-    // Nor does the baud rate generator stop: its pending edges would time
-    // the USART after reset from before it.  Clear them and let the firmware
-    // start it afresh.
-    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.spbrg));
-    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.txsta));
-    get_cycles().clear_break(static_cast<TriggerObject*>(&usart.rcsta));
-    usart.spbrg.running = false;
+    resetUsartForMclr(*cpu_, repairs_);
     cpu_->reset(MCLR_RESET);
     cpu_->reset(EXIT_RESET);
-    // gpsim's idle phase (MCLR held) names itself as the next phase on every
-    // cycle, so leaving reset never resumes execution: resume it here.
-    cpu_->mCurrentPhase = cpu_->mExecute1Cycle;
+    resumeAfterMclr(*cpu_, repairs_);
 }
 
 int PicChip::flashWord(int address) {
@@ -113,5 +98,16 @@ int PicChip::eepromByte(int offset) { return int(cpu_->get_eeprom()->rom[offset]
 void PicChip::setEepromByte(int offset, int value) { cpu_->get_eeprom()->rom[offset]->put_value(unsigned(value)); }
 
 int PicChip::configWord() { return int(cpu_->get_config_word(CONFIG_ADDRESS) & protocol::ERASED_WORD); }
+
+uint64_t PicChip::instructionsLive() {
+    uint64_t live = 0;
+    for (unsigned i = 0; i < cpu_->program_memory_size(); ++i) {
+        instruction* in = cpu_->program_memory[i];
+        if (in && in->isa() != instruction::INVALID_INSTRUCTION) ++live;
+    }
+    return live;
+}
+
+uint64_t PicChip::lineSymbolsLost() const { return programMemory_->symbolsLost(); }
 
 PinModule& PicChip::portC(int bit) { return (*cpu_->m_portc)[unsigned(bit)]; }

@@ -4,10 +4,13 @@
 #define PICSIM_CHIP_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+class GpsimRepairs;
 class P16F877A;
+class ProgramMemory;
 class PicProgram;
 class PinModule;
 
@@ -18,7 +21,8 @@ public:
     static constexpr int CONFIG_ADDRESS = 0x2007;
 
     // gpsim keeps one simulation context per process: one chip per process.
-    explicit PicChip(double clockHz);
+    PicChip(double clockHz, GpsimRepairs& repairs);
+    ~PicChip();
     PicChip(const PicChip&) = delete;
     PicChip& operator=(const PicChip&) = delete;
     bool ok() const { return cpu_ != nullptr; }
@@ -58,6 +62,10 @@ public:
     PinModule& portC(int bit);
 
     uint64_t flashWordsWritten() const { return flashWordsWritten_; }
+    // Instruction objects the program memory holds, one a word.
+    uint64_t instructionsLive();
+    // Line symbols gpsim lost when words were rewritten (flash-rewrite).
+    uint64_t lineSymbolsLost() const;
 
 private:
     struct PendingWrite {
@@ -68,6 +76,8 @@ private:
     void stepSlow();
 
     P16F877A* cpu_ = nullptr;  // owned by gpsim's simulation context
+    GpsimRepairs& repairs_;
+    std::unique_ptr<ProgramMemory> programMemory_;
     double cyclesPerSecond_;
     uint64_t haltUntil_ = 0;
     std::vector<PendingWrite> pendingWrites_;

@@ -29,17 +29,6 @@ bool parseAddress(const char* text, int& address) {
     return true;
 }
 
-bool keepDefect(const std::string& name, Workarounds& w) {
-    if (name == "tx-pin") w.txPin = false;
-    else if (name == "rx-fifo") w.rxFifo = false;
-    else if (name == "tx-stall") w.txStall = false;
-    else if (name == "tx-write") w.txWrite = false;
-    else if (name == "tx-clock") w.txClock = false;
-    else if (name == "self-write") w.selfWrite = false;
-    else return false;
-    return true;
-}
-
 enum Option {
     FIRMWARE = 1000, MEMORY, CLOCK, LINK, FAST, SECONDS, DUMP, RESET_AT, STATS, WRITE_MS, STUCK_CELL,
     GPSIM_DEFECT, HELP, RESET_ON_OPEN, VERSION
@@ -86,11 +75,22 @@ void printUsage(FILE* out) {
           "                       the typical erase/write cycle of the PIC16F87xA data sheet)\n"
           "  --stuck-cell ADDR    repeatable: self-writes cannot change this flash word or\n"
           "                       EEPROM byte (hex image address)\n"
-          "  --gpsim-defect NAME  for tests: leave one gpsim defect unrepaired\n"
-          "                       (tx-pin, rx-fifo, tx-stall, tx-write, tx-clock,\n"
-          "                       self-write)\n"
-          "  --help, --version    print this text or the version and end\n",
+          "  --gpsim-defect NAME  for tests, repeatable: leave one gpsim defect unrepaired\n",
           out);
+    // The names wrapped to the usage text's width.
+    std::string line = "                      ";
+    std::string names = GpsimRepairs::names();
+    for (size_t at = 0; at < names.size();) {
+        size_t end = names.find(' ', at);
+        std::string word = names.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.size() + 1 + word.size() > 79) {
+            fprintf(out, "%s\n", line.c_str());
+            line = "                      ";
+        }
+        line += " " + word;
+        at = end == std::string::npos ? names.size() : end + 1;
+    }
+    fprintf(out, "%s\n  --help, --version    print this text or the version and end\n", line.c_str());
 }
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
@@ -129,9 +129,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
                 return why = "bad --stuck-cell " + arg + " (hex flash or EEPROM image address)", false;
             o.stuckCells.push_back(address);
             break;
-        case GPSIM_DEFECT:
-            if (!keepDefect(arg, o.workarounds)) return why = "unknown --gpsim-defect " + arg, false;
+        case GPSIM_DEFECT: {
+            Repair r;
+            if (!GpsimRepairs::byName(arg, r)) return why = "unknown --gpsim-defect " + arg, false;
+            o.repairs.keepDefect(r);
             break;
+        }
         case RESET_ON_OPEN: o.resetOnOpen = true; break;
         case HELP: return why.clear(), false;
         case VERSION: o.version = true; return true;

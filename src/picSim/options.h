@@ -2,20 +2,11 @@
 #ifndef PICSIM_OPTIONS_H
 #define PICSIM_OPTIONS_H
 
+#include "gpsimRepairs.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
-
-// gpsim defects that picSim works around, each of which a test can switch
-// back on to show that its workaround matters.
-struct Workarounds {
-    bool txPin = true;      // RC6 made an output while the transmitter is on
-    bool rxFifo = true;     // a byte enters RC7 only when the receiver is idle and empty
-    bool txStall = true;    // a transmitter stuck with TRMT=1, TXIF=0 is restarted
-    bool txWrite = true;    // a TXREG write that gpsim marks empty at once is kept for the shift register
-    bool txClock = true;    // a bit of the shift register that gpsim dropped is booked again
-    bool selfWrite = true;  // EECON1/EECON2 writes follow the data sheet, not gpsim
-};
 
 struct Options {
     std::string firmware;
@@ -33,7 +24,7 @@ struct Options {
     double programWriteMs = 4;
     double eepromWriteMs = 4;
     std::vector<int> stuckCells;  // image addresses whose content self-writes cannot change
-    Workarounds workarounds;
+    GpsimRepairs repairs;  // which are on; their counts are the run's
     bool version = false;  // --version: print it and end
 };
 

@@ -5,6 +5,7 @@
 #include "chip.h"
 #include "dumpPath.h"
 #include "farEndPort.h"
+#include "gpsimRepairs.h"
 #include "options.h"
 #include "ownedHandles.h"
 #include "ptyPort.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <set>
 #include <string>
@@ -76,7 +78,19 @@ struct Console {
     }
 };
 
-void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const SelfWrite* selfWrite) {
+struct StatsSources {
+    const RunFigures& figures;
+    const UsartBridge& bridge;
+    const SelfWrite* selfWrite;
+    const ReceiveFifo* receiver;
+    PicChip& chip;
+    const GpsimRepairs& repairs;
+};
+
+void printStats(FILE* out, const StatsSources& s) {
+    const RunFigures& f = s.figures;
+    const UsartBridge& bridge = s.bridge;
+    const SelfWrite* selfWrite = s.selfWrite;
     fprintf(out, "cycles: %" PRIu64 "\n", f.cycles);
     fprintf(out, "wall_s: %.6f\n", f.wallSeconds);
     fprintf(out, "cycles_per_s: %.0f\n", f.wallSeconds > 0 ? double(f.cycles) / f.wallSeconds : 0.0);
@@ -84,8 +98,13 @@ void printStats(FILE* out, const RunFigures& f, const UsartBridge& bridge, const
     fprintf(out, "bytes_out: %" PRIu64 "\n", bridge.bytesOut());
     fprintf(out, "flash_block_writes: %" PRIu64 "\n", selfWrite ? selfWrite->flashBlocksWritten() : 0);
     fprintf(out, "eeprom_writes: %" PRIu64 "\n", selfWrite ? selfWrite->eepromBytesWritten() : 0);
-    fprintf(out, "tx_restarts: %" PRIu64 "\n", bridge.transmitterRestarts());
     fprintf(out, "mclr_pulls: %" PRIu64 "\n", f.mclrPulls);
+    fprintf(out, "rx_overruns: %" PRIu64 "\n", s.receiver ? s.receiver->overruns() : 0);
+    fprintf(out, "rx_framing_errors: %" PRIu64 "\n", s.receiver ? s.receiver->framingErrors() : 0);
+    fprintf(out, "instructions_live: %" PRIu64 "\n", s.chip.instructionsLive());
+    fprintf(out, "line_symbols_lost: %" PRIu64 "\n", s.chip.lineSymbolsLost());
+    fprintf(out, "heap_in_use: %zu\n", mallinfo2().uordblks);
+    s.repairs.printStats(out);
     fflush(out);
 }
 
@@ -123,7 +142,8 @@ int main(int argc, char** argv) {
     catchStopSignals();
     catchResetSignal();
 
-    PicChip chip(options.clockHz);
+    GpsimRepairs& repairs = options.repairs;
+    PicChip chip(options.clockHz, repairs);
     if (!chip.ok()) {
         fprintf(console.err, "picSim: gpsim cannot build a PIC16F877A\n");
         return 1;
@@ -131,8 +151,10 @@ int main(int argc, char** argv) {
     chip.load(*content);
     std::set<int> stuck(options.stuckCells.begin(), options.stuckCells.end());
     std::unique_ptr<SelfWrite> selfWrite;
-    if (options.workarounds.selfWrite)
-        selfWrite.reset(new SelfWrite(chip, options.programWriteMs, options.eepromWriteMs, stuck));
+    if (repairs.on(Repair::SelfWrite))
+        selfWrite.reset(new SelfWrite(chip, repairs, options.programWriteMs, options.eepromWriteMs, stuck));
+    std::unique_ptr<ReceiveFifo> receiver;
+    if (repairs.on(Repair::RxFifo)) receiver.reset(new ReceiveFifo(chip.cpu(), repairs));
     chip.powerOn();
 
     PtyPort port;
@@ -149,7 +171,7 @@ int main(int argc, char** argv) {
     fprintf(console.out, "picSim: port %s\n", portName.c_str());
     fflush(console.out);
 
-    RunLoop loop(chip, port, selfWrite.get(), options);
+    RunLoop loop(chip, port, selfWrite.get(), repairs, options);
     RunFigures figures = loop.run();
 
     int status = 0;
@@ -161,6 +183,6 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
-    if (options.stats) printStats(console.out, figures, loop.bridge(), selfWrite.get());
+    if (options.stats) printStats(console.out, {figures, loop.bridge(), selfWrite.get(), receiver.get(), chip, repairs});
     return status;
 }

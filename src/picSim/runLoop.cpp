@@ -41,9 +41,9 @@ uint64_t toCycle(double seconds, double cyclesPerSecond) { return uint64_t(secon
 
 }  // namespace
 
-RunLoop::RunLoop(PicChip& chip, PtyPort& port, SelfWrite* selfWrite, const Options& options)
+RunLoop::RunLoop(PicChip& chip, PtyPort& port, SelfWrite* selfWrite, GpsimRepairs& repairs, const Options& options)
     : chip_(chip), port_(port), selfWrite_(selfWrite), options_(options),
-      bridge_(new UsartBridge(chip, port, options.workarounds, wake_)) {}
+      bridge_(new UsartBridge(chip, port, repairs, wake_)) {}
 
 RunLoop::~RunLoop() = default;
 

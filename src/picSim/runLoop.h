@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class GpsimRepairs;
 class PicChip;
 class PtyPort;
 class SelfWrite;
@@ -26,7 +27,7 @@ struct RunFigures {
 
 class RunLoop {
 public:
-    RunLoop(PicChip& chip, PtyPort& port, SelfWrite* selfWrite, const Options& options);
+    RunLoop(PicChip& chip, PtyPort& port, SelfWrite* selfWrite, GpsimRepairs& repairs, const Options& options);
     ~RunLoop();
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;

@@ -2,6 +2,7 @@
 
 #include "PicProgram.h"
 #include "chip.h"
+#include "gpsimRepairs.h"
 #include "protocol.h"
 
 #include <gpsim/eeprom.h>
@@ -71,8 +72,10 @@ private:
 
 }  // namespace
 
-SelfWrite::SelfWrite(PicChip& chip, double programWriteMs, double eepromWriteMs, const std::set<int>& stuckCells)
+SelfWrite::SelfWrite(PicChip& chip, GpsimRepairs& repairs, double programWriteMs, double eepromWriteMs,
+                     const std::set<int>& stuckCells)
     : chip_(chip),
+      repairs_(repairs),
       programWriteCycles_(cyclesFor(chip, programWriteMs)),
       eepromWriteCycles_(cyclesFor(chip, eepromWriteMs)),
       stuckCells_(stuckCells) {
@@ -123,7 +126,10 @@ void SelfWrite::read() {
         ee->get_reg_eedata()->value.put(unsigned(chip_.eepromByte(low)));
         // The data sheet leaves EEDATH undefined after a data EEPROM read;
         // firmware that compares it must see it fail.
-        ee->get_reg_eedatah()->value.put(EEDATH_AFTER_EEPROM_READ);
+        if (repairs_.on(Repair::Eedath)) {
+            ee->get_reg_eedatah()->value.put(EEDATH_AFTER_EEPROM_READ);
+            repairs_.count(Repair::Eedath);
+        }
     }
 }
 
@@ -133,6 +139,7 @@ bool SelfWrite::writeProtected(int address) {
 }
 
 void SelfWrite::startWrite() {
+    repairs_.count(Repair::SelfWrite);
     EEPROM_WIDE* ee = chip_.cpu().get_eeprom();
     int low = int(ee->get_reg_eeadr()->value.get());
     if (!(eecon1_ & EEPGD)) {

@@ -9,7 +9,8 @@
 //   the configuration word protect the bottom of program memory.
 // - data EEPROM: the byte is written after the write time while the
 //   processor runs on; WR stays set until then, EEIF is set at the end.  A
-//   read leaves EEDATH<5:0> set, since the chip does not define them.
+//   read leaves EEDATH<5:0> set, since the chip does not define them (the
+//   eedath repair; without it EEDATH keeps what it held, as in gpsim).
 //
 // Every write needs WREN and the 55h, AAh sequence on EECON2 before WR.
 #ifndef PICSIM_SELF_WRITE_H
@@ -19,6 +20,7 @@
 #include <memory>
 #include <set>
 
+class GpsimRepairs;
 class PicChip;
 class Register;
 
@@ -27,7 +29,8 @@ public:
     static constexpr uint64_t NEVER = UINT64_MAX;
 
     // Takes EECON1 and EECON2 over from gpsim in the chip's register file.
-    SelfWrite(PicChip& chip, double programWriteMs, double eepromWriteMs, const std::set<int>& stuckCells);
+    SelfWrite(PicChip& chip, GpsimRepairs& repairs, double programWriteMs, double eepromWriteMs,
+              const std::set<int>& stuckCells);
     ~SelfWrite();
     SelfWrite(const SelfWrite&) = delete;
     SelfWrite& operator=(const SelfWrite&) = delete;
@@ -53,6 +56,7 @@ private:
     bool writeProtected(int address);
 
     PicChip& chip_;
+    GpsimRepairs& repairs_;
     uint64_t programWriteCycles_;
     uint64_t eepromWriteCycles_;
     std::set<int> stuckCells_;

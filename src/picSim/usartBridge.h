@@ -6,26 +6,16 @@
 // the speed in force when its start bit began.  A speed that does not match
 // the firmware's SPBRG gives garbage, as on a real line.
 //
-// It also carries picSim's repairs of gpsim's USART:
-// - TX pin: with TRISC<7:6> set as the data sheet asks, gpsim never shows
-//   the transmitter on RC6; RC6 is made an output while SPEN and TXEN are
-//   set.
-// - RX FIFO: gpsim's 2-byte receive FIFO hands the older byte out twice when
-//   it holds two; a byte starts on RC7 only when the receiver is idle and the
-//   FIFO empty (the rest wait, as in a real port's buffer).
-// - TX stall: gpsim applies a TXIF change a cycle late, so a TXREG write one
-//   cycle before the shift register empties goes unseen: the transmitter
-//   stops for good with TRMT=1, TXIF=0 and the byte in TXREG.  After two bit
-//   times in that state the write is replayed.
-// - TX write: a TXREG write two cycles after one that went straight to the
-//   shift register (the first after TXEN is set, typically) is marked empty
-//   by gpsim's late TXIF and never sent; it is marked full again.
-// - TX clock: after an SPBRG write gpsim can book a bit of the shift
-//   register for a cycle already past and drop it; the bit is booked again.
+// Bytes go onto RC7 as they come from the pty, back to back at the line's
+// speed whatever the receiver makes of them, as on a wire: a firmware that
+// does not read them in time overruns its receiver.
+//
+// gpsim's transmitter needs repairs to reach the line (gpsimRepairs.h,
+// TransmitRepairs); the bridge runs them beside it.
 #ifndef PICSIM_USART_BRIDGE_H
 #define PICSIM_USART_BRIDGE_H
 
-#include "options.h"
+#include "gpsimRepairs.h"
 
 #include <cstdint>
 #include <deque>
@@ -34,13 +24,12 @@
 
 class PicChip;
 class PtyPort;
-class Register;
 
 class UsartBridge {
 public:
     // wake is lowered whenever a pin change needs the bridge earlier than it
     // said.
-    UsartBridge(PicChip& chip, PtyPort& port, const Workarounds& workarounds, uint64_t& wake);
+    UsartBridge(PicChip& chip, PtyPort& port, GpsimRepairs& repairs, uint64_t& wake);
     ~UsartBridge();
     UsartBridge(const UsartBridge&) = delete;
     UsartBridge& operator=(const UsartBridge&) = delete;
@@ -53,7 +42,6 @@ public:
 
     uint64_t bytesIn() const { return bytesIn_; }
     uint64_t bytesOut() const { return bytesOut_; }
-    uint64_t transmitterRestarts() const { return restarts_; }
 
     // From the RC6 sink.
     void txPinChanged(bool high);
@@ -65,38 +53,20 @@ private:
         int baud;
     };
     class TxSink;
-    class TxControl;
-    class RegisterTap;
 
     double bitCycles(int baud) const;
     void driveRx(bool high);
     void serviceRx(uint64_t now);
     void serviceTx(uint64_t now);
     void watchChip();
-    bool receiverReady();
-    void tap(Register& inner, void (UsartBridge::*onPut)(Register&, unsigned));
-    void putTxreg(Register& txreg, unsigned value);
-    void rebookShift(bool enabled);
-    void checkTxWrite();
 
     PicChip& chip_;
     PtyPort& port_;
-    Workarounds workarounds_;
     uint64_t& wake_;
     std::unique_ptr<TxSink> txSink_;
-    std::unique_ptr<TxControl> txControl_;
-    std::vector<std::unique_ptr<RegisterTap>> taps_;
+    std::unique_ptr<TransmitRepairs> transmitRepairs_;
     int lineBaud_ = 0;  // the pty's speed when it was last read
     uint64_t nextWatch_ = 0;
-    static constexpr uint64_t NOT_STUCK = UINT64_MAX;
-    uint64_t stuckSince_ = NOT_STUCK;
-    // A TXREG write that did not go straight to the shift register, to be
-    // checked once gpsim has moved TXIF for it.
-    unsigned shiftBits_ = 0;  // the shift register's bits left when last seen
-    uint64_t shiftSeen_ = 0;  // and when that count was first seen
-    bool txWritePending_ = false;
-    unsigned txWriteBits_ = 0;  // the shift register's bits left at the write
-    uint64_t txWriteCheck_ = 0;
 
     // Host to chip, on RC7.
     std::deque<Incoming> incoming_;
@@ -118,7 +88,6 @@ private:
 
     uint64_t bytesIn_ = 0;
     uint64_t bytesOut_ = 0;
-    uint64_t restarts_ = 0;
 };
 
 #endif

@@ -11,6 +11,12 @@
             uploader that polls at reset gets the bootloader instead
   errors    the firmware's error reports as the uploader prints them, and its
             answers to frames the uploader never sends
+  receiver  the receiver overrun by polls during the greeting and by bytes
+            during a block write, and the firmware going on; the EEPROM
+            verify; each also on a fixture that must fail it
+  memory    20 uploads into one picSim: the instruction objects stay one a
+            word and no line symbol is lost; with gpsim's own rewrite, they
+            are lost
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
   trace     --trace at 9600 bit/s against the 19200 bit/s firmware, and an
             upload whose first block arrives damaged, sent again with
@@ -518,7 +524,7 @@ RAW_CASES = (
 )
 
 
-def identify(fd, seconds=10):
+def identify(fd, seconds=10.0):
     """Polls like the uploader until one greeting comes in one burst, answers
     "hi" and returns the greeting and the identification."""
     end = time.monotonic() + seconds
@@ -566,22 +572,6 @@ def cmd_errors(args):
     print("%d frames the uploader never sends answered as designed; a new session "
           "after a broken one greeted" % len(RAW_CASES))
 
-    # Bytes that keep coming while a block is written (the processor halts
-    # for it) overrun the receiver; they are dropped and the next frame is
-    # heard.  picSim holds bytes back until the receiver is ready unless told
-    # otherwise, and even then its receiver goes on after an overrun, so
-    # this cannot show that CREN is toggled.
-    sim = PicSim(args, args.fast_firmware, "--gpsim-defect", "rx-fifo")
-    try:
-        fd = open_port(sim.port)
-        identify(fd)
-        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
-                      ("block, then a stream", BLOCK + b"\x55" * 30, b">!U\x44\x00>"),
-                      ("next frame heard", frame(SET_ADDRESS, 0x40, 0x00), b">")))
-        os.close(fd)
-    finally:
-        sim.finish()
-    print("a receive overrun during a block write: the next frame is heard")
 
 
 def exchange(fd, cases):
@@ -590,6 +580,104 @@ def exchange(fd, cases):
         got = read_for(fd, 0.5, until=lambda d: len(d) >= len(expected))
         if got != expected:
             raise Failure("%s: sent %s, got %r, expected %r" % (name, sent.hex(), got, expected))
+
+
+# ------------------------------------------------------------------ receiver
+
+# Sixteen polls in one go: while the greeting goes out the firmware does not
+# read, and the third poll that completes overruns the receiver.
+POLL_STREAM = b"\r" * 16
+# What the firmware's drain waits for before it listens to polls again.
+DRAIN_QUIET_S = 0.05
+# Well inside the window after reset: once the window runs out, the
+# bootloader starts over from reset, which clears an overrun by itself.
+SESSION_WAIT_S = 0.5
+
+
+def overrun_rows(fd):
+    """The receiver rows on one chip; the first row that fails, or None."""
+    os.write(fd, POLL_STREAM)
+    greeting = read_for(fd, 0.1)
+    if not greeting.startswith(b"KK"):
+        return "polls during the greeting: got %r" % greeting
+    time.sleep(DRAIN_QUIET_S)
+    try:
+        identify(fd, seconds=SESSION_WAIT_S)
+    except Failure:
+        return "after polls that overran the greeting: no session"
+    try:
+        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),
+                      # The processor halts for the block's write while 30
+                      # bytes keep coming.
+                      ("block, then a stream", BLOCK + b"\x55" * 30, b">!U\x44\x00>"),
+                      ("next frame heard", frame(SET_ADDRESS, 0x40, 0x00), b">")))
+    except Failure as failure:
+        return "a block write overrun: %s" % failure
+    return None
+
+
+def cmd_receiver(args):
+    workdir = ex.fresh_dir(args.work)
+    for firmware, name, passes in ((args.fast_firmware, "the bootloader", True),
+                                   (args.no_cren_toggle, "a bootloader that never toggles CREN", False)):
+        # In real time, so that the window after reset is a second of the
+        # test's time too.
+        sim = PicSim(args, firmware, "--stats", fast=False)
+        try:
+            fd = open_port(sim.port)
+            failed = overrun_rows(fd)
+            os.close(fd)
+        finally:
+            stats = sim.finish()
+        overruns = int(re.search(r"^rx_overruns: (\d+)$", stats, re.M).group(1))
+        if (failed is None) != passes or overruns < 1:
+            raise Failure("%s: %s, %d overruns, expected %s"
+                          % (name, failed or "every row passed", overruns,
+                             "every row to pass" if passes else "a row to fail"))
+        print("%s: %d receiver overruns, %s" % (name, overruns, failed or "recovered from each"))
+
+    eeprom = ex.hex_path(args.examples, "eeprom", "inhx32")
+    for firmware, sim_options, name, expected in (
+            (args.fast_firmware, (), "the bootloader", "\nProgramming complete\n"),
+            (args.eedath_compared, (), "a bootloader comparing EEDATH",
+             "\nERROR: Did not pass verification test at address 21"),
+            (args.eedath_compared, ("--gpsim-defect", "eedath"), "the same with EEDATH kept as gpsim has it",
+             "\nProgramming complete\n")):
+        _, output, _ = upload_and_dump(args, workdir, "eeprom", eeprom, sim_options=sim_options, firmware=firmware)
+        if expected not in output:
+            raise Failure("%s, eeprom example: expected %r\n%s" % (name, expected, output))
+        print("%s, eeprom example: %s" % (name, expected.strip()))
+
+
+# ------------------------------------------------------------------ memory
+
+UPLOADS = 20
+FLASH_WORDS = 0x2000
+# picSim sees an open only once it has seen the port closed: a pause
+# between two uploads, as a person leaves.
+BETWEEN_UPLOADS_S = 0.1
+
+
+def cmd_memory(args):
+    blink = ex.hex_path(args.examples, "blink", "inhx32")
+    for sim_options, name, lost_expected in (((), "picSim", False),
+                                             (("--gpsim-defect", "flash-rewrite"), "gpsim's own rewrite", True)):
+        sim = PicSim(args, args.fast_firmware, "--stats", "--reset-on-open", *sim_options)
+        try:
+            for i in range(UPLOADS):
+                time.sleep(BETWEEN_UPLOADS_S)
+                rc, output = uploader(args, sim.port, blink)
+                if rc != 1:
+                    raise Failure("%s, upload %d: exit %d\n%s" % (name, i + 1, rc, output))
+        finally:
+            stats = sim.finish()
+        figures = dict(re.findall(r"^(\w+): (\S+)$", stats, re.M))
+        live, lost = int(figures["instructions_live"]), int(figures["line_symbols_lost"])
+        if live != FLASH_WORDS or (lost > 0) != lost_expected:
+            raise Failure("%s after %d uploads: %d instruction objects, %d line symbols lost"
+                          % (name, UPLOADS, live, lost))
+        print("%s after %d uploads of blink: %d instruction objects, %d line symbols lost, heap %s bytes"
+              % (name, UPLOADS, live, lost, figures["heap_in_use"]))
 
 
 # ------------------------------------------------------------------ speeds
@@ -835,8 +923,8 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "speeds", "realtime",
-                                            "cutoff", "quiet", "watchdog", "trace"))
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "speeds",
+                                            "realtime", "cutoff", "quiet", "watchdog", "trace"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -851,13 +939,16 @@ def main():
     parser.add_argument("--app", help="the test application, block 0 running on into 0x0004")
     parser.add_argument("--app-jump", help="the test application, block 0 a pagesel/goto")
     parser.add_argument("--watchdog-firmware", help="the build with the watchdog on")
+    parser.add_argument("--no-cren-toggle", help="fixture: the bootloader without its CREN toggle")
+    parser.add_argument("--eedath-compared", help="fixture: the bootloader comparing EEDATH")
     parser.add_argument("--uploader", help="programUploader executable")
     parser.add_argument("--picsim", help="picSim executable")
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "speeds": cmd_speeds, "realtime": cmd_realtime,
-                "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog, "trace": cmd_trace}
+                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "speeds": cmd_speeds,
+                "realtime": cmd_realtime, "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
+                "trace": cmd_trace}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:
