@@ -42,10 +42,17 @@ void longOptionsHelp()
     printf("  --reset-ms=MS               how long the reset line is asserted (default %d)\n", RESET_DEFAULT_MS);
     printf("  --list-ports                list this machine's serial ports and exit\n");
     printf("  --monitor[=SPEED]           after the end command, stay on the port: what the\n");
+#ifdef _WIN32
+    // The Windows relay has no console reader yet: say so where it is offered.
+    printf("                              chip sends goes to standard output, at the\n");
+    printf("                              upload's speed or at SPEED (300 to 115200); typed\n");
+    printf("                              input is not sent to the chip; Ctrl-C ends it\n");
+#else
     printf("                              chip sends goes to standard output, standard input\n");
     printf("                              to the chip; at the upload's speed or at SPEED\n");
     printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
     printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
+#endif
     printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n");
     printf("  --wait=SECONDS              how long the bootloader's greeting is awaited, 1 to\n");
     printf("                              %d (default %d)\n", WAIT_SECONDS_MAX, LinkWindows().greetingMs / 1000);

@@ -9,7 +9,11 @@
 
 class TracedReporter : public UploadReporter {
 public:
-    TracedReporter(UploadReporter& reporter, TraceLine& trace) : reporter_(reporter), trace_(trace) {}
+    // The summary is worded here and shown beneath: at the width beneath.
+    TracedReporter(UploadReporter& reporter, TraceLine& trace) : reporter_(reporter), trace_(trace)
+    {
+        wrapSummaryAt(reporter.summaryWidth());
+    }
 
     void show(const ReportEvent& event) override
     {

@@ -91,6 +91,8 @@ public:
     // The program write tests are checked against, outside an upload.
     void useProgram(const PicProgram* image) { image_ = image; }
 
+    int summaryWidth() const { return summaryWidth_; }
+
 protected:
     // The summary's lines wrap at this width (79 unless a reporter knows
     // better).
