@@ -6,8 +6,6 @@
 // --exit-status=conventional gives 0, 1 and 2 instead, for make and set -e.
 
 #include "PicProgram.h"
-#include "bootloaderLink.h"
-#include "endWatch.h"
 #include "hexInput.h"
 #include "interrupt.h"
 #include "lineSpeeds.h"
@@ -20,10 +18,6 @@
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
-#include "terminalReporter.h"
-#include "traceLine.h"
-#include "tracedReporter.h"
-#include "upload.h"
 
 #include <cstdio>
 #include <string>
@@ -74,31 +68,16 @@ int main(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
-    // The trace's clock starts with the open port; it ends itself with the
-    // end command, before the monitor.
-    TerminalReporter terminal(TerminalReporter::Figures);
-    TraceLine trace(port, traceSink(options.trace, terminal));
-    // What will be sent first, so that the line that asks for the board's
-    // reset is the last before the wait.
-    if (!options.queryOnly)
-        showForecast(options, image);
-    startBootloader(trace, options);
-
-    EndWatch line(trace);
-    TracedReporter reporter(terminal, trace);
-    terminal.showHints(options.portName, options.lineSpeed);
-    const int result = upload(image, line, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
-    if (result == 1)
-        reporter.summary(droppedWords);
+    const SessionOutcome session = runSession(port, options, image, droppedWords);
 
     // The program runs once the end command is out: stay and show what it
     // says, after the upload's last line, unless the run was asked to end.
-    if (options.monitor.on && line.endCommandSent() && !interruptSignal()) {
+    if (options.monitor.on && session.endCommandSent && !interruptSignal()) {
         fflush(stdout);
         runMonitor(port, options.monitor, STDIN_FILENO, STDOUT_FILENO);
     }
 
     hexFile.reset();
     port.close();
-    return exitValue(result, options.exitStatus);
+    return exitValue(session.result, options.exitStatus);
 }

@@ -3,8 +3,6 @@
 // the Linux build's; the exit value -1 is an ERRORLEVEL of -1.
 
 #include "PicProgram.h"
-#include "bootloaderLink.h"
-#include "endWatch.h"
 #include "fileAccess.h"
 #include "hexInput.h"
 #include "interruptWindows.h"
@@ -15,10 +13,6 @@
 #include "runSteps.h"
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
-#include "terminalReporter.h"
-#include "traceLine.h"
-#include "tracedReporter.h"
-#include "upload.h"
 
 #include <cstdio>
 #include <string>
@@ -68,33 +62,18 @@ int runUploader(int argc, char** argv)
         return exitValue(CANNOT_START, options.exitStatus);
     }
 
-    // The trace's clock starts with the open port; it ends itself with the
-    // end command.
-    TerminalReporter terminal(TerminalReporter::Figures);
-    TraceLine trace(port, traceSink(options.trace, terminal));
-    // What will be sent first, so that the line that asks for the board's
-    // reset is the last before the wait.
-    if (!options.queryOnly)
-        showForecast(options, image);
-    startBootloader(trace, options);
-
-    EndWatch line(trace);
-    TracedReporter reporter(terminal, trace);
-    terminal.showHints(options.portName, options.lineSpeed);
-    const int result = upload(image, line, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
-    if (result == 1)
-        reporter.summary(droppedWords);
+    const SessionOutcome session = runSession(port, options, image, droppedWords);
 
     // The program runs once the end command is out: stay and show what it
     // says, after the upload's last line, unless the run was asked to end.
-    if (options.monitor.on && line.endCommandSent() && !interruptRequested()) {
+    if (options.monitor.on && session.endCommandSent && !interruptRequested()) {
         fflush(stdout);
         runMonitor(port, options.monitor, stdout);
     }
 
     hexFile.reset();
     port.close();
-    return exitValue(result, options.exitStatus);
+    return exitValue(session.result, options.exitStatus);
 }
 
 }  // namespace

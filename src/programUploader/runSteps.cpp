@@ -1,11 +1,14 @@
 #include "runSteps.h"
 
 #include "bootloaderLink.h"
+#include "endWatch.h"
 #include "forecast.h"
 #include "hexInput.h"
 #include "portList.h"
 #include "terminal.h"
 #include "textFormat.h"
+#include "tracedReporter.h"
+#include "upload.h"
 
 #include <cstdio>
 
@@ -86,4 +89,28 @@ TraceSink traceSink(bool on, TerminalReporter& terminal)
         fflush(stdout);
         fputs(line.c_str(), stderr);
     };
+}
+
+SessionOutcome runSession(SerialLine& port, const UploaderOptions& options, const PicProgram& image,
+                          const std::vector<long>& droppedWords)
+{
+    // The trace's clock starts with the open port; it ends itself with the
+    // end command, before any monitor.
+    TerminalReporter terminal(TerminalReporter::Figures);
+    TraceLine trace(port, traceSink(options.trace, terminal));
+    // What will be sent first, so that the line that asks for the board's
+    // reset is the last before the wait.
+    if (!options.queryOnly)
+        showForecast(options, image);
+    startBootloader(trace, options);
+
+    EndWatch line(trace);
+    TracedReporter reporter(terminal, trace);
+    terminal.showHints(options.portName, options.lineSpeed);
+    SessionOutcome outcome;
+    outcome.result = upload(image, line, options.windows, options.ignoreOverlap, options.queryOnly, reporter);
+    if (outcome.result == 1)
+        reporter.summary(droppedWords);
+    outcome.endCommandSent = line.endCommandSent();
+    return outcome;
 }

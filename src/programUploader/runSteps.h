@@ -39,4 +39,17 @@ void startBootloader(SerialLine& port, const UploaderOptions& options);
 // nothing, when on is false.
 TraceSink traceSink(bool on, TerminalReporter& terminal);
 
+// How the session went: the upload's or the query's result (1 success, 0
+// failure), and whether the end command was the last frame out, after
+// which the program runs and a monitor may watch it.
+struct SessionOutcome {
+    int result = 0;
+    bool endCommandSent = false;
+};
+
+// The session on the open port, from the forecast to the summary, each line
+// through the terminal's reporter, the trace beside them with --trace.
+SessionOutcome runSession(SerialLine& port, const UploaderOptions& options, const PicProgram& image,
+                          const std::vector<long>& droppedWords);
+
 #endif
