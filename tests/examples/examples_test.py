@@ -491,6 +491,13 @@ def cmd_refuse(args):
 HANG_UP_MESSAGE = b"The serial port was disconnected."
 
 
+def traced_bytes(stderr):
+    """The --trace lines without their times and without the polls, whose
+    count depends on when the greeting came."""
+    lines = (re.sub(rb"^trace +[0-9.]+ ", b"", line) for line in stderr.split(b"\n") if line.startswith(b"trace"))
+    return [line for line in lines if not line.startswith(b"-> 0D")]
+
+
 def cmd_compare(args):
     workdir = fresh_dir(args.work)
     blink = hex_path(args.examples, "blink", "inhx32")
@@ -505,7 +512,8 @@ def cmd_compare(args):
     shutil.copy(blink, named)
     cases = [("blink", [blink], ()), ("query", ["-q"], ()),
              ("checksum", [blink], ("checksum@3",)), ("hang-up", [blink], ("hangup@5",)),
-             ("0x1a", [substitute], ()), ("name", [named], ())]
+             ("0x1a", [substitute], ()), ("name", [named], ()),
+             ("trace", ["--trace", "--retries", "1", blink], ("checksum@3",))]
     for tag, options, faults in cases:
         linux, _, _, linux_chip = run_session(args, options, workdir, tag + ".linux", faults, wine=False)
         other, _, _, chip = run_session(args, options, workdir, tag, faults)
@@ -516,6 +524,8 @@ def cmd_compare(args):
             raise Failure("%s: exit %d and standard output\n%r\nwhere Linux gives exit %d and\n%r\n"
                           "standard error: %r"
                           % (tag, other.returncode, other.stdout, linux.returncode, linux.stdout, other.stderr))
+        if tag == "trace" and (not traced_bytes(linux.stderr) or traced_bytes(other.stderr) != traced_bytes(linux.stderr)):
+            raise Failure("trace: %r\nwhere Linux traces\n%r" % (traced_bytes(other.stderr), traced_bytes(linux.stderr)))
         if tag == "hang-up" and HANG_UP_MESSAGE not in other.stderr:
             raise Failure("hang-up: no %r on standard error: %r" % (HANG_UP_MESSAGE, other.stderr))
         print("%s: exit %d, standard output as on Linux (%d bytes)" % (tag, other.returncode, len(other.stdout)))
