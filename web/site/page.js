@@ -38,18 +38,34 @@ function logText(text) {
 // The core's standard output and error (nothing is printed there in a run).
 function printed(line) { logText(line + '\n'); }
 
+// The progress bar is drawn a few times a second, not at every block: each
+// drawing costs the page a frame, and on the simulated chip that time is
+// taken from the line.  The last block, and where a run stops, are drawn.
+const PROGRESS_EVERY_MS = 250;
+const progress = { drawnAt: -Infinity, undrawn: null };
+
+function drawProgress(event) {
+  ui.progress.value = event.block;
+  ui.progressText.textContent = event.figures;
+  progress.drawnAt = performance.now();
+  progress.undrawn = null;
+}
+
 // An event of the run from the core's reporter: its text goes to the log as
 // the command line prints it, except the per-block lines, which move the
 // progress bar instead.
 function reported(event) {
+  if (event.kind === 'block') {
+    if (event.block === event.total || performance.now() - progress.drawnAt >= PROGRESS_EVERY_MS) drawProgress(event);
+    else progress.undrawn = event;
+    return;
+  }
+  if (progress.undrawn) drawProgress(progress.undrawn);
   switch (event.kind) {
   case 'passesBegin':
     ui.progress.max = Math.max(event.total, 1);
     ui.progress.value = 0;
-    break;
-  case 'block':
-    ui.progress.value = event.block;
-    ui.progressText.textContent = event.figures;
+    progress.drawnAt = -Infinity;
     break;
   case 'passesDone':
     break;
@@ -132,7 +148,7 @@ function chipWorker() {
   state.worker = new Worker('chipWorker.js', { type: 'module' });
   state.worker.addEventListener('message', (event) => {
     const m = event.data;
-    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.received(m.bytes);
+    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.arrived(m.session, m.bytes, m.dueAt);
     if (m.type === 'facts') {
       state.chipFacts = m.facts;
       window.__chipFacts = m.facts;
@@ -206,11 +222,10 @@ async function run(queryOnly) {
   let result = 0;
   try {
     if (ui.simulated.checked) {
-      const w = chipWorker();
       // The simulated board is reset as the run starts; an upload starts
       // from an erased chip.
-      w.postMessage({ type: 'reset', bitsPerSecond: speed(), erase: !queryOnly });
-      state.line = new SimulatedLine(state.facts.lineResults, w);
+      state.line = new SimulatedLine(state.facts.lineResults, chipWorker());
+      state.line.reset(speed(), !queryOnly);
     } else {
       state.line = await openPort();
       if (!state.line) return;
@@ -225,6 +240,7 @@ async function run(queryOnly) {
     document.body.dataset.runMs = (performance.now() - state.started).toFixed(1);
     if (ui.simulated.checked && !queryOnly) await chipContent();
   } finally {
+    if (progress.undrawn) drawProgress(progress.undrawn);
     if (state.line instanceof SerialLine) await state.line.close();
     state.line = null;
     state.running = false;
