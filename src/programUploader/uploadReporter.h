@@ -9,6 +9,7 @@
 #include "PicProgram.h"
 #include "linkResult.h"
 #include "passWalk.h"
+#include "protocol.h"
 
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ struct ReportEvent {
     int address = -1;  // the image address the line is about; -1 for none
     int block = 0;     // Block: this block's number, 1 to total
     int total = 0;     // Block, PassesBegin: the blocks both passes send
+    // Identified: the bootloader's range as it gave it; lower > upper otherwise.
+    protocol::Range range{1, 0};
 };
 
 // Identification as the bootloader gave it (before the range is aligned).
