@@ -41,5 +41,6 @@ void PageReporter::show(const ReportEvent& event)
         figures = formatText("%d/%d blocks  %d%%  %s elapsed, %s left", event.block, event.total,
                              event.block * 100 / event.total, clockTime(elapsed).c_str(), clockTime(left).c_str());
     }
-    pageEvent(kindName(event.kind), event.text.c_str(), event.address, event.block, event.total, figures.c_str());
+    pageEvent(kindName(event.kind), event.text.c_str(), event.address, event.block, event.total, figures.c_str(),
+              event.range.lower, event.range.upper);
 }

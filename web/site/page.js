@@ -25,6 +25,7 @@ const state = {
   worker: null,
   pictureStale: false,  // the picture waits for the run to end
   chipFacts: null,
+  portRange: null,   // [lower, upper] as the port's bootloader gave it
   started: 0,
 };
 
@@ -69,6 +70,15 @@ function reported(event) {
     break;
   case 'passesDone':
     break;
+  case 'identified':
+    logText(event.text);
+    if (!ui.simulated.checked && event.range) {
+      state.portRange = event.range;
+      // The core is running here, not suspended in a wait, so it may be
+      // called: the picture shows the range while the upload goes on.
+      showPicture(event.range);
+    }
+    break;
   case 'prompt':
     notice(event.text);
     break;
@@ -102,6 +112,13 @@ state.refreshControls = refreshControls;
 function showForecast() {
   if (!state.file) return;
   ui.forecast.textContent = call('coreForecast', ['number'], [speed()]);
+}
+
+// The bootloader's range, once known: the simulated chip's, or what the
+// bootloader on the chosen port said in the last run.
+function knownRange() {
+  if (ui.simulated.checked) return state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null;
+  return state.portRange;
 }
 
 function showPicture(range) {
@@ -139,7 +156,7 @@ async function readHexFile(file) {
   notice(answer.messages);  // words the chip does not have are reported, and the file is taken
   state.file = { name: file.name, text };
   showForecast();
-  showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+  showPicture(knownRange());
   refreshControls();
 }
 
@@ -246,7 +263,7 @@ async function run(queryOnly) {
     state.running = false;
     if (state.pictureStale) {
       state.pictureStale = false;
-      showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+      showPicture(knownRange());
     }
     refreshControls();
     document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
@@ -268,6 +285,9 @@ async function connect() {
     // The port was unplugged: the run's waits end as on a hung-up line.
     port.addEventListener('disconnect', () => { if (state.line && state.line.port === port) state.line.hangUp(); });
   }
+  // Another port may have another bootloader.
+  state.portRange = null;
+  showPicture(knownRange());
   const info = state.port.getInfo();
   ui.portState.textContent = info.usbVendorId !== undefined
     ? `Port chosen (USB ${info.usbVendorId.toString(16).padStart(4, '0')}:${(info.usbProductId || 0).toString(16).padStart(4, '0')}).`
@@ -305,7 +325,7 @@ async function start() {
   ui.speed.addEventListener('change', showForecast);
   ui.simulated.addEventListener('change', () => {
     if (ui.simulated.checked) chipWorker();
-    showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+    showPicture(knownRange());
     refreshControls();
   });
   ui.connect.addEventListener('click', connect);

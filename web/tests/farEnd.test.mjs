@@ -74,6 +74,9 @@ try {
     const check = spawnSync(CHIP_CHECK, [...(name === 'overlap' ? ['-o'] : []), example(name), run.dump],
       { encoding: 'utf8' });
     assert(check.status === 0, check.stdout + check.stderr);
+    // The picture shows the range the bootloader on the port gave.
+    const legend = await page.$eval('#picture .legend', (e) => e.textContent);
+    assert(legend.includes("bootloader's range"), `legend: ${legend}`);
     checkNoProblems(page);
   }]));
 
