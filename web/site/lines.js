@@ -203,9 +203,11 @@ export class SerialLine extends ByteLine {
     if (!this.closed) this.hangUp();
   }
 
+  // What the core writes in one go (a frame, byte by byte) goes to the port
+  // in one write: the writer starts once the core has given up the thread.
   send(bytes) {
     this.outgoing.push(...bytes);
-    if (!this.writing) this.writing = this.writeLoop();
+    if (!this.writing) this.writing = Promise.resolve().then(() => this.writeLoop());
   }
   async writeLoop() {
     const writer = this.port.writable.getWriter();
