@@ -48,6 +48,7 @@ try {
     sim = await startSimulator(SIM, ['--once']);
     const portOutcome = await runAndWait(ported, '#upload', 600000);
     const portMs = Number(await ported.$eval('body', (b) => b.dataset.runMs));
+    const turn = await ported.evaluate(() => window.__serialPort.turns);
     await sim.exited;
     // The bridge's round trip: a byte from the page to the test process and
     // an answer back, as each frame and each response takes it.
@@ -69,7 +70,8 @@ try {
     console.log(`injected port to bootloaderSim: ${portOutcome}, ${(portMs / 1000).toFixed(2)} s; ` +
       `command line: ${(cliMs / 1000).toFixed(2)} s (${(cliMs / 1000 / limit).toFixed(3)} x the line's limit); ` +
       `bridge round trip ${tripMs.toFixed(2)} ms; page and bridge cost ${perBlock.toFixed(2)} ms a block ` +
-      `(each block crosses the bridge twice: the frame out, the answer back) (${load()})`);
+      `(each block crosses the bridge twice: the frame out, the answer back), of which the page's own turn ` +
+      `(answer delivered to the next frame written) ${(turn.ms / turn.count).toFixed(2)} ms (${load()})`);
     void far;
   }
 } finally {
