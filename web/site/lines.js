@@ -59,22 +59,24 @@ class ByteLine {
   release() {}
   nextRelease() { return Infinity; }
 
-  // Sleeps until `until` (performance.now() time) or a wake().  Timers wake
-  // late by up to a millisecond or so, and one set from a timer's own task
-  // is held to 4 ms after a few rounds (the nesting clamp of HTML's timers).
-  // So a timer's end hops through a message port, a fresh task, and an
-  // exact wait sleeps to SPIN_MS before its moment and waits out the rest
+  // Sleeps until `until` (performance.now() time) or a wake().  Timers
+  // count whole milliseconds (a fraction is dropped), wake late by up to a
+  // millisecond or so, and one set from a timer's own task is held to 4 ms
+  // after a few rounds (the nesting clamp of HTML's timers).  So a timer's
+  // end hops through a message port, a fresh task, and an exact wait sleeps
+  // on one timer to about SPIN_MS before its moment and waits out the rest
   // here.
   sleepUntil(until, exact) {
     const left = until - performance.now();
-    if (exact && left <= SPIN_MS) {
+    const delay = exact ? Math.round(left - SPIN_MS) : Math.ceil(left);
+    if (exact && delay <= 0) {
       while (performance.now() < until) { /* the last stretch before a byte is due */ }
       return null;
     }
     return new Promise((resolve) => {
       this.waiter = resolve;
       if (left === Infinity) return;
-      this.timer = setTimeout(() => this.hop.port2.postMessage(null), exact ? left - SPIN_MS : left);
+      this.timer = setTimeout(() => this.hop.port2.postMessage(null), delay);
     });
   }
   read(size) {
