@@ -148,16 +148,20 @@ export class SimulatedLine extends ByteLine {
   nextRelease() { return this.held.length ? this.held[0].at : Infinity; }
 
   send(bytes) {
-    if (!this.outgoing.length) queueMicrotask(() => this.flush());
+    if (!this.outgoing.length) {
+      // The line starts with the first byte written, as a UART starts
+      // shifting it out while the rest are still being written; on the
+      // clock both threads share.
+      this.enteredAt = performance.timeOrigin + performance.now();
+      queueMicrotask(() => this.flush());
+    }
     this.outgoing.push(...bytes);
   }
   flush() {
     if (!this.outgoing.length) return;
     const bytes = Uint8Array.from(this.outgoing);
     this.outgoing = [];
-    // When they entered the line, on the clock both threads share.
-    const sentAt = performance.timeOrigin + performance.now();
-    this.worker.postMessage({ type: 'bytes', bytes, sentAt }, [bytes.buffer]);
+    this.worker.postMessage({ type: 'bytes', bytes, sentAt: this.enteredAt }, [bytes.buffer]);
   }
   discard() { this.outgoing = []; }
   async signals() { return 0; }  // a simulated chip has no modem lines
