@@ -5,6 +5,7 @@
 //     command line against the same simulator, and the bridge's round trip,
 //     so that the page's own cost per block can be told from the harness's.
 import { spawnSync } from 'node:child_process';
+import { loadavg } from 'node:os';
 import { chooseFile, example, openPage, runAndWait, startBrowser } from '../web/tests/browser.mjs';
 import { DOUBLE, bridge, startSimulator } from '../web/tests/farEnd.mjs';
 
@@ -27,8 +28,10 @@ try {
       [bps, facts.lower, facts.upper, facts.programWriteMs, facts.eepromWriteMs]);
     return [seconds, Number(document.getElementById('progress').max)];
   }, SPEED);
+  // The machine may be shared: each figure says the load it was taken at.
+  const load = () => `load ${loadavg().map((l) => l.toFixed(2)).join(' ')}`;
   console.log(`simulated chip, ${blocks} blocks at ${SPEED} bit/s: ${outcome}, ${(ms / 1000).toFixed(2)} s ` +
-    `against the line's ${limit.toFixed(2)} s: ${(ms / 1000 / limit).toFixed(3)} x`);
+    `against the line's ${limit.toFixed(2)} s: ${(ms / 1000 / limit).toFixed(3)} x (${load()})`);
   await page.close();
 
   if (SIM && UPLOADER) {
@@ -45,6 +48,7 @@ try {
     sim = await startSimulator(SIM, ['--once']);
     const portOutcome = await runAndWait(ported, '#upload', 600000);
     const portMs = Number(await ported.$eval('body', (b) => b.dataset.runMs));
+    const turn = await ported.evaluate(() => window.__serialPort.turns);
     await sim.exited;
     // The bridge's round trip: a byte from the page to the test process and
     // an answer back, as each frame and each response takes it.
@@ -61,9 +65,13 @@ try {
     const cliMs = Number(process.hrtime.bigint() - began) / 1e6;
     await sim.exited;
     const perBlock = (portMs - cliMs) / blocks;
+    // The command line against the line's limit tells how much the machine
+    // itself adds at this load.
     console.log(`injected port to bootloaderSim: ${portOutcome}, ${(portMs / 1000).toFixed(2)} s; ` +
-      `command line: ${(cliMs / 1000).toFixed(2)} s; bridge round trip ${tripMs.toFixed(2)} ms; ` +
-      `page and bridge cost ${perBlock.toFixed(2)} ms a block (about two round trips a block are the bridge's)`);
+      `command line: ${(cliMs / 1000).toFixed(2)} s (${(cliMs / 1000 / limit).toFixed(3)} x the line's limit); ` +
+      `bridge round trip ${tripMs.toFixed(2)} ms; page and bridge cost ${perBlock.toFixed(2)} ms a block ` +
+      `(each block crosses the bridge twice: the frame out, the answer back), of which the page's own turn ` +
+      `(answer delivered to the next frame written) ${(turn.ms / turn.count).toFixed(2)} ms (${load()})`);
     void far;
   }
 } finally {

@@ -25,7 +25,7 @@ void usage(const UploaderOptions& options)
     printf("\tnothing to program ROM.\n");
     printf("-p\tSpecify the serial port to use. The default is %s.\n", options.portName.c_str());
     printf("-s\tSpecify the speed for the serial port to use. The default\n");
-    printf("\tis 19200bps.\n\n");
+    printf("\tis %dbps.\n\n", protocol::DEFAULT_UPLOAD_SPEED);
     printf("\tA filename with the hex file to upload must be specified.\n\n");
 }
 

@@ -7,6 +7,7 @@
 #include "boardReset.h"
 #include "bootloaderLink.h"
 #include "monitor.h"
+#include "protocol.h"
 
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ struct UploaderOptions {
     std::string programName = "programUploader";   // argv[0], for the usage text
     std::string fileName;
     std::string portName = DEFAULT_PORT;
-    int lineSpeed = 19200;  // bit/s, one of protocol::UPLOAD_SPEEDS
+    int lineSpeed = protocol::DEFAULT_UPLOAD_SPEED;  // bit/s, one of protocol::UPLOAD_SPEEDS
     char ignoreOverlap = 0;
     char queryOnly = 0;
     ResetSettings reset;

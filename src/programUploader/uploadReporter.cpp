@@ -78,10 +78,13 @@ void UploadReporter::interruptedBeforeGreeting()
 
 void UploadReporter::identified(const BootloaderIdentity& id)
 {
-    say(Kind::Identified,
-        formatText(" got it.\nV Oruzavuver revision date: %04u-%02u-%02u\n", static_cast<unsigned>(id.year),
-                   static_cast<unsigned>(id.month), static_cast<unsigned>(id.day)) +
-            formatText("             address range: %04X-%04X\n", id.lower, id.upper));
+    ReportEvent event{Kind::Identified,
+                      formatText(" got it.\nV Oruzavuver revision date: %04u-%02u-%02u\n",
+                                 static_cast<unsigned>(id.year), static_cast<unsigned>(id.month),
+                                 static_cast<unsigned>(id.day)) +
+                          formatText("             address range: %04X-%04X\n", id.lower, id.upper)};
+    event.range = protocol::Range{id.lower, id.upper};
+    show(event);
 }
 
 void UploadReporter::badRevision()

@@ -12,6 +12,7 @@
 #include "hint.h"
 #include "linkResult.h"
 #include "passWalk.h"
+#include "protocol.h"
 #include "textFormat.h"
 
 #include <string>
@@ -43,6 +44,8 @@ struct ReportEvent {
     int block = 0;     // Block: this block's number, 1 to total; Retry: this try's number
     int total = 0;     // Block, PassesBegin: the blocks both passes send; Retry: the tries allowed
     Hint hint{};       // Hint: each reporter words it with its own settings (hintText)
+    // Identified: the bootloader's range as it gave it; lower > upper otherwise.
+    protocol::Range range{1, 0};
 };
 
 // Identification as the bootloader gave it (before the range is aligned).

@@ -123,6 +123,9 @@ constexpr Range widen(Range r) { return Range{blockStart(r.lower), blockEnd(r.up
 
 // The line speeds the uploader offers, in bit/s, slowest first.
 constexpr int UPLOAD_SPEEDS[] = {2400, 4800, 9600, 19200, 38400, 57600};
+// The speed the uploader (the command line and the page) takes unless told
+// otherwise, in bit/s.
+constexpr int DEFAULT_UPLOAD_SPEED = 19200;
 // The standard rates a program on the chip may talk at after an upload,
 // slowest first, in bit/s: the uploader's monitor and the page's console
 // offer these.

@@ -67,10 +67,13 @@ public:
             blocks.push_back(std::to_string(e.block) + "/" + std::to_string(e.total));
         if (e.kind == ReportEvent::Kind::Hint)
             hints.push_back(hintText(e.hint, WORDS));
+        if (e.kind == ReportEvent::Kind::Identified)
+            range = e.range;
     }
     std::string out, err;
     std::vector<std::string> blocks;  // "number/total" of each Block
     std::vector<std::string> hints;
+    protocol::Range range{1, 0};      // the Identified event's
 };
 
 std::string text(const scripted::Bytes& bytes)
@@ -101,6 +104,7 @@ struct Uploaded {
     int result;
     std::string out, err, wire;  // wire: what the uploader wrote after "hi"
     std::vector<std::string> blocks;
+    protocol::Range range;
     LinkResult failure;
 };
 Uploaded uploadOn(PicProgram& image, std::vector<Chunk> script, bool ignoreOverlap = false, bool queryOnly = false,
@@ -116,6 +120,7 @@ Uploaded uploadOn(PicProgram& image, std::vector<Chunk> script, bool ignoreOverl
     u.err = t.err;
     u.wire = afterHi(text(line.written));
     u.blocks = t.blocks;
+    u.range = t.range;
     return u;
 }
 
@@ -289,6 +294,9 @@ TEST(LinkUpload, OpeningMessagesAndQuery)
                          "WARNING: The bootloader's address space does not end on a block boundry.\n"
                          "         Using 1F03 as the upper address.\n");
     EXPECT_EQ(u.wire, END);
+    // The page draws the range as the bootloader gave it.
+    EXPECT_EQ(u.range.lower, 0x1F01);
+    EXPECT_EQ(u.range.upper, 0x1F00);
 
     u = uploadOn(image, greets(2007));
     EXPECT_EQ(u.result, 0);

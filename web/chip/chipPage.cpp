@@ -78,11 +78,6 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* chipTakenBytes()
     return taken.data();
 }
 
-EMSCRIPTEN_KEEPALIVE int chipEnded()
-{
-    return simulated.ended();
-}
-
 // The chip's memory as Intel HEX, as bootloaderSim --dump writes it.
 EMSCRIPTEN_KEEPALIVE const char* chipHex()
 {

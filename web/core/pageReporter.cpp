@@ -54,5 +54,6 @@ void PageReporter::show(const ReportEvent& event)
                              event.block * 100 / event.total, clockTime(elapsed).c_str(), clockTime(left).c_str());
     }
     const std::string text = event.kind == ReportEvent::Kind::Hint ? hintText(event.hint, PAGE_WORDS) : event.text;
-    pageEvent(kindName(event.kind), text.c_str(), event.address, event.block, event.total, figures.c_str());
+    pageEvent(kindName(event.kind), text.c_str(), event.address, event.block, event.total, figures.c_str(),
+              event.range.lower, event.range.upper);
 }

@@ -8,9 +8,10 @@
 
 #include <chrono>
 
-// Hands one event to the page (pageEvent.js).
+// Hands one event to the page (pageEvent.js).  lower and upper: the
+// bootloader's range where the event gives one, lower > upper otherwise.
 extern "C" void pageEvent(const char* kind, const char* text, int address, int block, int total,
-                          const char* figures);
+                          const char* figures, int lower, int upper);
 
 class PageReporter : public UploadReporter {
 public:

@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int DEFAULT_BITS_PER_SECOND = 19200;  // the command line's default speed
-
 struct LoadedFile {
     std::string name;
     std::unique_ptr<PicProgram> image{new PicProgram};
@@ -65,7 +63,7 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
     return give(json::Object()
                     .raw("speeds", speeds())
                     .raw("consoleSpeeds", consoleSpeeds())
-                    .num("defaultSpeed", DEFAULT_BITS_PER_SECOND)
+                    .num("defaultSpeed", protocol::DEFAULT_UPLOAD_SPEED)
                     .raw("resetLines", "[\"none\",\"dtr\",\"rts\",\"both\"]")
                     .str("defaultResetLines", "dtr")
                     .num("resetDefaultMs", RESET_DEFAULT_MS)
@@ -154,11 +152,11 @@ EMSCRIPTEN_KEEPALIVE int coreUpload(int bitsPerSecond, int ignoreOverlap, int qu
     if (lines != ResetLines::None) {
         if (resetBoard(line, lines, assertMs) == ResetOutcome::NoModemLines)
             pageEvent("prompt", "The port has no modem lines (DTR, RTS) to reset the board with; reset it by hand now.",
-                      -1, 0, 0, "");
+                      -1, 0, 0, "", 1, 0);
     } else if (!simulated) {
         pageEvent("prompt",
                   formatText("Reset the board now: its bootloader is awaited for %d seconds.",
-                             LinkWindows().greetingMs / 1000).c_str(), -1, 0, 0, "");
+                             LinkWindows().greetingMs / 1000).c_str(), -1, 0, 0, "", 1, 0);
     }
     PicProgram blank;
     PicProgram& image = queryOnly ? blank : *file.image;

@@ -1,17 +1,15 @@
 // The simulated chip's thread: bootloaderSim's state machine (chip.wasm)
-// with the pace of the serial line.  The page posts the uploader's bytes;
-// each reply is posted back when the chip model says its last byte has
-// left, so the uploader sees the timing of a real line.
+// with the pace of the serial line.  The page posts the uploader's bytes
+// with the moment they entered the line; each reply goes back at once with
+// the moment the chip model says its last byte has left, and the page's
+// line holds it until then.  A reply's timing is the model's, not this
+// thread's or the message's: neither a late timer here nor a busy page
+// moves it.
 import createChip from './chip.js';
-
-// Timers wake late by up to a millisecond or so; the last stretch before a
-// reply is due is waited out here rather than by a timer.
-const SPIN_MS = 1.5;
 
 const ready = createChip();
 let chip = null;
-let timer = null;
-let endedSaid = false;
+let session = 0;
 
 function text(pointer) {
   return chip.UTF8ToString(pointer);
@@ -23,26 +21,16 @@ function withBytes(bytes, use) {
   try { return use(at, bytes.length); } finally { chip._free(at); }
 }
 
-function pump() {
-  clearTimeout(timer);
-  timer = null;
+// Every reply the last bytes produced, each with its due time on the clock
+// both threads share (performance.timeOrigin + performance.now()).
+function sendReplies() {
   for (;;) {
-    const due = chip._chipNextDue() * 1000;
+    const due = chip._chipNextDue();
     if (due < 0) break;
-    const wait = due - performance.now();
-    if (wait > SPIN_MS) {
-      timer = setTimeout(pump, wait - SPIN_MS);
-      break;
-    }
-    while (performance.now() < due) { /* the reply's last byte is still on the line */ }
     const count = chip._chipTake();
     const at = chip._chipTakenBytes();
     const bytes = chip.HEAPU8.slice(at, at + count);
-    postMessage({ type: 'bytes', bytes }, [bytes.buffer]);
-  }
-  if (chip._chipEnded() && !endedSaid) {
-    endedSaid = true;
-    postMessage({ type: 'ended' });
+    postMessage({ type: 'bytes', session, bytes, dueAt: performance.timeOrigin + due * 1000 }, [bytes.buffer]);
   }
 }
 
@@ -54,17 +42,16 @@ onmessage = async (event) => {
     postMessage({ type: 'facts', facts: JSON.parse(text(chip._chipFacts())) });
     break;
   case 'reset':
-    clearTimeout(timer);
-    endedSaid = false;
+    session = m.session;
     chip._chipReset(m.bitsPerSecond, m.erase ? 1 : 0);
     break;
   case 'bytes': {
     // The bytes entered the line when the page wrote them, not when this
     // thread got round to them.
     const now = performance.now();
-    const entry = m.sentAt === undefined ? now : Math.min(now, m.sentAt - performance.timeOrigin);
+    const entry = Math.min(now, m.sentAt - performance.timeOrigin);
     withBytes(m.bytes, (at, n) => chip._chipFeed(at, n, entry / 1000));
-    pump();
+    sendReplies();
     break;
   }
   case 'content': {

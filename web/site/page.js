@@ -25,6 +25,7 @@ const state = {
   worker: null,
   pictureStale: false,  // the picture waits for the run to end
   chipFacts: null,
+  portRange: null,   // [lower, upper] as the port's bootloader gave it
   started: 0,
 };
 
@@ -38,20 +39,45 @@ function logText(text) {
 // The core's standard output and error (nothing is printed there in a run).
 function printed(line) { logText(line + '\n'); }
 
+// The progress bar is drawn a few times a second, not at every block: each
+// drawing costs the page a frame, and on the simulated chip that time is
+// taken from the line.  The last block, and where a run stops, are drawn.
+const PROGRESS_EVERY_MS = 250;
+const progress = { drawnAt: -Infinity, undrawn: null };
+
+function drawProgress(event) {
+  ui.progress.value = event.block;
+  ui.progressText.textContent = event.figures;
+  progress.drawnAt = performance.now();
+  progress.undrawn = null;
+}
+
 // An event of the run from the core's reporter: its text goes to the log as
 // the command line prints it, except the per-block lines, which move the
 // progress bar instead.
 function reported(event) {
+  if (event.kind === 'block') {
+    if (event.block === event.total || performance.now() - progress.drawnAt >= PROGRESS_EVERY_MS) drawProgress(event);
+    else progress.undrawn = event;
+    return;
+  }
+  if (progress.undrawn) drawProgress(progress.undrawn);
   switch (event.kind) {
   case 'passesBegin':
     ui.progress.max = Math.max(event.total, 1);
     ui.progress.value = 0;
-    break;
-  case 'block':
-    ui.progress.value = event.block;
-    ui.progressText.textContent = event.figures;
+    progress.drawnAt = -Infinity;
     break;
   case 'passesDone':
+    break;
+  case 'identified':
+    logText(event.text);
+    if (!ui.simulated.checked && event.range) {
+      state.portRange = event.range;
+      // The core is running here, not suspended in a wait, so it may be
+      // called: the picture shows the range while the upload goes on.
+      showPicture(event.range);
+    }
     break;
   case 'prompt':
   case 'hint':
@@ -89,6 +115,13 @@ function showForecast() {
   ui.forecast.textContent = call('coreForecast', ['number'], [speed()]);
 }
 
+// The bootloader's range, once known: the simulated chip's, or what the
+// bootloader on the chosen port said in the last run.
+function knownRange() {
+  if (ui.simulated.checked) return state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null;
+  return state.portRange;
+}
+
 function showPicture(range) {
   if (!state.file) return;
   const [lower, upper] = range || [1, 0];
@@ -124,7 +157,7 @@ async function readHexFile(file) {
   notice(answer.messages);  // words the chip does not have are reported, and the file is taken
   state.file = { name: file.name, text };
   showForecast();
-  showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+  showPicture(knownRange());
   refreshControls();
 }
 
@@ -133,7 +166,7 @@ function chipWorker() {
   state.worker = new Worker('chipWorker.js', { type: 'module' });
   state.worker.addEventListener('message', (event) => {
     const m = event.data;
-    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.received(m.bytes);
+    if (m.type === 'bytes' && state.line instanceof SimulatedLine) state.line.arrived(m.session, m.bytes, m.dueAt);
     if (m.type === 'facts') {
       state.chipFacts = m.facts;
       window.__chipFacts = m.facts;
@@ -207,11 +240,10 @@ async function run(queryOnly) {
   let result = 0;
   try {
     if (ui.simulated.checked) {
-      const w = chipWorker();
       // The simulated board is reset as the run starts; an upload starts
       // from an erased chip.
-      w.postMessage({ type: 'reset', bitsPerSecond: speed(), erase: !queryOnly });
-      state.line = new SimulatedLine(state.facts.lineResults, w);
+      state.line = new SimulatedLine(state.facts.lineResults, chipWorker());
+      state.line.reset(speed(), !queryOnly);
     } else {
       state.line = await openPort();
       if (!state.line) return;
@@ -226,12 +258,13 @@ async function run(queryOnly) {
     document.body.dataset.runMs = (performance.now() - state.started).toFixed(1);
     if (ui.simulated.checked && !queryOnly) await chipContent();
   } finally {
+    if (progress.undrawn) drawProgress(progress.undrawn);
     if (state.line instanceof SerialLine) await state.line.close();
     state.line = null;
     state.running = false;
     if (state.pictureStale) {
       state.pictureStale = false;
-      showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+      showPicture(knownRange());
     }
     refreshControls();
     document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
@@ -253,6 +286,9 @@ async function connect() {
     // The port was unplugged: the run's waits end as on a hung-up line.
     port.addEventListener('disconnect', () => { if (state.line && state.line.port === port) state.line.hangUp(); });
   }
+  // Another port may have another bootloader.
+  state.portRange = null;
+  showPicture(knownRange());
   const info = state.port.getInfo();
   ui.portState.textContent = info.usbVendorId !== undefined
     ? `Port chosen (USB ${info.usbVendorId.toString(16).padStart(4, '0')}:${(info.usbProductId || 0).toString(16).padStart(4, '0')}).`
@@ -290,7 +326,7 @@ async function start() {
   ui.speed.addEventListener('change', showForecast);
   ui.simulated.addEventListener('change', () => {
     if (ui.simulated.checked) chipWorker();
-    showPicture(ui.simulated.checked && state.chipFacts ? [state.chipFacts.lower, state.chipFacts.upper] : null);
+    showPicture(knownRange());
     refreshControls();
   });
   ui.connect.addEventListener('click', connect);

@@ -92,7 +92,10 @@ export async function chooseFile(page, path) {
 export async function runAndWait(page, button, timeout = 120000) {
   await page.$eval('body', (b) => { b.dataset.run = ''; });
   await page.click(button);
-  await page.waitForFunction(() => ['succeeded', 'failed'].includes(document.body.dataset.run), { timeout });
+  // Checked as the page changes, not at every frame: a frame each 16 ms
+  // would take time from the run it waits for.
+  await page.waitForFunction(() => ['succeeded', 'failed'].includes(document.body.dataset.run),
+    { timeout, polling: 'mutation' });
   return page.$eval('body', (b) => b.dataset.run);
 }
 

@@ -15,6 +15,9 @@
       this.writable = null;
       this.signals = [];  // every setSignals(), for the tests
       this.controller = null;
+      // For the benchmark: from bytes delivered to the page's next write,
+      // the page's own turn, summed.
+      this.turns = { count: 0, ms: 0, delivered: null };
     }
     getInfo() { return { usbVendorId: 0x0403, usbProductId: 0x6001 }; }
 
@@ -27,7 +30,11 @@
       // A write is done when handed on, as to an operating system's
       // buffer; the test process takes the calls in order.
       this.writable = new WritableStream({
-        write: (chunk) => { window.__farEnd('write', Array.from(chunk)); },
+        write: (chunk) => {
+          const t = this.turns;
+          if (t.delivered !== null) { t.count++; t.ms += performance.now() - t.delivered; t.delivered = null; }
+          window.__farEnd('write', Array.from(chunk));
+        },
       });
     }
     newReadable() {
@@ -36,6 +43,7 @@
 
     deliver(bytes) {
       if (this.controller) this.controller.enqueue(new Uint8Array(bytes));
+      this.turns.delivered = performance.now();
     }
     // A framing error or a break: the stream errors and a new one takes its
     // place, as Chromium does.

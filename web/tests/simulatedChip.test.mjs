@@ -37,7 +37,54 @@ try {
     checkNoProblems(page);
   }]]);
 
-  failed += await runChecks([['at 360 px wide nothing scrolls sideways', async () => {
+  // With a verdict, a notice and a log on the page, so that their colours count too.
+  failed += await runChecks([['every enabled control is reached with Tab, in document order', async () => {
+    const controls = await page.evaluate(() => [...document.querySelectorAll(
+      'a[href], button, input, select, textarea, [tabindex]:not([tabindex="-1"])')]
+      .filter((e) => !e.disabled && e.getClientRects().length).map((e) => e.id));
+    // Those disabled now are in the order too once enabled.
+    const outOfOrder = await page.$$eval('a[href], button, input, select, textarea',
+      (all) => all.filter((e) => e.tabIndex < 0).map((e) => e.id));
+    assert(!outOfOrder.length, `taken out of the Tab order: ${outOfOrder}`);
+    await page.focus(`#${controls[0]}`);
+    const reached = [controls[0]];
+    for (let i = 1; i < controls.length; i++) {
+      await page.keyboard.press('Tab');
+      reached.push(await page.evaluate(() => document.activeElement.id));
+    }
+    assert(JSON.stringify(reached) === JSON.stringify(controls), `Tab reached ${reached}\nnot ${controls}`);
+  }], ['text contrasts with its background at 4.5:1 or more', async () => {
+    const poor = await page.evaluate(() => {
+      const rgba = (css) => {
+        const [r, g, b, a = 1] = css.match(/[\d.]+/g).map(Number);
+        return [r, g, b, a];
+      };
+      const over = (top, under) => top.slice(0, 3).map((c, i) => c * top[3] + under[i] * (1 - top[3]));
+      // The background an element's text sits on: every ancestor's, painted over white.
+      const background = (e) => {
+        const layers = [];
+        for (let at = e; at; at = at.parentElement) layers.unshift(rgba(getComputedStyle(at).backgroundColor));
+        return layers.reduce((under, top) => over(top, under), [255, 255, 255]);
+      };
+      const luminance = (rgb) => {
+        const [r, g, b] = rgb.map((c) => {
+          const s = c / 255;
+          return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4;
+        });
+        return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+      };
+      const texts = [...document.querySelectorAll('body *')].filter((e) => e.getClientRects().length &&
+        ([...e.childNodes].some((n) => n.nodeType === Node.TEXT_NODE && n.textContent.trim()) ||
+         e.matches('select, input[type=text], input[type=number]')));
+      return texts.map((e) => {
+        const back = background(e);
+        const [l1, l2] = [luminance(over(rgba(getComputedStyle(e).color), back)), luminance(back)];
+        const ratio = (Math.max(l1, l2) + 0.05) / (Math.min(l1, l2) + 0.05);
+        return { what: `${e.tagName.toLowerCase()}#${e.id}.${e.className} "${e.textContent.trim().slice(0, 30)}"`, ratio };
+      }).filter((t) => t.ratio < 4.5);
+    });
+    assert(!poor.length, poor.map((t) => `${t.what}: ${t.ratio.toFixed(2)}:1`).join('\n'));
+  }], ['at 360 px wide nothing scrolls sideways', async () => {
     await page.setViewport({ width: 360, height: 800 });
     const [scroll, client] = await page.evaluate(() =>
       [document.documentElement.scrollWidth, document.documentElement.clientWidth]);
