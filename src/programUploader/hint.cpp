@@ -85,6 +85,7 @@ std::string passText(const Hint& h, const HintWords& w)
     const std::string stopped = formatText("The pass had reached block %04X when ", block);
     if (r.outcome == Outcome::HungUp)
         return stopped + "the port went away: check the cable and the adapter, then run the upload again.";
+    // The error byte 0x02 reads as the time-out, whose code it shares.
     if (r.outcome == Outcome::Timeout || (r.outcome == Outcome::ErrorReport && r.byte == 2))
         return stopped + "the bootloader stopped answering: the board may have been reset or lost power. Run the "
                          "upload again.";
