@@ -28,8 +28,22 @@ void TerminalReporter::showHints(const std::string& portName, int bitsPerSecond)
 
 void TerminalReporter::interject()
 {
-    if (progress_ && isTerminal(stderr))
+    if (!isTerminal(stderr))
+        return;
+    if (progress_) {
         progress_->breakLine();
+    } else if (lineOpen_ && isTerminal(stdout)) {
+        fputs("\n", stdout);
+        fflush(stdout);
+    }
+    lineOpen_ = false;
+}
+
+void TerminalReporter::plain(const std::string& text)
+{
+    fputs(text.c_str(), stdout);
+    if (!text.empty())
+        lineOpen_ = text.back() != '\n';
 }
 
 void TerminalReporter::show(const ReportEvent& event)
@@ -38,7 +52,7 @@ void TerminalReporter::show(const ReportEvent& event)
     switch (event.kind) {
     case Kind::Waiting:
         // Shown while the greeting loop runs, on a pipe too.
-        fputs(event.text.c_str(), stdout);
+        plain(event.text);
         fflush(nullptr);
         return;
     case Kind::PassesBegin:
@@ -50,7 +64,7 @@ void TerminalReporter::show(const ReportEvent& event)
             progress_->blockSent(event.text.substr(0, event.text.size() - 1), event.block, event.total);
             return;
         }
-        fputs(event.text.c_str(), stdout);
+        plain(event.text);
         fflush(nullptr);
         return;
     case Kind::PassesDone:
@@ -82,5 +96,5 @@ void TerminalReporter::show(const ReportEvent& event)
     default:
         break;
     }
-    fputs(event.text.c_str(), stdout);
+    plain(event.text);
 }

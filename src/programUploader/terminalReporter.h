@@ -24,12 +24,18 @@ public:
 
     void show(const ReportEvent& event) override;
     // A line of another kind (the trace) is about to go to standard error:
-    // when both streams are terminals, the live progress line is ended
+    // when both streams are terminals, the live progress line, or a line
+    // still open on standard output (the greeting wait's dots), is ended
     // where it stands, so that the two never share a line.
     void interject();
 
 private:
+    // Writes a plain line's text to standard output, noting whether it
+    // left the line open.
+    void plain(const std::string& text);
+
     bool figures_;
+    bool lineOpen_ = false;  // standard output's last plain text did not end its line
     bool hints_ = false;
     HintWords words_;
     std::optional<ProgressLine> progress_;

@@ -195,6 +195,7 @@ TEST(TerminalProgressLine, TraceLinesStartBelowIt) {
     EXPECT_EQ(r.uploader, 1) << r.output;
     EXPECT_TRUE(contains(r.output, "]\r\ntrace ")) << r.output;
     EXPECT_FALSE(contains(r.output, "]trace ")) << r.output;
+    EXPECT_FALSE(contains(r.output, ". . .trace ")) << r.output;  // nor beside the greeting wait's dots
     EXPECT_TRUE(contains(r.output, "\ntrace     ")) << r.output;
     EXPECT_TRUE(contains(r.output, " -> 01 FF  end command: the trace ends here\n")) << r.output;
 }
