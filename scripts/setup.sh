@@ -4,9 +4,7 @@
 # page needs (scripts/web.sh).
 set -euo pipefail
 
-need=()
-have_cmd() { command -v "$1" >/dev/null 2>&1; }
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+. "$(dirname "$0")/packages.sh"
 
 have_cmd cmake   || need+=(cmake)
 have_cmd make    || need+=(make)
@@ -30,14 +28,7 @@ if [ "${1:-}" != --web ]; then
   have_cmd pkg-config         || need+=(pkg-config)
 fi
 
-if [ ${#need[@]} -gt 0 ]; then
-  echo "setup: installing ${need[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+install_needed setup
 
 # puppeteer-core as the lock file pins it; it drives the chromium above and
 # never downloads a browser of its own.

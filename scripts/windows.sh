@@ -9,22 +9,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-have_cmd() { command -v "$1" >/dev/null 2>&1; }
+. scripts/packages.sh
 have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
 [ -x /usr/lib/wine/wine64 ]           || need+=(wine64)
 have_cmd groff                        || need+=(groff-base)
 have_cmd cmake                        || need+=(cmake)
 have_cmd python3                      || need+=(python3)
 [ -d /usr/src/googletest ]            || need+=(googletest)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "windows: installing ${need[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+install_needed windows
 
 build=build/windows
 wine_state="$PWD/$build/wine"

@@ -17,6 +17,13 @@ FILE* openFile(const std::string& name, const char* mode);
 // POSIX system).
 void binaryStandardStreams();
 
+#ifdef _WIN32
+// UTF-8 as the wide text of Windows' calls, and wide text (length
+// characters, no terminating null needed) back to UTF-8.
+std::wstring wideText(const std::string& utf8);
+std::string utf8Text(const wchar_t* text, size_t length);
+#endif
+
 // The program's entry point calls run(argc, argv) with the arguments as
 // UTF-8: main on a POSIX system; wmain on Windows, whose narrow arguments
 // would lose every character outside the console's code page.

@@ -2,12 +2,11 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <cwchar>
 #include <vector>
 #include <windows.h>
 
-namespace {
-
-std::wstring wide(const std::string& utf8)
+std::wstring wideText(const std::string& utf8)
 {
     if (utf8.empty())
         return std::wstring();
@@ -17,22 +16,19 @@ std::wstring wide(const std::string& utf8)
     return text;
 }
 
-std::string utf8(const wchar_t* text)
+std::string utf8Text(const wchar_t* text, size_t length)
 {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1)
+    if (length == 0)
         return std::string();
-    std::string bytes(size_t(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], length, nullptr, nullptr);
-    bytes.pop_back();  // the terminating NUL
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, int(length), &bytes[0], size, nullptr, nullptr);
     return bytes;
 }
 
-}  // namespace
-
 FILE* openFile(const std::string& name, const char* mode)
 {
-    return _wfopen(wide(name).c_str(), wide(mode).c_str());
+    return _wfopen(wideText(name).c_str(), wideText(mode).c_str());
 }
 
 void binaryStandardStreams()
@@ -46,7 +42,7 @@ int runWithUtf8Arguments(int argc, wchar_t** argv, int (*run)(int, char**))
 {
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.push_back(utf8(argv[i]));
+        arguments.push_back(utf8Text(argv[i], wcslen(argv[i])));
     std::vector<char*> pointers;
     for (std::string& argument : arguments)
         pointers.push_back(&argument[0]);

@@ -123,8 +123,9 @@ public:
 private:
     enum Slot { PORT, OUTPUT, INPUT };
     bool readPort(MonitorEnd& end);
-    bool writePort(MonitorEnd& end);
-    bool writeOutput(MonitorEnd& end);
+    // Writes at most chunk bytes of pending to fd; a failure other than an
+    // interruption ends the relay as failure.
+    static bool writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end);
     bool readInput(MonitorEnd& end);
 
     int port_, input_, output_;
@@ -170,9 +171,9 @@ MonitorEnd Relay::run(steady_clock::time_point deadline)
         } else if (fds[PORT].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             return MonitorEnd::HungUp;
         }
-        if ((fds[PORT].revents & POLLOUT) && !writePort(end))
+        if ((fds[PORT].revents & POLLOUT) && !writeSome(port_, toPort_, PORT_CHUNK, MonitorEnd::HungUp, end))
             return end;
-        if (fds[OUTPUT].revents && !writeOutput(end))
+        if (fds[OUTPUT].revents && !writeSome(output_, toOutput_, OUTPUT_CHUNK, MonitorEnd::OutputClosed, end))
             return end;
         if (fds[INPUT].revents && !readInput(end))
             return end;
@@ -197,25 +198,13 @@ bool Relay::readPort(MonitorEnd& end)
     return false;
 }
 
-bool Relay::writePort(MonitorEnd& end)
+bool Relay::writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end)
 {
-    ssize_t n = write(port_, toPort_.data(), std::min(toPort_.size(), PORT_CHUNK));
+    ssize_t n = write(fd, pending.data(), std::min(pending.size(), chunk));
     if (n > 0)
-        toPort_.erase(0, static_cast<size_t>(n));
+        pending.erase(0, static_cast<size_t>(n));
     else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-        end = MonitorEnd::HungUp;
-        return false;
-    }
-    return true;
-}
-
-bool Relay::writeOutput(MonitorEnd& end)
-{
-    ssize_t n = write(output_, toOutput_.data(), std::min(toOutput_.size(), OUTPUT_CHUNK));
-    if (n > 0)
-        toOutput_.erase(0, static_cast<size_t>(n));
-    else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-        end = MonitorEnd::OutputClosed;
+        end = failure;
         return false;
     }
     return true;

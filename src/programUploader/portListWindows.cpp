@@ -1,5 +1,7 @@
 #include "portListWindows.h"
 
+#include "fileAccess.h"
+
 #include <algorithm>
 #include <cctype>
 #include <windows.h>
@@ -11,21 +13,13 @@ namespace {
 constexpr GUID PORTS_CLASS = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 constexpr size_t USB_ID_DIGITS = 4;  // hex digits of a vendor or a product number
 
-std::string utf8(const wchar_t* text, DWORD length)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-    std::string bytes(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, int(length), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
-
 // A registry string up to its terminating nulls.
 std::string registryText(const wchar_t* data, DWORD bytes)
 {
     DWORD length = bytes / sizeof(wchar_t);
     while (length > 0 && data[length - 1] == L'\0')
         --length;
-    return utf8(data, length);
+    return utf8Text(data, length);
 }
 
 // "COM2" before "COM10".
@@ -72,7 +66,7 @@ std::vector<SerialPortInfo> registryPorts()
             continue;
         SerialPortInfo port;
         port.device = registryText(data, dataSize);
-        port.product = utf8(name, nameLength);
+        port.product = utf8Text(name, nameLength);
         ports.push_back(port);
     }
     RegCloseKey(key);

@@ -27,8 +27,6 @@
 
 namespace {
 
-constexpr int CANNOT_START = -1;   // the classic result of a run that cannot start
-
 // Why the port could not be opened, after the line that says it could not.
 void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
@@ -43,19 +41,12 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
 int main(int argc, char** argv)
 {
     UploaderOptions options;
-    switch (readOptions(argc, argv, options)) {
-    case Request::Upload: break;
-    case Request::Help:
-    case Request::Version: return 0;
-    case Request::ListPorts: return listPorts() ? 0 : 1;
-    case Request::Rejected: return exitValue(CANNOT_START, options.exitStatus);
-    }
-
     PicProgram image;
     OwnedFile hexFile;
     std::vector<long> droppedWords;
-    if (!options.queryOnly && !loadProgram(options.fileName, image, hexFile, droppedWords))
-        return exitValue(CANNOT_START, options.exitStatus);
+    int exitCode = 0;
+    if (!prepareRun(argc, argv, options, image, hexFile, droppedWords, exitCode))
+        return exitCode;
 
     // From here on an interrupt ends the run through its normal way out,
     // which restores the port; a second one restores it and ends at once.

@@ -12,6 +12,30 @@
 
 #include <cstdio>
 
+bool prepareRun(int argc, char** argv, UploaderOptions& options, PicProgram& image, OwnedFile& hexFile,
+                std::vector<long>& droppedWords, int& exitCode)
+{
+    switch (readOptions(argc, argv, options)) {
+    case Request::Upload:
+        break;
+    case Request::Help:
+    case Request::Version:
+        exitCode = 0;
+        return false;
+    case Request::ListPorts:
+        exitCode = listPorts() ? 0 : 1;
+        return false;
+    case Request::Rejected:
+        exitCode = exitValue(CANNOT_START, options.exitStatus);
+        return false;
+    }
+    if (!options.queryOnly && !loadProgram(options.fileName, image, hexFile, droppedWords)) {
+        exitCode = exitValue(CANNOT_START, options.exitStatus);
+        return false;
+    }
+    return true;
+}
+
 bool listPorts()
 {
     std::vector<SerialPortInfo> ports = listSerialPorts();

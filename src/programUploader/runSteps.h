@@ -14,6 +14,16 @@
 #include <string>
 #include <vector>
 
+// The classic result of a run that cannot start.
+constexpr int CANNOT_START = -1;
+
+// The steps before the port: the command line, then the program it names.
+// False when the run ends here (help, version, the port list, a refused
+// command line, a file that cannot be read), after its messages; exitCode
+// then holds the exit value.
+bool prepareRun(int argc, char** argv, UploaderOptions& options, PicProgram& image, OwnedFile& hexFile,
+                std::vector<long>& droppedWords, int& exitCode);
+
 // One port a line on standard output.  False, after a line on standard
 // error, when there is none.
 bool listPorts();

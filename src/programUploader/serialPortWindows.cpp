@@ -1,5 +1,6 @@
 #include "serialPortWindows.h"
 
+#include "fileAccess.h"
 #include "interruptWindows.h"
 #include "options.h"
 #include "protocol.h"
@@ -25,16 +26,6 @@ constexpr int UART_FIFO = 16;      // bytes a 16550-type UART still sends after 
 std::mutex openPortsLock;
 SerialPort* openPorts = nullptr;
 
-std::wstring wide(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring result(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &result[0], length);
-    return result;
-}
-
 // Milliseconds until the deadline, at least 1 and below INFINITE.
 DWORD msLeft(Deadline deadline)
 {
@@ -50,7 +41,7 @@ std::wstring devicePath(const std::string& portName)
 {
     bool comPort = portName.size() > 3 && (portName.compare(0, 3, "COM") == 0 || portName.compare(0, 3, "com") == 0) &&
                    portName.find_first_not_of("0123456789", 3) == std::string::npos;
-    return comPort ? L"\\\\.\\" + wide(portName) : wide(portName);
+    return comPort ? L"\\\\.\\" + wideText(portName) : wideText(portName);
 }
 
 SerialPort::SerialPort(const std::string& portName, int bitsPerSecond, PortOpenError* why)
