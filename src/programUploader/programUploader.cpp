@@ -6,6 +6,7 @@
 // --exit-status=conventional gives 0, 1 and 2 instead, for make and set -e.
 
 #include "PicProgram.h"
+#include "explain.h"
 #include "hexInput.h"
 #include "interrupt.h"
 #include "lineSpeeds.h"
@@ -31,8 +32,7 @@ namespace {
 void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
     printf("Could not open serial port %s\n", portName.c_str());
-    fflush(stdout);
-    fputs(portFailureReason(portName, error).c_str(), stderr);
+    explain(stderr, portFailureReason(portName, error));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // the Linux build's; the exit value -1 is an ERRORLEVEL of -1.
 
 #include "PicProgram.h"
+#include "explain.h"
 #include "fileAccess.h"
 #include "hexInput.h"
 #include "interruptWindows.h"
@@ -24,12 +25,13 @@ namespace {
 void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
     printf("Could not open serial port %s\n", portName.c_str());
-    fflush(stdout);
+    if (!explains(stderr))
+        return;
     std::vector<std::string> ports;
     if (error.refusal == PortRefusal::Missing)
         for (const SerialPortInfo& port : listSerialPorts())
             ports.push_back(port.device);
-    fputs(portRefusalText(portName, error.refusal, error.code, ports).c_str(), stderr);
+    explain(stderr, portRefusalText(portName, error.refusal, error.code, ports));
 }
 
 int runUploader(int argc, char** argv)

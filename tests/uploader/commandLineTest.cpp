@@ -184,18 +184,19 @@ TEST_F(CommandLine, SilentBootloaderEndsAfterTheGreetingWindow)
 }
 
 // --wait sets the greeting window, and the hint after the failure names it
-// and the options, wrapped to 79 columns on a pipe.
+// and the options, wrapped to 79 columns on a pipe with --explain.
 TEST_F(CommandLine, WaitSetsTheGreetingWindowAndTheHintNamesIt)
 {
     PeerProcess peer([](Bootloader& b) { b.awaitPoll(); });
     const auto begin = std::chrono::steady_clock::now();
-    ProgramRun run = runProgram({"-q", "--wait=1", "-s", "9600", "-p", peer.port()});
+    ProgramRun run = runProgram({"--explain", "-q", "--wait=1", "-s", "9600", "-p", peer.port()});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     peer.finish();
     EXPECT_EQ(run.status, 0);
     EXPECT_GT(seconds, 0.9);
     EXPECT_LT(seconds, 10);
-    std::string err = run.err;
+    // After the reset prompt, which --explain shows too.
+    std::string err = run.err.substr(run.err.find("hint: "));
     for (size_t at; (at = err.find("\n      ")) != std::string::npos;)
         err.replace(at, 7, " ");
     EXPECT_EQ(err, "hint: No greeting came within 1 second: reset the board during the wait, or use --reset (--wait="
@@ -312,7 +313,9 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        ProgramRun run = runProgram(c.args);
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--explain");
+        ProgramRun run = runProgram(args);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
@@ -361,7 +364,7 @@ TEST_F(CommandLine, PortIsLeftAsFound)
             std::unique_ptr<LockHolder> lock(c.locked ? new LockHolder(peer.port()) : nullptr);
             // Late enough for the handlers, which are set just before the port is
             // opened, even under the sanitizers.
-            run = runProgram({"-p", peer.port(), good}, c.signal, 600);
+            run = runProgram({"--explain", "-p", peer.port(), good}, c.signal, 600);
             if (lock)
                 holder = std::to_string(lock->pid);
         }

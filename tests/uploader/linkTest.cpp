@@ -1,6 +1,7 @@
 // The bootloader link.  Its tables run in-process on a scripted line with a
 // virtual clock; each descriptor face, and what only a real line shows
 // (hang-ups, pacing), run against a peer process on a pseudo-terminal.
+#include "explain.h"
 #include "linkFaces.h"
 #include "peer.h"
 #include "protocol.h"
@@ -21,6 +22,13 @@ using scripted::ScriptedLine;
 using std::chrono::milliseconds;
 
 namespace {
+
+// The additions on the captured (not a terminal) standard error, for the
+// tests that read them.
+struct ExplainingEverywhere {
+    ExplainingEverywhere() { explainEverywhere(true); }
+    ~ExplainingEverywhere() { explainEverywhere(false); }
+};
 
 const std::string WAITING = "\nWaiting for the bootloader's greeting . . .";
 const std::string NO_GREETING = "\nERROR: Could not establish communication with the bootloader.\n";
@@ -271,6 +279,7 @@ TEST(LinkGreeting, HangUpsEndTheWaitAtOnce)
         [](Bootloader& b) { b.awaitPoll(); b.send("KK"); b.hangUp(); },
         [](Bootloader& b) { b.awaitPoll(); b.send(greetingBytes(2004)); b.awaitHi(); b.send("\x00"s); b.hangUp(); },
     };
+    ExplainingEverywhere explaining;
     for (const auto& script : hangUps) {
         PicProgram image;
         testing::internal::CaptureStderr();
@@ -567,6 +576,7 @@ TEST(LinkUpload, HangUpInAPass)
 {
     PicProgram image;
     image.setData(0x1EFC, 0x2A);
+    ExplainingEverywhere explaining;
     testing::internal::CaptureStderr();
     LinkRun run = uploadFace(image, [](Bootloader& b) { b.greet(); b.readFrame(); b.hangUp(); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");
