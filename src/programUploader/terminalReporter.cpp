@@ -8,6 +8,7 @@
 namespace {
 
 constexpr const char* HINT_LEAD = "hint: ";
+constexpr const char* NOTE_LEAD = "note: ";
 constexpr const char* HINT_INDENT = "      ";  // under the text after the lead
 
 } // namespace
@@ -90,6 +91,9 @@ void TerminalReporter::show(const ReportEvent& event)
     case Kind::Hint:
         if (hints_)
             explain(stderr, wrapWords(HINT_LEAD + hintText(event.hint, words_), wrapWidth(stderr), HINT_INDENT));
+        return;
+    case Kind::Note:
+        explain(stderr, wrapWords(NOTE_LEAD + event.text, wrapWidth(stderr), HINT_INDENT));
         return;
     case Kind::Summary:
         // After "Programming complete", which a script may take as the last line.

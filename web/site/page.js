@@ -80,6 +80,7 @@ function reported(event) {
     }
     break;
   case 'prompt':
+  case 'note':
   case 'hint':
     notice(event.text);
     break;
