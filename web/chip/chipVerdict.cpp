@@ -97,7 +97,7 @@ ChipVerdict verdictOnUpload(const PicProgram& chip, const PicProgram& program, c
     std::string text;
     if (notWritten == long(differences.size()) && notWritten == programWords) {
         text = "The simulated chip holds nothing of " + name + outside + ": none of its " + count(programWords) +
-               " words was written.";
+               " words were written.";
     } else if (notWritten == long(differences.size())) {
         // A run that stopped: the blocks are sent in address order, so the
         // program arrived up to the sent block before the first that differs.

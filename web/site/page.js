@@ -307,12 +307,17 @@ async function run(queryOnly) {
     if (state.line instanceof SerialLine) await state.line.close();
     state.line = null;
     state.running = false;
+    // Cancel is disabled as the run ends: its focus goes back to the button
+    // that started the run, not to the page.
+    const startedBy = state.startedBy;
+    const cancelFocused = document.activeElement === ui.cancel;
     state.startedBy = null;
     if (state.pictureStale) {
       state.pictureStale = false;
       showPicture(knownRange());
     }
     refreshControls();
+    if (cancelFocused) startedBy.focus();
     document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
   }
 }
