@@ -103,14 +103,17 @@ ChipVerdict verdictOnUpload(const PicProgram& chip, const PicProgram& program, c
         // program arrived up to the sent block before the first that differs.
         const std::set<int> sent = blocksSent(program, range, ignoreOverlap);
         int arrived = -1;
+        long blocks = 0;
         for (int start : sent) {
             if (start + protocol::BLOCK_WORDS > differences.front().address)
                 break;
             arrived = start;
+            ++blocks;
         }
         text = "The simulated chip holds " + name + outside;
         if (arrived >= 0)
-            text += " up to block " + hex4(arrived) + "-" + hex4(arrived + protocol::BLOCK_WORDS - 1);
+            text += " up to block " + hex4(arrived) + "-" + hex4(arrived + protocol::BLOCK_WORDS - 1) + " (" +
+                    count(blocks) + " of its " + count(long(sent.size())) + " blocks)";
         text += "; " + count(notWritten) + " of its " + count(programWords) + " words were not written:";
     } else {
         text = "The simulated chip differs from " + name + outside + " in " + count(long(differences.size())) +

@@ -81,9 +81,9 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
                     .done());
 }
 
-// Reads a hex file's text as the command line reads the file: ok, the
-// reader's messages as the command line prints them (each a whole line), and
-// one sentence that says the same to someone new to hex files.
+// Reads a hex file's text as the command line reads the file: ok, one
+// sentence on what the reader found for someone new to hex files, and the
+// reader's messages below it as the command line prints them.
 EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text, int length)
 {
     LoadedFile loaded;
@@ -96,9 +96,14 @@ EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text,
             [&](long address) { loaded.dropped.push_back(address); });
         fclose(in);
     }
+    // The reader's own messages, as the detail below the sentence: a file
+    // for a larger chip drops a word a line, and the first few stand for them.
+    constexpr size_t SHOWN_MESSAGES = 4;
     std::string messages;
-    for (const PicProgram::ReadIssue& issue : issues)
-        messages += issue.message;
+    for (size_t i = 0; i < issues.size() && i < SHOWN_MESSAGES; ++i)
+        messages += issues[i].message;
+    if (issues.size() > SHOWN_MESSAGES)
+        messages += formatText("(and %d more messages like these)\n", int(issues.size() - SHOWN_MESSAGES));
     if (ok)
         file = std::move(loaded);
     return give(json::Object()

@@ -140,6 +140,16 @@ try {
       assert(notice.startsWith('garbage.hex, line 1: this line holds no Intel HEX record'), notice);
       assert(await page.$eval('#chipPicture', (e) => e.children.length === 0), 'the chip\'s picture stays');
     }],
+    ['words the chip lacks: one sentence, the reader\'s first messages below it', 1100, async () => {
+      writeFileSync(garbage, ':020000000528D1\n:0C40100034123412341234123412341200\n:00000001FF\n');
+      await chooseFile(page, garbage);
+    }, async () => {
+      const [sentence, detail] = await page.$eval('#fileNotice', (e) => e.innerText.split('\n'));
+      assert(sentence === 'garbage.hex, line 2: the word for address 2008 has no place in the chip\'s memory, ' +
+        'and is left out. So are 5 more words after it.', sentence);
+      assert(detail === 'PicProgram::readHex - invalid address 2008', detail);
+      assert(await page.$eval('#fileName', (e) => e.textContent) === 'garbage.hex', 'the file was not taken');
+    }],
     ['the overlap file at 360 px: the reason in view, the log not cut', 360, async () => {
       assert(await upload('overlap') === 'failed', 'overlap uploaded without Overlap');
     }, async () => {
