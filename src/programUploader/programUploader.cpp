@@ -18,6 +18,7 @@
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -32,7 +33,7 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
     printf("Could not open serial port %s\n", portName.c_str());
     fflush(stdout);
-    fputs(portFailureReason(portName, error).c_str(), stderr);
+    fputs(portFailureReason(portName, error, wrapWidth(stderr)).c_str(), stderr);
 }
 
 } // namespace

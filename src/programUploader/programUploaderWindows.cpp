@@ -13,6 +13,7 @@
 #include "runSteps.h"
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -29,7 +30,7 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
     if (error.refusal == PortRefusal::Missing)
         for (const SerialPortInfo& port : listSerialPorts())
             ports.push_back(port.device);
-    fputs(portRefusalText(portName, error.refusal, error.code, ports).c_str(), stderr);
+    fputs(portRefusalText(portName, error.refusal, error.code, ports, wrapWidth(stderr)).c_str(), stderr);
 }
 
 int runUploader(int argc, char** argv)
