@@ -51,8 +51,9 @@ void longOptionsHelp()
 #else
     printf("                              chip sends goes to standard output, standard input\n");
     printf("                              to the chip; at the upload's speed or at SPEED\n");
-    printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
-    printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
+    printf("                              (300 to 115200).  On a terminal Enter sends CR,\n");
+    printf("                              Ctrl-C goes to the chip and Ctrl-] quits; else a\n");
+    printf("                              signal ends it\n");
 #endif
     printf("  --monitor-seconds=N         end the monitor after N seconds (implies --monitor)\n");
     printf("  --wait=SECONDS              how long the bootloader's greeting is awaited, 1 to\n");

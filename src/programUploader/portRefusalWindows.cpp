@@ -1,8 +1,12 @@
 #include "portRefusalWindows.h"
 
+#include "textFormat.h"
+
 #include <windows.h>
 
 namespace {
+
+constexpr const char* CONTINUATION = "  ";  // a reason's continuation lines
 
 std::string join(const std::vector<std::string>& items)
 {
@@ -42,8 +46,11 @@ PortRefusal refusalOfOpenError(unsigned long win32Error)
     }
 }
 
-std::string portRefusalText(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
-                            const std::vector<std::string>& ports)
+namespace {
+
+// The reason as one line.
+std::string refusalLine(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
+                        const std::vector<std::string>& ports)
 {
     switch (refusal) {
     case PortRefusal::None: return "";
@@ -60,4 +67,13 @@ std::string portRefusalText(const std::string& portName, PortRefusal refusal, un
     case PortRefusal::Other: break;
     }
     return portName + ": " + systemMessage(win32Error) + "\n";
+}
+
+}  // namespace
+
+std::string portRefusalText(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
+                            const std::vector<std::string>& ports, int width)
+{
+    const std::string line = refusalLine(portName, refusal, win32Error, ports);
+    return width > 0 && !line.empty() ? wrapWords(line.substr(0, line.size() - 1), width, CONTINUATION) : line;
 }

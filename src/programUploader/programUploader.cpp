@@ -19,6 +19,7 @@
 #include "protocol.h"
 #include "restoreOnExit.h"
 #include "serialPort.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -32,7 +33,7 @@ namespace {
 void reportPortFailure(const std::string& portName, const PortOpenError& error)
 {
     printf("Could not open serial port %s\n", portName.c_str());
-    explain(stderr, portFailureReason(portName, error));
+    explain(stderr, portFailureReason(portName, error, wrapWidth(stderr)));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "runSteps.h"
 #include "portRefusalWindows.h"
 #include "serialPortWindows.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -31,7 +32,7 @@ void reportPortFailure(const std::string& portName, const PortOpenError& error)
     if (error.refusal == PortRefusal::Missing)
         for (const SerialPortInfo& port : listSerialPorts())
             ports.push_back(port.device);
-    explain(stderr, portRefusalText(portName, error.refusal, error.code, ports));
+    explain(stderr, portRefusalText(portName, error.refusal, error.code, ports, wrapWidth(stderr)));
 }
 
 int runUploader(int argc, char** argv)
