@@ -50,7 +50,7 @@ def tty(text):
 # ("hangup",) ends the far end; ("signal", SIG) signals the uploader.
 # The pipe's input ends before its echo comes: the chip's output still runs.
 CASES = (
-    ("first line kept", ("picSim", "first", True), ["--monitor", "--monitor-seconds", "2"], "null", (),
+    ("first line kept", ("picSim", "first", True), ["--explain", "--monitor", "--monitor-seconds", "2"], "null", (),
      1, [DONE, SUMMARY, FIRST], [b"Monitor at 19200 bit/s for 2 s; Ctrl-C quits.\n"]),
     ("another speed", ("picSim", "slow", False), ["--monitor=9600", "--monitor-seconds", "2"], "null", (),
      1, [DONE, SLOW], [b"Monitor at 9600 bit/s for 2 s; Ctrl-C quits.\n"]),
@@ -60,7 +60,7 @@ CASES = (
      1, [FIRST + b"ping" + QUIT + b"\r", ("absent", QUIT + b"\r\n")], []),
     ("hello: its greeting from the first byte, letters echoed in capitals", ("picSim", "hello", True),
      ["--monitor-seconds", "3"], "pipe", (("out", HELLO), ("send", b"az`{\r"), ("close",), ("out", b"AZ`{\r\n")),
-     1, [DONE, SUMMARY, HELLO + b"AZ`{\r\n"], [b"Monitor at 19200 bit/s for 3 s; Ctrl-C quits.\n"]),
+     1, [DONE, HELLO + b"AZ`{\r\n"], [b"Monitor at 19200 bit/s for 3 s; Ctrl-C quits.\n"]),
     # The chip's last byte, "\r", left its line open: a line feed ends it.
     ("terminal: raw input, Ctrl-C goes to the chip, Ctrl-] quits on a fresh line", ("picSim", "first", True),
      ["--monitor"], "pty",
