@@ -14,9 +14,11 @@
   receiver  the receiver overrun by polls during the greeting and by bytes
             during a block write, and the firmware going on; the EEPROM
             verify; each also on a fixture that must fail it
-  memory    20 uploads into one picSim: the instruction objects stay one a
-            word and no line symbol is lost; with gpsim's own rewrite, they
-            are lost
+  memory    20 uploads back to back into one picSim: the instruction
+            objects stay one a word and no line symbol is lost; with gpsim's
+            own rewrite, they are lost
+  opens     --reset-on-open: queries back to back, each answered, then an
+            upload whose program runs
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
   trace     --trace at 9600 bit/s against the 19200 bit/s firmware, and an
             upload whose first block arrives damaged, sent again with
@@ -653,9 +655,6 @@ def cmd_receiver(args):
 
 UPLOADS = 20
 FLASH_WORDS = 0x2000
-# picSim sees an open only once it has seen the port closed: a pause
-# between two uploads, as a person leaves.
-BETWEEN_UPLOADS_S = 0.1
 
 
 def cmd_memory(args):
@@ -665,7 +664,6 @@ def cmd_memory(args):
         sim = PicSim(args, args.fast_firmware, "--stats", "--reset-on-open", *sim_options)
         try:
             for i in range(UPLOADS):
-                time.sleep(BETWEEN_UPLOADS_S)
                 rc, output = uploader(args, sim.port, blink)
                 if rc != 1:
                     raise Failure("%s, upload %d: exit %d\n%s" % (name, i + 1, rc, output))
@@ -678,6 +676,37 @@ def cmd_memory(args):
                           % (name, UPLOADS, live, lost))
         print("%s after %d uploads of blink: %d instruction objects, %d line symbols lost, heap %s bytes"
               % (name, UPLOADS, live, lost, figures["heap_in_use"]))
+
+
+QUERIES = 9
+
+
+def cmd_opens(args):
+    """In real time, --reset-on-open on a chip whose application starts:
+    queries back to back, each opening the port right after the one before
+    closed it, all get the bootloader; then an upload, whose program runs."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, "--reset-on-open", "--stats", fast=False)
+    try:
+        for i in range(QUERIES):
+            rc, output = uploader(args, sim.port, "-q")
+            if rc != 1 or "address range: 1F00-1FFF" not in output:
+                raise Failure("query %d of %d back to back: exit %d\n%s" % (i + 1, QUERIES, rc, output))
+        rc, output = uploader(args, sim.port, args.app)
+        # Opening the port resets the chip once more: the program runs
+        # after the bootloader's window.
+        answered = app_started(sim, 5) if rc == 1 else None
+    finally:
+        stats = sim.finish()
+    if rc != 1 or answered is None:
+        raise Failure("an upload right after %d queries: exit %d, application %s\n%s"
+                      % (QUERIES, rc, "started" if answered else "silent", output))
+    pulls = int(re.search(r"^mclr_pulls: (\d+)$", stats, re.M).group(1))
+    if pulls != QUERIES + 2:
+        raise Failure("%d opens of the port, %d resets" % (QUERIES + 2, pulls))
+    print("%d queries back to back, then an upload: each open reset the chip (%d resets), "
+          "the program runs" % (QUERIES, pulls))
 
 
 # ------------------------------------------------------------------ speeds
@@ -923,8 +952,8 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "speeds",
-                                            "realtime", "cutoff", "quiet", "watchdog", "trace"))
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "opens",
+                                            "speeds", "realtime", "cutoff", "quiet", "watchdog", "trace"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -946,7 +975,8 @@ def main():
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "speeds": cmd_speeds,
+                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "opens": cmd_opens,
+                "speeds": cmd_speeds,
                 "realtime": cmd_realtime, "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
                 "trace": cmd_trace}
     try:
