@@ -18,7 +18,7 @@
             objects stay one a word and no line symbol is lost; with gpsim's
             own rewrite, they are lost
   opens     --reset-on-open: queries back to back, each answered, then an
-            upload whose program runs
+            upload whose program runs; a reset during a block's write
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
   trace     --trace at 9600 bit/s against the 19200 bit/s firmware, and an
             upload whose first block arrives damaged, sent again with
@@ -707,6 +707,23 @@ def cmd_opens(args):
         raise Failure("%d opens of the port, %d resets" % (QUERIES + 2, pulls))
     print("%d queries back to back, then an upload: each open reset the chip (%d resets), "
           "the program runs" % (QUERIES, pulls))
+
+    # A reset that comes while a block is written (10 s here, so that a
+    # reset a second later lands in it on any machine), in code that works
+    # in bank 2 and 3: the bootloader starts again in bank 0 and greets.
+    sim = PicSim(args, args.firmware, "--write-ms", "10000,4", fast=False)
+    try:
+        fd = open_port(sim.port)
+        identify(fd)
+        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),))
+        os.write(fd, BLOCK)
+        time.sleep(1)
+        sim.proc.send_signal(signal.SIGUSR1)
+        identify(fd)
+        os.close(fd)
+    finally:
+        sim.finish()
+    print("a reset during a block's write: the bootloader greets again")
 
 
 # ------------------------------------------------------------------ speeds
