@@ -335,6 +335,12 @@ void resetUsartForMclr(P16F877A& cpu, GpsimRepairs& repairs) {
 
 void resumeAfterMclr(P16F877A& cpu, GpsimRepairs& repairs) {
     if (!repairs.on(Repair::MclrResume)) return;
+    // Bank 0, as the data sheet gives STATUS after MCLR (IRP, RP1 and RP0
+    // cleared): a reset in code that worked in bank 2 or 3, say during a
+    // self-write, would otherwise start the firmware in that bank.  put()
+    // so that gpsim's register bank follows.
+    constexpr unsigned BANK_BITS = 0xE0;  // IRP, RP1, RP0
+    cpu.status->put(cpu.status->value.get() & ~BANK_BITS);
     cpu.mCurrentPhase = cpu.mExecute1Cycle;
     repairs.count(Repair::MclrResume);
 }

@@ -158,8 +158,9 @@ void clearPendingBreak(GpsimRepairs& repairs);
 // turns the serial port off and clears SPBRG.  Called before the reset.
 void resetUsartForMclr(P16F877A& cpu, GpsimRepairs& repairs);
 // mclr-resume: gpsim's idle phase (MCLR held) names itself as the next
-// phase on every cycle, so leaving reset never resumes execution.  Called
-// after the reset.
+// phase on every cycle, so leaving reset never resumes execution; and its
+// MCLR reset leaves STATUS's bank bits as they were.  Execution resumes in
+// bank 0.  Called after the reset.
 void resumeAfterMclr(P16F877A& cpu, GpsimRepairs& repairs);
 
 #endif

@@ -12,12 +12,12 @@
 class PtyPort {
 public:
     // On failure returns false with a message in err.  watchOpens: count
-    // each open of the slave by a program (opens()).  Until the slave is
-    // first opened, the master reads as it does while a program holds it, so
-    // the port opens and closes the slave once itself: from then on an open
-    // shows as the master's EIO turning into EAGAIN or data.  What the chip
-    // sends while no program holds the port is then lost, as on a board
-    // whose reset comes with the port's open.
+    // each open of the slave by another program (newOpens()).  Until the
+    // slave is first opened, the master reads as it does while a program
+    // holds it, so the port opens and closes the slave once itself, before
+    // it starts watching: from then on the master's EIO tells that no
+    // program holds the port.  What the chip sends then is lost, as on a
+    // board whose reset comes with the port's open.
     bool open(std::string& slavePath, std::string& err, bool watchOpens = false);
     int fd() const { return fd_.get(); }
 
@@ -30,14 +30,16 @@ public:
     void write(uint8_t byte);
     // No slave descriptor is open (last read or write said so).
     bool peerGone() const { return peerGone_; }
-    // Opens seen so far (with watchOpens), each at the read that saw it.
-    unsigned opens() const { return opens_; }
+    // With watchOpens: the opens of the slave since the last call, each one
+    // counted however quickly it follows the close before it.  The kernel
+    // reports them (inotify), so none depends on when picSim looks.
+    unsigned newOpens();
 
 private:
     OwnedFd fd_;
+    OwnedFd opensWatch_;  // inotify on the slave: its opens and closes
     bool peerGone_ = false;
     bool watchOpens_ = false;
-    unsigned opens_ = 0;
 };
 
 #endif

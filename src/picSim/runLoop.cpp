@@ -85,7 +85,6 @@ RunFigures RunLoop::run() {
     anchorWall_ = start;
     anchorCycle_ = firstCycle;
     uint64_t nextSlice = firstCycle;
-    unsigned opensSeen = port_.opens();
     while (!stopRequested) {
         uint64_t now = chip_.cycle();
         if (now >= end) break;
@@ -96,11 +95,16 @@ RunFigures RunLoop::run() {
         }
         if (now >= nextSlice) {
             pace(now);
+            // A program opened the port (--reset-on-open): the bytes in the
+            // pty by the time the open is seen include every byte the
+            // program before it wrote, so its reset comes after those.
+            // The opener's first bytes may come before the reset and be lost
+            // to it, as on a board.
+            unsigned opens = port_.newOpens();
             bridge_->takeFromPort();
+            for (; opens > 0; --opens) bridge_->resetAfterTaken();
             nextSlice = now + slice;
-            // A program opened the port (--reset-on-open), or SIGUSR1 came.
-            if (port_.opens() != opensSeen || resetRequested) {
-                opensSeen = port_.opens();
+            if (resetRequested) {  // SIGUSR1: at once, as a button
                 resetRequested = 0;
                 chip_.pullMclr();
                 ++figures.mclrPulls;
@@ -108,6 +112,10 @@ RunFigures RunLoop::run() {
         }
         if (selfWrite_) selfWrite_->service(now);
         bridge_->service(now);
+        for (unsigned n = bridge_->resetsReached(); n > 0; --n) {
+            chip_.pullMclr();
+            ++figures.mclrPulls;
+        }
 
         wake_ = std::min({nextSlice, end, bridge_->due()});
         if (nextReset < resets.size()) wake_ = std::min(wake_, resets[nextReset]);

@@ -72,7 +72,7 @@ void UsartBridge::takeFromPort() {
     while (incoming_.size() < INCOMING_LIMIT) {
         size_t n = port_.readSome(buffer, sizeof buffer);
         if (n == 0) return;
-        for (size_t i = 0; i < n; ++i) incoming_.push_back({buffer[i], lineBaud_});
+        for (size_t i = 0; i < n; ++i) incoming_.push_back({buffer[i], lineBaud_, false});
         bytesIn_ += n;
     }
 }
@@ -102,6 +102,10 @@ void UsartBridge::watchChip() {
 
 void UsartBridge::serviceRx(uint64_t now) {
     if (!rxBusy_) {
+        while (!incoming_.empty() && incoming_.front().reset) {
+            incoming_.pop_front();
+            ++resetsReached_;
+        }
         if (incoming_.empty()) return;
         rxByte_ = incoming_.front().byte;
         rxBit_ = bitCycles(incoming_.front().baud);

@@ -36,6 +36,17 @@ public:
 
     // Takes what the pty holds, each byte with the line's speed now.
     void takeFromPort();
+    // A reset that comes once every byte taken so far has reached RC7, as
+    // a program that opens the port finds the line after the bytes that the
+    // program before it wrote (resetsReached()).
+    void resetAfterTaken() { incoming_.push_back({0, lineBaud_, true}); }
+    // The resets that resetAfterTaken() queued and the line has reached
+    // since the last call.
+    unsigned resetsReached() {
+        unsigned n = resetsReached_;
+        resetsReached_ = 0;
+        return n;
+    }
     // The next cycle at which the bridge has something to do.
     uint64_t due() const;
     void service(uint64_t now);
@@ -51,6 +62,7 @@ private:
     struct Incoming {
         uint8_t byte;
         int baud;
+        bool reset;  // not a byte: resetAfterTaken()'s place in the line
     };
     class TxSink;
 
@@ -76,6 +88,7 @@ private:
     int rxIndex_ = 0;  // the next edge: 0 start bit, 1-8 data, 9 stop, 10 end
     uint8_t rxByte_ = 0;
     uint64_t rxNext_ = 0;
+    unsigned resetsReached_ = 0;
 
     // Chip to host, from RC6.
     bool txHigh_ = true;

@@ -17,6 +17,8 @@
   memory    20 uploads into one picSim: the instruction objects stay one a
             word and no line symbol is lost; with gpsim's own rewrite, they
             are lost
+  opens     --reset-on-open: queries back to back, each answered, then an
+            upload whose program runs; a reset during a block's write
   speeds    every speed the uploader offers at 20 MHz; a mismatch never greets
   trace     --trace at 9600 bit/s against the 19200 bit/s firmware, and an
             upload whose first block arrives damaged, sent again with
@@ -653,8 +655,10 @@ def cmd_receiver(args):
 
 UPLOADS = 20
 FLASH_WORDS = 0x2000
-# picSim sees an open only once it has seen the port closed: a pause
-# between two uploads, as a person leaves.
+# A pause between two uploads, as a person leaves: the opens test is the
+# one for uploads back to back.  (One upload in some forty started within
+# milliseconds of the one before still finds the bootloader deaf on a
+# loaded machine; the cause is not known yet.)
 BETWEEN_UPLOADS_S = 0.1
 
 
@@ -678,6 +682,54 @@ def cmd_memory(args):
                           % (name, UPLOADS, live, lost))
         print("%s after %d uploads of blink: %d instruction objects, %d line symbols lost, heap %s bytes"
               % (name, UPLOADS, live, lost, figures["heap_in_use"]))
+
+
+QUERIES = 9
+
+
+def cmd_opens(args):
+    """In real time, --reset-on-open on a chip whose application starts:
+    queries back to back, each opening the port right after the one before
+    closed it, all get the bootloader; then an upload, whose program runs."""
+    workdir = ex.fresh_dir(args.work)
+    chip = committed_app(args, workdir, args.firmware)
+    sim = PicSim(args, chip, "--reset-on-open", "--stats", fast=False)
+    try:
+        for i in range(QUERIES):
+            rc, output = uploader(args, sim.port, "-q")
+            if rc != 1 or "address range: 1F00-1FFF" not in output:
+                raise Failure("query %d of %d back to back: exit %d\n%s" % (i + 1, QUERIES, rc, output))
+        rc, output = uploader(args, sim.port, args.app)
+        # Opening the port resets the chip once more: the program runs
+        # after the bootloader's window.
+        answered = app_started(sim, 5) if rc == 1 else None
+    finally:
+        stats = sim.finish()
+    if rc != 1 or answered is None:
+        raise Failure("an upload right after %d queries: exit %d, application %s\n%s"
+                      % (QUERIES, rc, "started" if answered else "silent", output))
+    pulls = int(re.search(r"^mclr_pulls: (\d+)$", stats, re.M).group(1))
+    if pulls != QUERIES + 2:
+        raise Failure("%d opens of the port, %d resets" % (QUERIES + 2, pulls))
+    print("%d queries back to back, then an upload: each open reset the chip (%d resets), "
+          "the program runs" % (QUERIES, pulls))
+
+    # A reset that comes while a block is written (10 s here, so that a
+    # reset a second later lands in it on any machine), in code that works
+    # in bank 2 and 3: the bootloader starts again in bank 0 and greets.
+    sim = PicSim(args, args.firmware, "--write-ms", "10000,4", fast=False)
+    try:
+        fd = open_port(sim.port)
+        identify(fd)
+        exchange(fd, (("set address", frame(SET_ADDRESS, 0x40, 0x00), b">"),))
+        os.write(fd, BLOCK)
+        time.sleep(1)
+        sim.proc.send_signal(signal.SIGUSR1)
+        identify(fd)
+        os.close(fd)
+    finally:
+        sim.finish()
+    print("a reset during a block's write: the bootloader greets again")
 
 
 # ------------------------------------------------------------------ speeds
@@ -923,8 +975,8 @@ def cmd_realtime(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "speeds",
-                                            "realtime", "cutoff", "quiet", "watchdog", "trace"))
+    parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "opens",
+                                            "speeds", "realtime", "cutoff", "quiet", "watchdog", "trace"))
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -946,7 +998,8 @@ def main():
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")
     args = parser.parse_args()
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
-                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "speeds": cmd_speeds,
+                "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "opens": cmd_opens,
+                "speeds": cmd_speeds,
                 "realtime": cmd_realtime, "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
                 "trace": cmd_trace}
     try:
