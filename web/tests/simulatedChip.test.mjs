@@ -1,11 +1,10 @@
 // The page against its simulated chip at 57600 bit/s: every example
 // uploads and the chip holds it exactly; a bad hex file shows the reader's
 // message.
-import { writeFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
-  startBrowser } from './browser.mjs';
+  scratchDir, startBrowser } from './browser.mjs';
 
 const session = await startBrowser();
 let failed = 0;
@@ -28,7 +27,7 @@ try {
   }]));
 
   failed += await runChecks([['a bad hex file shows the reader\'s message', async () => {
-    const dir = mkdtempSync(join(tmpdir(), 'page-'));
+    const dir = scratchDir('page-');
     const bad = join(dir, 'bad.hex');
     writeFileSync(bad, ':020000040000FA\n:0400000001020304F1\n:00000001FF\n');
     await chooseFile(page, bad);
