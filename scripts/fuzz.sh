@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 # (default 20) on a copy of its seed corpus:
 #   fuzz_readHex        the hex reader
-#   fuzz_uploader       the uploader's side of the link, against any bootloader
+#   fuzz_uploader       the uploader's side of the link, against any bootloader,
+#                       with checksum retries and on a traced line too
 #   fuzz_bootloaderSim  the simulated bootloader, against any uploader
 # Names given as arguments run only those targets.  Fails on any crash, leak,
 # sanitizer report or broken property; prints executions, seconds, coverage

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh --tests --web
 
 # Tests labelled no-sanitize run only in the plain build.
 if [ "${SANITIZE:-0}" = 1 ]; then

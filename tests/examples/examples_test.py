@@ -334,8 +334,12 @@ def run_session(args, options, workdir, tag, faults=(), wine=True, interrupt_aft
     dump = os.path.join(workdir, tag + ".dump.hex")
     link = args.port_link if args.wine_run and wine else None
     sim = Simulator(args.sim, dump, link, faults)
-    command = uploader_command(args, sim, wine) + options
-    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        command = uploader_command(args, sim, wine) + options
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    except BaseException:
+        sim.stop()
+        raise
     try:
         if interrupt_after is not None:
             try:
@@ -343,11 +347,14 @@ def run_session(args, options, workdir, tag, faults=(), wine=True, interrupt_aft
             except subprocess.TimeoutExpired:
                 interrupt(proc, bool(args.wine_run and wine))
         out, err = proc.communicate(timeout=TIMEOUT_S)
-    except subprocess.TimeoutExpired:
+    except BaseException as e:
+        # Whatever ends the session here, neither program outlives it.
         proc.kill()
         proc.communicate()
         sim.stop()
-        raise Failure("%s: uploader still running after %d s" % (tag, TIMEOUT_S))
+        if isinstance(e, subprocess.TimeoutExpired):
+            raise Failure("%s: uploader still running after %d s" % (tag, TIMEOUT_S))
+        raise
     run = subprocess.CompletedProcess(command, proc.returncode, out, err)
     if interrupt_after is not None:
         sim.stop()

@@ -1,7 +1,9 @@
 // Fuzz target for the uploader's side of the link: one whole upload of a
 // small fixed image over a line whose far end is the fuzzer's input.
 //
-// Input: one byte of flags, then chunks.  A chunk is a control byte and up to
+// Input: one byte of flags (bits 3-4: the checksum retries a block may
+// take, as --retries gives them; bit 5: the line is traced, as --trace
+// wraps it), then chunks.  A chunk is a control byte and up to
 // 16 bytes that the far end sends:
 //   bits 0-3  length - 1
 //   bits 4-6  delay, an index into DELAYS
@@ -24,11 +26,17 @@
 // - the result is 1 only if every block the image needs was answered by a
 //   '>' that ended a response with no error report and no stray byte in it,
 //   and after such an answer the upload goes on;
+// - a response whose last report is a checksum error ('C') is followed, while
+//   the block has retries left, by SET_ADDRESS to the block in hand and then
+//   the same block again; without retries left it ends the upload;
+// - under the trace every line it tells is whole;
 // - the run ends within a bounded number of line operations and of virtual
 //   time.
 #include "PicProgram.h"
 #include "bootloaderLink.h"
 #include "scriptedLine.h"
+#include "traceLine.h"
+#include "tracedReporter.h"
 #include "upload.h"
 
 #include <algorithm>
@@ -38,6 +46,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -58,6 +67,13 @@ constexpr uint8_t END = 0x01, SET = 0x02, PROGRAM = 0x04, EEPROM = 0x05;
 constexpr uint8_t QUERY_ONLY = 1;
 constexpr uint8_t IGNORE_OVERLAP = 2;
 constexpr uint8_t HANG_UP_AT_END = 4;  // the line hangs up once the input is spent
+constexpr int RETRIES_SHIFT = 3;        // two bits: 0 to 3 checksum retries a block
+constexpr uint8_t TRACED = 0x20;        // the upload runs on a traced line
+
+int retriesOf(uint8_t flags)
+{
+    return (flags >> RETRIES_SHIFT) & 3;
+}
 
 const microseconds DELAYS[8] = {
     microseconds(0), microseconds(100), milliseconds(1),    milliseconds(4),
@@ -68,11 +84,12 @@ const microseconds DELAYS[8] = {
 // is never greeted then costs 600 polls instead of 30000) and the
 // identification's from 1 s to 200 ms, so that a greeting can still follow
 // an identification that timed out.  The response window is the protocol's.
-LinkWindows fuzzWindows()
+LinkWindows fuzzWindows(uint8_t flags)
 {
     LinkWindows w;
     w.greetingMs = 600;
     w.identificationMs = 200;
+    w.checksumRetries = retriesOf(flags);
     return w;
 }
 
@@ -92,27 +109,29 @@ bool isGreeting(const Bytes& a)
     return a.size() >= 6 && a.size() <= 64 && a[a.size() - 6] == 'K' && a[a.size() - 5] == 'K';
 }
 
-// What one response, as the uploader read it, amounts to.
-enum class Answer { Clean, Failed, Unfinished };
+// What one response, as the uploader read it, amounts to.  Its last report
+// or stray byte decides: a response whose last one is a checksum report may
+// be retried.
+enum class Answer { Clean, Failed, Checksum, Unfinished };
 
 Answer judge(const Bytes& r)
 {
-    bool failed = false;
+    Answer last = Answer::Clean;
     size_t i = 0;
     while (i < r.size()) {
         uint8_t b = r[i];
         if (b == '>') {
             if (i + 1 != r.size())
                 fail("the uploader read past the '>' that ended a response");
-            return failed ? Answer::Failed : Answer::Clean;
+            return last;
         }
         if (b == 'w') {
             i += 5;  // address word, data word
         } else if (b == '!') {
-            failed = true;
+            last = i + 1 < r.size() && r[i + 1] == 'C' ? Answer::Checksum : Answer::Failed;
             i += 4;  // error byte, address word
         } else {
-            failed = true;
+            last = Answer::Failed;
             i += 1;
         }
     }
@@ -195,7 +214,7 @@ struct Token {
 void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
 {
     const Bytes& w = line.written;
-    const LinkWindows windows = fuzzWindows();
+    const LinkWindows windows = fuzzWindows(flags);
     if (!line.readFirst.empty())
         fail("bytes were read before the first poll");
 
@@ -333,20 +352,42 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
 
     // Follow the frames as the bootloader would: SET_ADDRESS sets its
     // current address, each block is written there and moves it on by four.
+    // A checksum report with a retry left calls for SET_ADDRESS to the block
+    // in hand (resend) and then that block (again, when the report answered
+    // the block itself).
     std::map<int, bool> acknowledged;
     int current = -1;
+    int attempts = 0;        // the block in hand's retries so far
+    int resend = -1;         // the address the next SET_ADDRESS must name
+    const uint8_t* again = nullptr;  // the block frame that must come next
     for (size_t j = t; j < last; ++j) {
         const uint8_t* f = &w[tokens[j].start];
         Answer answer = judge(*tokens[j].answer);
+        if (answer == Answer::Checksum && attempts >= retriesOf(flags))
+            answer = Answer::Failed;
         if (f[0] == SET) {
             current = f[1] | f[2] << 8;
             if (current % 4 != 0)
                 fail("SET_ADDRESS to an address that does not start a block");
+            if (resend >= 0 && current != resend)
+                fail("a block was retried at another address");
+            resend = -1;
+            if (answer == Answer::Checksum)
+                resend = current;
         } else {
             if (current < 0)
                 fail("a block frame before any SET_ADDRESS");
+            if (resend >= 0)
+                fail("a block was retried without SET_ADDRESS before it");
+            if (again && !std::equal(f, f + 10, again))
+                fail("a retry sent another block than the one reported damaged");
+            again = nullptr;
             bool eeprom = f[0] == EEPROM;
             int start = eeprom ? 0x2100 + current : current;
+            if (answer == Answer::Checksum) {
+                resend = current;
+                again = f;
+            }
             current = (current + 4) & 0xFFFF;
             if (range.lower <= range.upper && range.holds(start))
                 fail("a block frame inside the bootloader's range");
@@ -357,8 +398,16 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
                 if (word != expectedWord(start + n, eeprom ? 0xFF : 0x3FFF))
                     fail("a block frame does not carry the image's word");
             }
-            if (answer == Answer::Clean)
+            if (answer == Answer::Clean) {
                 acknowledged[start] = true;
+                attempts = 0;
+            }
+        }
+        if (answer == Answer::Checksum) {
+            ++attempts;
+            if (j + 1 == last && result != 0)
+                fail("success after a checksum report that was not retried");
+            continue;
         }
         if (answer == Answer::Unfinished && !hangUp) {
             const ScriptedLine::Cursor& sent = line.after[tokens[j].end - 1];
@@ -372,6 +421,14 @@ void check(const ScriptedLine& line, int result, uint8_t flags, Deadline end)
                 fail("success after a failed or missing answer");
             return;
         }
+    }
+    if (resend >= 0 || again) {
+        // A retry due when the line hung up never went out.
+        if (!line.hungUp())
+            fail("a checksum report was answered by neither SET_ADDRESS nor the block");
+        if (result != 0)
+            fail("success although a retry never went out");
+        return;
     }
     for (const auto& used : IMAGE) {
         int start = used.first & ~3;
@@ -415,12 +472,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }();
 
     // Polls of the greeting window, a few operations for every byte that
-    // arrives, and the frames of the fixed image with their answers.
-    const LinkWindows windows = fuzzWindows();
-    const long limit = 4L * windows.greetingMs + 4L * static_cast<long>(size) + 400;
+    // arrives, and the frames of the fixed image with their answers, again for each
+    // retry a block may take.
+    const LinkWindows windows = fuzzWindows(flags);
+    const long limit = 4L * windows.greetingMs + 4L * static_cast<long>(size) + 400L * (1 + windows.checksumRetries);
     ScriptedLine line(std::move(chunks), flags & HANG_UP_AT_END, limit);
-    SilentReporter reporter;
-    int result = upload(*image, line, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY, reporter);
+    SilentReporter silent;
+    int result;
+    if (flags & TRACED) {
+        // The trace's lines are told whole; the oracle reads the line beneath.
+        TraceSink sink = [](const std::string& told) {
+            if (told.empty() || told.back() != '\n')
+                fail("the trace told a line without its end");
+        };
+        TraceLine traced(line, sink);
+        TracedReporter reporter(silent, traced);
+        result = upload(*image, traced, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY, reporter);
+    } else {
+        result = upload(*image, line, windows, flags & IGNORE_OVERLAP, flags & QUERY_ONLY, silent);
+    }
     static const bool tracing = std::getenv("FUZZ_UPLOADER_TRACE") != nullptr;
     if (tracing)
         trace(line, result);

@@ -17,6 +17,12 @@ import subprocess
 import sys
 
 QUERY_ONLY, IGNORE_OVERLAP, HANG_UP_AT_END = 1, 2, 4
+TRACED = 0x20
+
+
+def retries(n):
+    """The flag bits that give each block n checksum retries."""
+    return n << 3
 # Delay indices of the target's table: 0, 100 us, 1 ms, 4 ms, 30 ms, 250 ms, 1.5 s, 6 s.
 NOW, CHAR, MS1, MS4, MS30, MS250, S1_5, S6 = range(8)
 
@@ -57,7 +63,11 @@ FRAMES = ["set", "prog", "prog", "set", "prog", "set", "prog", "set", "eeprom", 
 BLOCK_STARTS = {1: 0x0000, 2: 0x0004, 4: 0x0010, 6: 0x1EFC, 8: 0x00, 9: 0x04}
 
 
-def responses(special=None, write_test=None):
+def responses(special=None, write_test=None, resent=None):
+    """The bootloader's answers to the image's frames; special adds a
+    report to frame n's answer, and after each frame n in resent the
+    SET_ADDRESS and block that a retry sends again are answered, the block
+    with resent[n] before its '>'."""
     out = b""
     for n, kind in enumerate(FRAMES):
         delay = {"set": NOW, "prog": MS4, "eeprom": MS30}[kind]
@@ -68,6 +78,8 @@ def responses(special=None, write_test=None):
         if special and n in special:
             body += special[n]
         out += chunks(body + b">", delay)
+        if resent and n in resent:
+            out += chunks(b">") + chunks(resent[n] + b">", MS4)
     return out
 
 
@@ -88,6 +100,10 @@ SEEDS = {
     "query": bytes([QUERY_ONLY]) + opening(),
     "bad-date": bytes([0]) + opening(year=2007),
     "checksum": bytes([0]) + opening() + responses({1: report(b"C", 0x0000)}),
+    "checksum-retried": bytes([retries(1) | TRACED]) + opening() +
+                        responses({1: report(b"C", 0x0000)}, resent={1: b""}),
+    "checksum-retries-spent": bytes([retries(1)]) + opening() +
+                              responses({1: report(b"C", 0x0000)}, resent={1: report(b"C", 0x0000)}),
     "verify": bytes([0]) + opening() + responses({2: report(b"V", 0x0005)}),
     "refuse-eeprom": bytes([0]) + opening() + responses({9: report(b"A", 0x0004)}),
     "unknown-command": bytes([0]) + opening() + responses({3: report(b"U", 0x0008)}),

@@ -11,6 +11,9 @@
 #include <vector>
 #ifndef _WIN32
 #include <sys/wait.h>
+#include "tempFiles.h"
+
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -128,14 +131,14 @@ TEST(ReadHexAccepts, EmptyDataRecordStoresNothing) {
 // A named POSIX file, and a child process with its own standard error.
 #ifndef _WIN32
 TEST(ReadHexAccepts, FromANamedFileInTextMode) {
-    char path[] = "/tmp/picImageTestXXXXXX";
-    int fd = mkstemp(path);
+    const std::string path = tempDir() + "/image.hex";
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     const std::string text = "; Flash ROM data\n:060000000528FF3F83010B\n; terminator\n" + END;
     ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
     close(fd);
     {
-        OwnedFile f(std::fopen(path, "r"));
+        OwnedFile f(std::fopen(path.c_str(), "r"));
         ASSERT_TRUE(f);
         PicProgram p;
         std::string err;
@@ -143,7 +146,7 @@ TEST(ReadHexAccepts, FromANamedFileInTextMode) {
         EXPECT_EQ(err, "");
         EXPECT_EQ(usedAddresses(p), (std::vector<int>{0, 1, 2}));
     }
-    unlink(path);
+    unlink(path.c_str());
 }
 
 // Reads text in a child process whose standard error is a pipe, with the

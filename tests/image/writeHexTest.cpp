@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 #ifndef _WIN32
+#include "tempFiles.h"
+
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -145,18 +148,18 @@ TEST(WriteHexRefusedOutput, FullDevice) {
 }
 
 TEST(WriteHexRefusedOutput, ReadOnlyStream) {
-    char path[] = "/tmp/picImageTestXXXXXX";
-    int fd = mkstemp(path);
+    const std::string path = tempDir() + "/image.hex";
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     close(fd);
     {
-        OwnedFile f(std::fopen(path, "r"));
+        OwnedFile f(std::fopen(path.c_str(), "r"));
         ASSERT_TRUE(f);
         PicProgram p;
         p.setData(0, 0x2805);
         EXPECT_FALSE(p.writeHex(f.get()));
     }
-    unlink(path);
+    unlink(path.c_str());
 }
 
 TEST(WriteHexRefusedOutput, UnbufferedFullDevice) {

@@ -7,12 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-std::string tempDir() {
-    char pattern[] = "/tmp/pictest.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir ? dir : "/tmp";
-}
-
 bool writeFile(const std::string& path, const std::string& text) {
     std::ofstream f(path);
     f << text;

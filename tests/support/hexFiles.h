@@ -3,11 +3,11 @@
 #define TEST_HEX_FILES_H
 
 #include "PicProgram.h"
+#include "tempFiles.h"
 
 #include <string>
 #include <vector>
 
-std::string tempDir();
 bool writeFile(const std::string& path, const std::string& text);
 std::string readFile(const std::string& path);
 

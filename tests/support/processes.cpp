@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -29,9 +30,13 @@ bool Process::start(const std::vector<std::string>& argv) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return false;
     OwnedFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
+        // A test program that dies without its destructors (a crash, a
+        // sanitizer's abort) takes the simulators it started with it.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
         dup2(writeEnd.get(), 1);
         dup2(writeEnd.get(), 2);
         readEnd.reset();

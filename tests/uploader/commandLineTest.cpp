@@ -1,6 +1,7 @@
 // The programUploader executable: command line, start-up failures, exit values.
 #include "PicProgram.h"
 #include "peer.h"
+#include "tempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -62,8 +63,7 @@ class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/uploaderCliXXXXXX";
-        dir = mkdtemp(pattern);
+        dir = tempDir();
         PicProgram image;
         image.setData(0x10, 0x1234);
         good = save("good.hex", image);
@@ -74,7 +74,6 @@ protected:
         fputs(":0200000012349A\n:00000001FF\n", file);   // wrong checksum
         fclose(file);
     }
-    void TearDown() override { EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0); }
 
     std::string save(const std::string& name, PicProgram& image)
     {

@@ -8,6 +8,7 @@
 #include "restoreOnExit.h"
 #include "serialLine.h"
 #include "serialPort.h"
+#include "tempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -152,15 +153,14 @@ TEST(SerialPort, BytesPassUnchangedBothWays)
 
 TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
 {
-    char path[] = "/tmp/uploaderPortXXXXXX";
-    int file = mkstemp(path);
+    const std::string path = tempDir() + "/file";
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_EQ(write(file, ":00000001FF\n", 12), 12);
     close(file);
     EXPECT_EQ(openSerialPort(path, B19200), -1);
-    int check = open(path, O_RDONLY);
+    int check = open(path.c_str(), O_RDONLY);
     EXPECT_EQ(readAll(check, 100), ":00000001FF\n");
     close(check);
-    unlink(path);
     EXPECT_EQ(openSerialPort("/nonexistent/tty", B19200), -1);
 
     Pty pty;
@@ -178,7 +178,7 @@ TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
         close(other);
     }
 
-    std::string link = "/tmp/" + std::string(200, 'p') + std::to_string(getpid());
+    std::string link = tempDir() + "/" + std::string(200, 'p');
     ASSERT_EQ(symlink(pty.name.c_str(), link.c_str()), 0);
     SerialPort port(link, B19200);
     EXPECT_TRUE(port);
@@ -238,8 +238,8 @@ TEST(SerialPort, RestoresWhatItFoundAndHoldsThePortExclusively)
 TEST(SerialPort, RefusalsSayWhy)
 {
     Pty pty;
-    char path[] = "/tmp/uploaderWhyXXXXXX";
-    close(mkstemp(path));
+    const std::string path = tempDir() + "/file";
+    close(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
     struct Case {
         std::string port;
         PortOpenError error;       // what openSerialPort reports; kind None: made up here
@@ -267,7 +267,7 @@ TEST(SerialPort, RefusalsSayWhy)
         EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason);
         EXPECT_EQ(reason.back(), '\n');
     }
-    unlink(path);
+    unlink(path.c_str());
 }
 
 // Wrapped between words as the other notes, at the width asked; a path
@@ -362,8 +362,7 @@ void makeFile(const std::string& path, const std::string& text = "")
 // modem, a real and an absent 8250 UART, and a virtual terminal.
 TEST(PortList, ListsRealPortsWithWhatTheKernelKnows)
 {
-    char pattern[] = "/tmp/uploaderSysXXXXXX";
-    const std::string root = mkdtemp(pattern);
+    const std::string root = tempDir();
     const std::string sys = root + "/sys", dev = root + "/dev";
     const std::string usb = sys + "/devices/pci0000:00/usb1/1-2";
     makeFile(usb + "/idVendor", "0403\n");
@@ -420,8 +419,7 @@ TEST(PortList, ListsRealPortsWithWhatTheKernelKnows)
 
 TEST(HexInput, FifoWithoutAWriterIsRefusedInTime)
 {
-    char pattern[] = "/tmp/uploaderFifoXXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    const std::string dir = tempDir();
     const std::string fifo = dir + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string why;

@@ -12,6 +12,16 @@ export const SITE = process.env.SITE_DIR || join(ROOT, 'build/web/site');
 export const EXAMPLES = ['blink', 'eeprom', 'fill', 'overlap', 'linked'];
 export const example = (name) => join(ROOT, 'examples', name, `${name}.inhx32.hex`);
 
+// Folders of the test's own under $TMPDIR, removed when the test process
+// exits, however it ends.
+const scratch = [];
+process.on('exit', () => scratch.forEach((dir) => rmSync(dir, { recursive: true, force: true })));
+export function scratchDir(prefix) {
+  const dir = mkdtempSync(join(tmpdir(), prefix));
+  scratch.push(dir);
+  return dir;
+}
+
 const CHROMIUM = process.env.CHROMIUM || ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(existsSync);
 
 // Exit code 77 tells CTest the test was skipped.
@@ -30,7 +40,7 @@ export async function startBrowser() {
     process.exit(1);
   }
   const server = await serve(SITE, 0);
-  const profile = mkdtempSync(join(tmpdir(), 'page-profile-'));
+  const profile = scratchDir('page-profile-');
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,

@@ -10,9 +10,16 @@ import { fileURLToPath } from 'node:url';
 
 export const DOUBLE = readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'serialDouble.js'), 'utf8');
 
+// Simulators still running when the test process exits (a failed check
+// threw past its stop) are killed with it.
+const running = new Set();
+process.on('exit', () => running.forEach((child) => child.kill('SIGKILL')));
+
 // Starts `binary args...`, which prints "NAME: port /dev/pts/N" first.
 export async function startSimulator(binary, args) {
   const child = spawn(binary, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+  running.add(child);
+  child.on('exit', () => running.delete(child));
   const output = [];
   const lines = createInterface({ input: child.stdout });
   const exited = new Promise((done) => child.on('exit', (code, signal) => done({ code, signal })));

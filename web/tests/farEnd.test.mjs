@@ -3,11 +3,10 @@
 // holds the command line's lines, faults read as on the command line, and
 // Cancel ends the upload with the end command.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
-  startBrowser } from './browser.mjs';
+  scratchDir, startBrowser } from './browser.mjs';
 import { DOUBLE, bridge, startSimulator } from './farEnd.mjs';
 
 const SIM = process.env.BOOTLOADER_SIM;
@@ -17,7 +16,7 @@ const { PIC_SIM, FIRMWARE } = process.env;
 const COMMIT_WAIT_MS = 500;
 assert(SIM && UPLOADER && CHIP_CHECK, 'BOOTLOADER_SIM, PROGRAM_UPLOADER and CHIP_CHECK name the programs');
 const SPEED = '57600';
-const work = mkdtempSync(join(tmpdir(), 'page-far-end-'));
+const work = scratchDir('page-far-end-');
 let runs = 0;
 
 // The lines a run shows, per-block progress lines aside.

@@ -1,11 +1,10 @@
 // The page against its simulated chip at 57600 bit/s: every example
 // uploads and the chip holds it exactly; a bad hex file shows the reader's
 // message.
-import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { rmSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
-  startBrowser } from './browser.mjs';
+  scratchDir, startBrowser } from './browser.mjs';
 
 const session = await startBrowser();
 let failed = 0;
@@ -28,7 +27,7 @@ try {
   }]));
 
   failed += await runChecks([['a bad hex file shows the reader\'s message', async () => {
-    const dir = mkdtempSync(join(tmpdir(), 'page-'));
+    const dir = scratchDir('page-');
     const bad = join(dir, 'bad.hex');
     writeFileSync(bad, ':020000040000FA\n:0400000001020304F1\n:00000001FF\n');
     await chooseFile(page, bad);
@@ -101,7 +100,7 @@ try {
 
   // What a newcomer meets: each case acts on the page at a width, then checks it.
   const visible = () => document.body.innerText;
-  const garbage = join(mkdtempSync(join(tmpdir(), 'page-')), 'garbage.hex');
+  const garbage = join(scratchDir('page-'), 'garbage.hex');
   writeFileSync(garbage, 'euda459vOmXTwJ2y\n');
   const upload = async (name, overlap = false) => {
     if (await page.$eval('#overlap', (e) => e.checked) !== overlap) await page.click('#overlap');
