@@ -214,8 +214,16 @@ LISTING_CASES = (  # selfWriteRules.asm variant, the check's complaint (None: pa
 )
 
 
-def gpasm(args, out, *defines):
-    command = ["gpasm"] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
+LAYOUT_CASES = (  # processor, a change to the source, the listing check's complaint ("": passes)
+    ("p16f873", ("", ""), ""),
+    ("p16f873", ("SELF_WRITE      equ     _WRT_ON", "SELF_WRITE      equ     _WRT_OFF"), "code cannot write flash"),
+    ("p16f877a", ("BOOT_START      equ     FLASH_WORDS - 0x100", "BOOT_START equ FLASH_WORDS - 0x200"),
+     "BOOT_START is 1E00"),
+)
+
+
+def gpasm(args, out, *defines, processor="p16f877a"):
+    command = ["gpasm", "-p", processor] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
     return subprocess.run(command, capture_output=True, text=True, timeout=60)
 
 
@@ -224,36 +232,67 @@ def listing_symbol(listing, name):
     return int(m.group(1), 16) if m else None
 
 
-def cmd_assemble(args):
-    ex.require_gputils("gpasm")
-    with open(args.committed, "rb") as a, open(args.firmware, "rb") as b:
-        if a.read() != b.read():
-            raise Failure("%s is not the default build %s: commit the rebuilt hex"
-                          % (args.committed, args.firmware))
-    words = firmware_words(args)
-    own = sorted(a for a in words if BOOT_LOW <= a <= BOOT_HIGH)
-    low = sorted(a for a in words if a < BOOT_LOW)
-    if low != [0, 1, 2]:
-        raise Failure("words outside the range other than the jump at 0-2: %s" % low)
-    slot = [a for a in own if SLOT <= a < SLOT + 4]
+# The committed images: file, flash words, the chips it serves (gpasm's
+# processors), the words of the reset jump (pagesel takes one bit of PCLATH
+# below 0x1000, two above).
+IMAGES = (
+    ("bootloader.hex", 0x2000, ("p16f877a",), 3),
+    ("bootloader-16F876-877.hex", 0x2000, ("p16f876", "p16f877", "p16f876a", "p16f877a"), 3),
+    ("bootloader-16F873-874.hex", 0x1000, ("p16f873", "p16f874", "p16f873a", "p16f874a"), 2),
+)
+
+
+def check_image(words, flash, jump, name):
+    """The layout of one image for a chip of `flash` words; its summary line."""
+    low_end, high_end = flash - 0x100, flash - 1
+    slot_at, commit_at = flash - 8, flash - 12
+    own = sorted(a for a in words if low_end <= a <= high_end)
+    low = sorted(a for a in words if a < low_end)
+    if low != list(range(jump)):
+        raise Failure("%s: words outside the range other than the jump at 0-%d: %s" % (name, jump - 1, low))
+    slot = [a for a in own if slot_at <= a < slot_at + 4]
     if slot:
-        raise Failure("the slot's words are in the hex: %s" % slot)
-    if any(words.get(a) != v for a, v in commit_block(HOLD).items()):
-        raise Failure("the commit block does not hold the application back: %s"
-                      % ["%04X" % words.get(a, 0x3FFF) for a in sorted(commit_block(HOLD))])
-    if any(ex.CONFIG_START <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
-        raise Failure("the hex sets more than the configuration word")
+        raise Failure("%s: the slot's words are in the hex: %s" % (name, slot))
+    if any(words.get(commit_at + i) != HOLD for i in range(4)):
+        raise Failure("%s: the commit block does not hold the application back: %s"
+                      % (name, ["%04X" % words.get(commit_at + i, 0x3FFF) for i in range(4)]))
+    if any(flash <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
+        raise Failure("%s: the hex sets more than its flash and the configuration word" % name)
     config = words.get(CONFIG_WORD)
     if config is None:
-        raise Failure("no configuration word")
-    for name, mask, value in CONFIG_FIELDS:
+        raise Failure("%s: no configuration word" % name)
+    for field, mask, value in CONFIG_FIELDS:
         if config & mask != value:
-            raise Failure("configuration word %04X: not %s" % (config, name))
-    print("firmware: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), "
-          "4 more are the slot; jump at 0000-0002; configuration word %04X"
-          % (len(own), BOOT_LOW, BOOT_HIGH, len(own) - 4, config))
+            raise Failure("%s: configuration word %04X: not %s" % (name, config, field))
+    return ("%s: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), 4 the slot, "
+            "%d free; jump at 0000-%04X; configuration word %04X"
+            % (name, len(own), low_end, high_end, len(own) - 4, 256 - len(own) - 4, jump - 1, config))
 
+
+def cmd_assemble(args):
+    ex.require_gputils("gpasm")
+    built_dir = os.path.dirname(args.firmware)
     with tempfile.TemporaryDirectory() as scratch:
+        for name, flash, processors, jump in IMAGES:
+            committed, built = os.path.join(args.committed, name), os.path.join(built_dir, name)
+            with open(committed, "rb") as a, open(built, "rb") as b:
+                image = a.read()
+                if image != b.read():
+                    raise Failure("%s is not the default build %s: commit the rebuilt hex" % (committed, built))
+            print(check_image(ex.read_hex(committed), flash, jump, name))
+            # Every chip the image names takes the same words.
+            for processor in processors:
+                out = os.path.join(scratch, processor + ".hex")
+                run = gpasm(args, out, processor=processor)
+                with open(out, "rb") as f:
+                    if run.returncode != 0 or f.read() != image:
+                        raise Failure("gpasm -p %s: not %s\n%s" % (processor, name, run.stdout + run.stderr))
+            print("  the same words for %s" % ", ".join(p[1:].upper() for p in processors))
+        run = gpasm(args, os.path.join(scratch, "none.hex"), processor="p16f84a")
+        if run.returncode == 0 or "the chip: gpasm -p" not in run.stdout + run.stderr:
+            raise Failure("a chip outside the family assembles:\n%s" % (run.stdout + run.stderr))
+
+
         for baud in SPEEDS:
             out = os.path.join(scratch, "b%d.hex" % baud)
             run = gpasm(args, out, "BAUD=%d" % baud)
@@ -288,6 +327,21 @@ def cmd_assemble(args):
                               % (define or "every rule kept", check.returncode,
                                  repr(problem) if problem else "success", check.stderr))
         print("listing check: %d self-write sequences judged" % len(LISTING_CASES))
+
+        with open(args.source) as f:
+            source = f.read()
+        for processor, (old, new), problem in LAYOUT_CASES:
+            asm = os.path.join(scratch, "layout.asm")
+            with open(asm, "w") as f:
+                f.write(source.replace(old, new))
+            run = subprocess.run(["gpasm", "-p", processor, "-o", os.path.join(scratch, "layout.hex"), asm],
+                                 capture_output=True, text=True, timeout=60)
+            check = subprocess.run([sys.executable, args.listing_check, "--layout",
+                                    os.path.join(scratch, "layout.lst")], capture_output=True, text=True, timeout=60)
+            if run.returncode != 0 or (check.returncode == 0) != (not problem) or problem not in check.stderr:
+                raise Failure("listing check of the layout, %s with %r: exit %d, expected %r\n%s%s"
+                              % (processor, new, check.returncode, problem, run.stdout, check.stderr))
+        print("listing check: %d layouts judged" % len(LAYOUT_CASES))
 
 
 # ------------------------------------------------------------------ upload
@@ -929,7 +983,7 @@ def main():
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
     parser.add_argument("--source", help="firmware/bootloader.asm")
-    parser.add_argument("--committed", help="firmware/bootloader.hex")
+    parser.add_argument("--committed", help="firmware/, the committed images")
     parser.add_argument("--listing-check", help="firmware/listingCheck.py")
     parser.add_argument("--rules", help="selfWriteRules.asm, the listing check's cases")
     parser.add_argument("--firmware", help="the default build's bootloader.hex")
