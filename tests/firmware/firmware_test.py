@@ -974,11 +974,140 @@ def cmd_realtime(args):
           % (figures.get("cycles"), figures.get("cycles_per_s"), figures.get("flash_block_writes")))
 
 
+# ------------------------------------------------------------------ chips
+
+# The family, one row a chip: flash words, EEPROM bytes, an older part (one
+# word a write, one WRT bit), and whether the row also runs the session
+# cases below (one 4K-word part, one older part).
+CHIPS = {
+    "16F873": (0x1000, 128, True, False), "16F874": (0x1000, 128, True, False),
+    "16F876": (0x2000, 256, True, True), "16F877": (0x2000, 256, True, False),
+    "16F873A": (0x1000, 128, False, True), "16F874A": (0x1000, 128, False, False),
+    "16F876A": (0x2000, 256, False, False), "16F877A": (0x2000, 256, False, False),
+}
+
+
+def write_hex(path, words):
+    """An INHX32 file of image address -> word, one record a word."""
+    lines, upper = [], None
+    for address in sorted(words):
+        byte_address = address * 2
+        if byte_address >> 16 != upper:
+            upper = byte_address >> 16
+            lines.append(record(0, 4, [upper >> 8, upper & 0xFF]))
+        lines.append(record(byte_address & 0xFFFF, 0, [words[address] & 0xFF, words[address] >> 8]))
+    lines.append(":00000001FF")
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def record(address, kind, data):
+    raw = [len(data), address >> 8, address & 0xFF, kind] + data
+    return ":" + "".join("%02X" % b for b in raw + [-sum(raw) & 0xFF])
+
+
+def chip_upload(args, chip, firmware, workdir, tag, hexfile):
+    """One upload into a fresh picSim of `chip` holding `firmware`: exit
+    status, output and the dump."""
+    return upload_and_dump(args, workdir, tag, hexfile, sim_options=("--chip", chip), firmware=firmware)
+
+
+def chip_sessions(args, chip, firmware, workdir):
+    """blink with an EEPROM image of the chip's size, then the test
+    application; each on the chip exactly, the application running.  Raises
+    Failure at the first thing that is not so."""
+    flash, eeprom_bytes, _, _ = CHIPS[chip]
+    boot = "%04X-%04X" % (flash - 0x100, flash - 1)
+    slot = flash - 8
+    fw = ex.read_hex(firmware)
+    program = dict(ex.read_hex(ex.hex_path(args.examples, "blink", "inhx32")))
+    # Offset 0 first: the block whose EEPGD a wrong bank sends into flash.
+    eeprom = {ex.EEPROM_START + i: (i * 7 + 3) % 0xFF for i in range(eeprom_bytes)}   # never erased
+    program.update(eeprom)
+    program_hex = os.path.join(workdir, "blink-eeprom.hex")
+    write_hex(program_hex, program)
+    rc, output, chip_words = chip_upload(args, chip, firmware, workdir, "blink", program_hex)
+    if rc != 1 or "address range: %s" % boot not in output:
+        raise Failure("%s: blink with %d EEPROM bytes: exit %d\n%s" % (chip, eeprom_bytes, rc, output))
+    dump = os.path.join(workdir, "blink.dump.hex")
+    check = subprocess.run([args.chip_check, "--range", boot, "--slot", "%04X" % slot, program_hex, dump],
+                           capture_output=True, text=True, timeout=60)
+    if check.returncode != 0:
+        raise Failure("%s: chipCheck: %s" % (chip, check.stdout + check.stderr))
+    # chipCheck reads block 0 from the slot: the reset jump and the EEPROM
+    # are looked at here.
+    landed = {a: chip_words.get(a) for a in list(range(4)) + sorted(eeprom)}
+    wanted = {a: fw.get(a, eeprom.get(a)) for a in landed}
+    if landed != wanted:
+        raise Failure("%s: the EEPROM block at offset 0 did not land in the EEPROM alone\n%s"
+                      % (chip, ex.describe_difference(wanted, landed)))
+    rc, output, _ = chip_upload(args, chip, firmware, workdir, "app", args.app)
+    said = app_output(args, os.path.join(workdir, "app.dump.hex"), "--chip", chip, reports=1) if rc == 1 else b""
+    if said != APP_OK:
+        raise Failure("%s: the test application: exit %d, said %r\n%s" % (chip, rc, said, output))
+    return os.path.join(workdir, "app.dump.hex")
+
+
+def chip_cutoff(args, chip, committed, workdir):
+    """An upload cut after two blocks leaves the committed application held:
+    three simulated seconds after power-on (the window is one) it has not
+    started."""
+    dump = os.path.join(workdir, "cut.dump.hex")
+    sim = PicSim(args, committed, "--chip", chip, "--dump", dump)
+    proxy = Proxy(sim.port, lambda i, byte: byte if i < CUT_AFTER else None)
+    try:
+        run = subprocess.Popen([args.uploader, "-p", proxy.name, args.app],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        started = time.monotonic()
+        while proxy.after_hi <= CUT_AFTER and run.poll() is None and time.monotonic() - started < 20:
+            time.sleep(0.01)
+        run.kill()
+        run.communicate()
+    finally:
+        proxy.close()
+        sim.finish()
+    if proxy.after_hi <= CUT_AFTER:
+        raise Failure("%s: the uploader did not get past the second block" % chip)
+    said = app_output(args, dump, "--chip", chip, "--seconds", "3")
+    if said:
+        raise Failure("%s: after an upload cut after two blocks the chip said %r" % (chip, said))
+
+
+def cmd_chips(args):
+    chip = args.chip
+    flash, eeprom_bytes, _, sessions = CHIPS[chip]
+    workdir = ex.fresh_dir(args.work)
+    start = time.monotonic()
+    committed = chip_sessions(args, chip, args.firmware, workdir)
+    print("%s: blink and %d EEPROM bytes exact, the application running (%.1f s)"
+          % (chip, eeprom_bytes, time.monotonic() - start))
+    if not sessions:
+        return
+    chip_cutoff(args, chip, committed, workdir)
+    print("%s: an upload cut after two blocks leaves the application held" % chip)
+    if eeprom_bytes == 128:
+        rc, output, _ = chip_upload(args, chip, args.firmware, workdir, "eeprom",
+                                    ex.hex_path(args.examples, "eeprom", "inhx32"))
+        if rc != 0 or "\nERROR: Invalid address 2180\n" not in output:
+            raise Failure("%s: examples/eeprom, 256 bytes: exit %d\n%s" % (chip, rc, output))
+        print("%s: EEPROM offset 0x80 refused: Invalid address 2180" % chip)
+    if args.planted:
+        try:
+            chip_sessions(args, chip, args.planted, ex.fresh_dir(os.path.join(args.work, "planted")))
+        except Failure as failure:
+            print("%s: the planted fault is found: %s" % (chip, str(failure).splitlines()[0]))
+        else:
+            raise Failure("%s: the firmware testing code in bank 3 passed" % chip)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "speeds",
-                                            "realtime", "cutoff", "quiet", "watchdog", "trace"))
+                                            "realtime", "cutoff", "quiet", "watchdog", "trace", "chips"))
+    parser.add_argument("--chip", choices=sorted(CHIPS), help="chips: the chip of this row")
+    parser.add_argument("--chip-check", help="chipCheck executable")
+    parser.add_argument("--planted", help="chips: a firmware with a fault this row must find")
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
@@ -1002,7 +1131,7 @@ def main():
     commands = {"assemble": cmd_assemble, "upload": cmd_upload, "app": cmd_app,
                 "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "speeds": cmd_speeds,
                 "realtime": cmd_realtime, "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
-                "trace": cmd_trace}
+                "trace": cmd_trace, "chips": cmd_chips}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:
