@@ -552,4 +552,50 @@ TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
     stopAndDump();
 }
 
+// The older parts write each word on its own, the processor held for the
+// write time; their WRT bit clear keeps code from writing flash at all.
+TEST_F(PicSimSelfWrite, AnOlderPartWritesEachWordAtOnceAndHoldsTheProcessor) {
+    start({"--chip", "pic16f877", "--write-ms", "2,4"});
+    EXPECT_NEAR(monitor_->writeProgram(0x1000, 0x1000), WRITE_TICKS / 2, 3);
+    EXPECT_EQ(monitor_->readBlock(0x1000), std::vector<int>({0x1000, 0x0222, 0x0333, 0x0444}));
+    stopAndDump();
+}
+
+TEST_F(PicSimSelfWrite, AnOlderPartWithWrtClearNeverWritesFlash) {
+    start({"--chip", "16F876"}, withConfig(tempDir(), MONITOR_FIRMWARE, 1 << 9, 0));
+    monitor_->writeProgram(0x0800, 0x0123);
+    EXPECT_EQ(monitor_->readProgram(0x0800), 0x3FFF);  // erased
+    stopAndDump();
+}
+
+TEST(PicSimOutside, ChipNamesInAnyCaseAndTheRefusalsNameTheChips) {
+    const std::string dir = tempDir();
+    const std::string list = "16F873, 16F874, 16F876, 16F877, 16F873A, 16F874A, 16F876A, 16F877A";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string line;  // the first line of standard error
+    } cases[] = {
+        {{"--chip", "PIC16f874a", "--seconds", "0"}, 0, ""},
+        {{"--chip", "16F628"}, 2, "picSim: unknown --chip 16F628 (" + list + ")"},
+        {{"--chip", "16f873", "--stuck-cell", "1000"}, 2,
+         "picSim: bad --stuck-cell 1000 (hex image address of the 16F873's flash or EEPROM)"},
+        {{"--chip", "16F874", "--stuck-cell", "2180"}, 2,
+         "picSim: bad --stuck-cell 2180 (hex image address of the 16F874's flash or EEPROM)"},
+        {{"--chip", "16F873", "--memory", imageFile(dir, "high.hex", {{0x1F00, 0x0001}})}, 1,
+         "picSim: the PIC16F873 has no 1F00, which the firmware or --memory fills"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{PICSIM, "--firmware", ECHO_FIRMWARE, "--fast"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        EXPECT_EQ(process.wait(10), c.status);
+        if (!c.line.empty()) {
+            EXPECT_EQ(process.output().substr(0, c.line.size() + 1), c.line + "\n");
+        }
+    }
+}
+
 }  // namespace
