@@ -23,6 +23,10 @@
             --retries: the application starts
   realtime  examples/fill uploaded in real time and checked like the others;
             prints the wall time beside bootloaderSim's for the same file
+  chips     one row a chip of the family (--chip): blink with an EEPROM image
+            of the chip's size, then the test application, through the image
+            of its flash size on picSim --chip; on the rows so marked also a
+            cut upload, the refused EEPROM offset 0x80 and a planted fault
 
 picSim runs with --fast except where real time is the point, and then with
 a build whose quiet time is the longest it offers: unthrottled, the chip's
