@@ -451,14 +451,16 @@ TEST(PicSimRun, SigtermEndsTheRunWithTheDumpOfEveryMemory) {
 }
 
 // Program memory self-writes, with the block 0x1000-0x1003 holding
-// 0111 0222 0333 0444 at the start.
+// 0111 0222 0333 0444 at the start (but on a 4K-word chip).
 class PicSimSelfWrite : public ::testing::Test {
 protected:
-    void start(std::vector<std::string> extra = {}, const std::string& firmware = MONITOR_FIRMWARE) {
+    void start(std::vector<std::string> extra = {}, const std::string& firmware = MONITOR_FIRMWARE,
+               bool block = true) {
         dir_ = tempDir();
         dump_ = dir_ + "/dump.hex";
         std::string memory = imageFile(dir_, "block.hex", {{0x1000, 0x0111}, {0x1001, 0x0222}, {0x1002, 0x0333}, {0x1003, 0x0444}});
-        std::vector<std::string> args{"--firmware", firmware, "--memory", memory, "--dump", dump_, "--fast"};
+        std::vector<std::string> args{"--firmware", firmware, "--dump", dump_, "--fast"};
+        if (block) args.insert(args.end(), {"--memory", memory});
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(sim_.start(args));
         monitor_.reset(new Monitor(sim_.port));
@@ -515,13 +517,26 @@ TEST_F(PicSimSelfWrite, GpsimAloneWritesAtOnceWithoutLatchOrStallAndChangesTheCo
 }
 
 TEST_F(PicSimSelfWrite, WriteProtectionKeepsTheProtectedBlocks) {
-    // The monitor with WRT1:WRT0 = 10: 0x0000-0x00FF protected.
-    start({}, withConfig(tempDir(), MONITOR_FIRMWARE, 1 << 9, 0));
-    for (int start : {0x00F0, 0x0100})
-        for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
-    PicProgram dumped = stopAndDump();
-    EXPECT_EQ(dumped.getData(0x00F3), PicProgram::BLANK);
-    EXPECT_EQ(dumped.getData(0x0103), 0x2AAA);
+    // WRT1:WRT0 = 10 protects the first 256 words, 01 a quarter of the
+    // chip's flash, 00 half of it.
+    const struct {
+        const char* chip;
+        int clear;      // WRT bits cleared in the monitor's configuration word
+        int protectedBlock, freeBlock;
+    } rows[] = {
+        {"16F877A", 1 << 9, 0x00F0, 0x0100}, {"16F873A", 1 << 9, 0x00F0, 0x0100},
+        {"16F877A", 1 << 10, 0x07FC, 0x0800}, {"16F873A", 1 << 10, 0x03FC, 0x0400},
+        {"16F877A", 3 << 9, 0x0FFC, 0x1000}, {"16F874A", 3 << 9, 0x07FC, 0x0800},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.chip) + " " + std::to_string(row.clear));
+        start({"--chip", row.chip}, withConfig(tempDir(), MONITOR_FIRMWARE, row.clear, 0), false);
+        for (int start : {row.protectedBlock, row.freeBlock})
+            for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
+        PicProgram dumped = stopAndDump();
+        EXPECT_EQ(dumped.getData(row.protectedBlock + 3), PicProgram::BLANK);
+        EXPECT_EQ(dumped.getData(row.freeBlock + 3), 0x2AAA);
+    }
 }
 
 TEST_F(PicSimSelfWrite, AStuckCellKeepsItsWordWhileTheRestOfTheBlockChanges) {
@@ -541,6 +556,13 @@ TEST_F(PicSimSelfWrite, AnEepromByteTakesTheWriteTimeWhileTheProcessorRunsOn) {
     EXPECT_TRUE(eeif);
     EXPECT_EQ(monitor_->readEeprom(7), 0x5A);
     EXPECT_EQ(stopAndDump().getData(0x2107), 0x5A);
+}
+
+TEST_F(PicSimSelfWrite, A128ByteEepromTakesTheLowSevenBitsOfTheOffset) {
+    start({"--chip", "16F874A"}, MONITOR_FIRMWARE, false);  // gpsim gives this one 256 bytes
+    monitor_->writeEeprom(0x85, 0x42);
+    EXPECT_EQ(monitor_->readEeprom(0x05), 0x42);
+    EXPECT_EQ(stopAndDump().getData(0x2105), 0x42);
 }
 
 TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
