@@ -992,22 +992,13 @@ CHIPS = {
 
 
 def write_hex(path, words):
-    """An INHX32 file of image address -> word, one record a word."""
-    lines, upper = [], None
-    for address in sorted(words):
-        byte_address = address * 2
-        if byte_address >> 16 != upper:
-            upper = byte_address >> 16
-            lines.append(record(0, 4, [upper >> 8, upper & 0xFF]))
-        lines.append(record(byte_address & 0xFFFF, 0, [words[address] & 0xFF, words[address] >> 8]))
-    lines.append(":00000001FF")
+    """An INHX8M file of image address -> word, one record a word (every
+    address here lies below byte address 0x10000)."""
     with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
-
-
-def record(address, kind, data):
-    raw = [len(data), address >> 8, address & 0xFF, kind] + data
-    return ":" + "".join("%02X" % b for b in raw + [-sum(raw) & 0xFF])
+        for a in sorted(words):
+            raw = [2, a * 2 >> 8, a * 2 & 0xFF, 0, words[a] & 0xFF, words[a] >> 8]
+            f.write(":" + "".join("%02X" % b for b in raw + [-sum(raw) & 0xFF]) + "\n")
+        f.write(":00000001FF\n")
 
 
 def chip_upload(args, chip, firmware, workdir, tag, hexfile):
