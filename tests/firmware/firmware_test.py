@@ -1001,12 +1001,6 @@ def write_hex(path, words):
         f.write(":00000001FF\n")
 
 
-def chip_upload(args, chip, firmware, workdir, tag, hexfile):
-    """One upload into a fresh picSim of `chip` holding `firmware`: exit
-    status, output and the dump."""
-    return upload_and_dump(args, workdir, tag, hexfile, sim_options=("--chip", chip), firmware=firmware)
-
-
 def chip_sessions(args, chip, firmware, workdir):
     """blink with an EEPROM image of the chip's size, then the test
     application; each on the chip exactly, the application running.  Raises
@@ -1021,7 +1015,8 @@ def chip_sessions(args, chip, firmware, workdir):
     program.update(eeprom)
     program_hex = os.path.join(workdir, "blink-eeprom.hex")
     write_hex(program_hex, program)
-    rc, output, chip_words = chip_upload(args, chip, firmware, workdir, "blink", program_hex)
+    on_chip = {"sim_options": ("--chip", chip), "firmware": firmware}
+    rc, output, chip_words = upload_and_dump(args, workdir, "blink", program_hex, **on_chip)
     if rc != 1 or "address range: %s" % boot not in output:
         raise Failure("%s: blink with %d EEPROM bytes: exit %d\n%s" % (chip, eeprom_bytes, rc, output))
     dump = os.path.join(workdir, "blink.dump.hex")
@@ -1036,7 +1031,7 @@ def chip_sessions(args, chip, firmware, workdir):
     if landed != wanted:
         raise Failure("%s: the EEPROM block at offset 0 did not land in the EEPROM alone\n%s"
                       % (chip, ex.describe_difference(wanted, landed)))
-    rc, output, _ = chip_upload(args, chip, firmware, workdir, "app", args.app)
+    rc, output, _ = upload_and_dump(args, workdir, "app", args.app, **on_chip)
     said = app_output(args, os.path.join(workdir, "app.dump.hex"), "--chip", chip, reports=1) if rc == 1 else b""
     if said != APP_OK:
         raise Failure("%s: the test application: exit %d, said %r\n%s" % (chip, rc, said, output))
@@ -1081,8 +1076,8 @@ def cmd_chips(args):
     chip_cutoff(args, chip, committed, workdir)
     print("%s: an upload cut after two blocks leaves the application held" % chip)
     if eeprom_bytes == 128:
-        rc, output, _ = chip_upload(args, chip, args.firmware, workdir, "eeprom",
-                                    ex.hex_path(args.examples, "eeprom", "inhx32"))
+        rc, output, _ = upload_and_dump(args, workdir, "eeprom", ex.hex_path(args.examples, "eeprom", "inhx32"),
+                                        sim_options=("--chip", chip), firmware=args.firmware)
         if rc != 0 or "\nERROR: Invalid address 2180\n" not in output:
             raise Failure("%s: examples/eeprom, 256 bytes: exit %d\n%s" % (chip, rc, output))
         print("%s: EEPROM offset 0x80 refused: Invalid address 2180" % chip)
