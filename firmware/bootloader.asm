@@ -1,13 +1,20 @@
-; bootloader.asm: serial bootloader for the PIC16F877A.
+; bootloader.asm: serial bootloader for the PIC16F87x and PIC16F87xA.
 ;
 ; Burnt once with a hardware programmer; from then on programUploader writes
-; the application over the USART.  The bootloader occupies 0x1F00-0x1FFF and
-; the jump at 0x0000-0x0002.  The application's first four words (the block
-; the uploader sends for 0x0000) are kept in a slot at 0x1FF8-0x1FFB and run
-; from there when the application starts.  The block before the slot,
-; 0x1FF4-0x1FF7, is the commit block: the application starts through it,
-; and it lets the application run only after a session that ended cleanly,
-; so that a program written in part never starts.
+; the application over the USART.  The bootloader occupies the top 256 words
+; of flash (0x1F00-0x1FFF on the 8K-word chips, 0x0F00-0x0FFF on the 4K-word
+; ones) and the jump at 0x0000-0x0002.  The application's first four words
+; (the block the uploader sends for 0x0000) are kept in a slot 8 words below
+; the top of flash (0x1FF8-0x1FFB, 0x0FF8-0x0FFB) and run from there when the
+; application starts.  The block before the slot is the commit block: the
+; application starts through it, and it lets the application run only after
+; a session that ended cleanly, so that a program written in part never
+; starts.
+;
+; The chip is gpasm's processor, given on its command line:
+;   gpasm -p p16f877a ...     (16F873, 874, 876, 877, 873A, 874A, 876A, 877A)
+; and the layout follows from its flash and EEPROM sizes.  The A parts and
+; the older ones of a size take the same words.
 ;
 ; Assembly-time options, each given as gpasm -D NAME=VALUE (decimal):
 ;   FOSC       crystal frequency in Hz, 4000000-20000000     (default 20000000)
@@ -16,14 +23,89 @@
 ;   WINDOW_MS  how long after reset the bootloader waits for the uploader's
 ;              first poll before it starts the application, 100-2550 ms,
 ;              rounded down to 10 ms                       (default 1000)
-;   QUIET_S    how long a session may stay silent before the bootloader
-;              gives it up and waits for polls again, 6-16 s (default 10)
+;   QUIET_S    how long a session may stay silent before it gives it up and
+;              waits for polls again, 6-16 s                (default 10)
 ;   WDT        1: the configuration word turns the watchdog on (default 0)
 
-        list    p=16f877a, r=dec
-        #include <p16f877a.inc>
+        list    r=dec
         errorlevel -302         ; banked registers are reached with the bank bits set by hand
         errorlevel -306         ; page crossings are intended: see the reset jump and the slot
+
+;------------------------------------------------------------------ chip
+
+; A processor directive here would be the natural place, but gpasm 1.4 crashes
+; on one inside a conditional: the processor comes from -p alone.
+; NON_A: the older parts, whose single WRT bit must be set for code to write
+; flash (their header calls that _WRT_ON; the A parts' _WRT_OFF, no
+; protection, sets the same bits).
+#ifdef __16F873
+        #include <p16f873.inc>
+FLASH_WORDS     equ     4096
+EEPROM_BYTES    equ     128
+NON_A           equ     1
+#define CHIP_KNOWN
+#endif
+#ifdef __16F874
+        #include <p16f874.inc>
+FLASH_WORDS     equ     4096
+EEPROM_BYTES    equ     128
+NON_A           equ     1
+#define CHIP_KNOWN
+#endif
+#ifdef __16F876
+        #include <p16f876.inc>
+FLASH_WORDS     equ     8192
+EEPROM_BYTES    equ     256
+NON_A           equ     1
+#define CHIP_KNOWN
+#endif
+#ifdef __16F877
+        #include <p16f877.inc>
+FLASH_WORDS     equ     8192
+EEPROM_BYTES    equ     256
+NON_A           equ     1
+#define CHIP_KNOWN
+#endif
+#ifdef __16F873A
+        #include <p16f873a.inc>
+FLASH_WORDS     equ     4096
+EEPROM_BYTES    equ     128
+NON_A           equ     0
+#define CHIP_KNOWN
+#endif
+#ifdef __16F874A
+        #include <p16f874a.inc>
+FLASH_WORDS     equ     4096
+EEPROM_BYTES    equ     128
+NON_A           equ     0
+#define CHIP_KNOWN
+#endif
+#ifdef __16F876A
+        #include <p16f876a.inc>
+FLASH_WORDS     equ     8192
+EEPROM_BYTES    equ     256
+NON_A           equ     0
+#define CHIP_KNOWN
+#endif
+#ifdef __16F877A
+        #include <p16f877a.inc>
+FLASH_WORDS     equ     8192
+EEPROM_BYTES    equ     256
+NON_A           equ     0
+#define CHIP_KNOWN
+#endif
+#ifndef CHIP_KNOWN
+        error "the chip: gpasm -p p16f873, p16f874, p16f876, p16f877, p16f873a, p16f874a, p16f876a or p16f877a"
+#endif
+; Code may write flash: the A parts' "no write protection", the older parts'
+; "writes allowed"; the same bits in both.
+#ifdef CHIP_KNOWN
+ if NON_A
+SELF_WRITE      equ     _WRT_ON
+ else
+SELF_WRITE      equ     _WRT_OFF
+ endif
+#endif
 
 ;------------------------------------------------------------------ options
 
@@ -65,9 +147,9 @@
         ; change the configuration word.  The power-up timer and brown-out
         ; reset keep a self-write from running on a sagging supply.
  if WDT
-        __CONFIG _HS_OSC & _WDT_ON & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & _WRT_OFF & _DEBUG_OFF & _CP_OFF
+        __CONFIG _HS_OSC & _WDT_ON & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & SELF_WRITE & _DEBUG_OFF & _CP_OFF
  else
-        __CONFIG _HS_OSC & _WDT_OFF & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & _WRT_OFF & _DEBUG_OFF & _CP_OFF
+        __CONFIG _HS_OSC & _WDT_OFF & _PWRTE_ON & _BOREN_ON & _LVP_OFF & _CPD_OFF & SELF_WRITE & _DEBUG_OFF & _CP_OFF
  endif
 
 ; SPBRG: the high-speed divider (Fosc/16) where the value fits in 8 bits,
@@ -98,9 +180,9 @@ BAUD_ERROR_MILLIPERCENT = BRG_OFF * 1000 / (BRG_CLOCKS / 100)
 
 ;------------------------------------------------------------------ layout
 
-BOOT_START      equ     0x1F00          ; first and last word of the bootloader,
-BOOT_END        equ     0x1FFF          ; as the identification reports them
-SLOT            equ     0x1FF8          ; the application's block 0, an aligned block
+BOOT_START      equ     FLASH_WORDS - 0x100     ; first and last word of the bootloader,
+BOOT_END        equ     FLASH_WORDS - 1         ; as the identification reports them
+SLOT            equ     FLASH_WORDS - 8         ; the application's block 0, an aligned block
 COMMIT          equ     SLOT - 4        ; the commit block, right before the slot
 APP_VECTOR      equ     0x0004          ; where the application goes on after its block 0
  if SLOT & 7
@@ -158,9 +240,13 @@ QUIET_UNITS     equ     QUIET_S * 1000 * CYCLES_PER_MS / (256 * TICK_CYCLES)  ; 
 
 ;------------------------------------------------------------------ RAM
 
-; The 16 bytes that every bank shares, so no bank bits are needed for them,
-; and nine bytes of bank 0 for a block frame, reached through FSR only.  The
-; application starts as from reset and finds the rest of its RAM untouched.
+; 16 bytes at 0x70 that the banks the code uses share, so no bank bits are
+; needed for them, and nine bytes of bank 0 for a block frame, reached
+; through FSR only.  The application starts as from reset and finds the rest
+; of its RAM untouched.  On the 8K-word chips every bank shares 0x70-0x7F;
+; on the 4K-word ones banks 0 and 2 only: bank 3's 0x1F0 is bank 1's 0xF0
+; (see write_word).
+SHARED_IN_BANK3 equ     FLASH_WORDS == 8192
         cblock  0x70
             code                ; command byte of the frame
             spill               ; a scratch byte
@@ -294,16 +380,26 @@ fr_rest:
 ; Four words at the current address, written and then read back.  The code
 ; says what the address is, since SET_ADDRESS cannot tell a flash address
 ; from an EEPROM offset (0x00-0xFC are both): a program block takes one
-; below 0x1F00 (these words, the configuration words out of reach of
+; below BOOT_START (these words, the configuration words out of reach of
 ; EEADRH:EEADR, and nothing lie above), an EEPROM block an offset below
-; 0x100 and the low byte of each word.  Flash takes the four words as one
-; aligned block: the chip latches the first three and erases and writes all
-; four when the fourth is loaded.  Block 0 goes to the slot, so 0x0000-0x0002
+; EEPROM_BYTES and the low byte of each word.  The A parts take the four
+; flash words as one aligned block: the chip latches the first three and
+; erases and writes all four when the fourth is loaded; the older parts
+; write each word as it comes, and the same code serves both.  Block 0 goes to the slot, so 0x0000-0x0002
 ; keep the jump here.  The session's first flash write first makes the
 ; commit block hold the application back.
 block:                          ; count is 0
+ if EEPROM_BYTES == 256
         movf    addrL, w
         andlw   3
+ else
+        ; With 128 EEPROM bytes an EEPROM offset must also be below 0x80
+        ; (the offsets above would wrap onto the first half).
+        movlw   3
+        btfsc   code, 0         ; CMD_EEPROM
+        movlw   (0x100 - EEPROM_BYTES) | 3
+        andwf   addrL, w
+ endif
         btfss   STATUS, Z
         goto    refuse
         movlw   high BOOT_START
@@ -449,11 +545,21 @@ fill_commit:
 ; CMD_EEPROM, in the data EEPROM, and moves EEADR on.  Bank 2 on entry and
 ; on return.
 write_word:
+ if SHARED_IN_BANK3
         bsf     STATUS, RP0     ; bank 3
         bsf     EECON1, EEPGD
         btfsc   code, 0
         bcf     EECON1, EEPGD
         bsf     EECON1, WREN
+ else
+        ; In bank 3 code would be another byte (0x1F0 is 0xF0 here): the
+        ; memory is chosen in bank 2, and EECON1 written whole.
+        movlw   (1 << EEPGD) | (1 << WREN)
+        btfsc   code, 0
+        movlw   1 << WREN
+        bsf     STATUS, RP0     ; bank 3
+        movwf   EECON1
+ endif
         movlw   0x55
         movwf   EECON2
         movlw   0xAA

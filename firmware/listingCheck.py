@@ -8,13 +8,30 @@ EECON1 by bank, so the check reads the source names in the listing):
   - every "bsf EECON1, RD" is followed by as many "nop" as the symbol
     READ_NOPS of the listing promises.
 
-usage: listingCheck.py FILE.lst    exit 0 when the rules hold, 1 otherwise
+With --layout, the listing is the bootloader's, and its layout for the
+chip it was assembled for is checked too (a build for the wrong flash size,
+or the older parts' _WRT_OFF, assembles cleanly and fails only on a chip):
+
+  - BOOT_START, BOOT_END and SLOT are the top 256 words, the top word and
+    the block 8 words below the top of FLASH_WORDS; COMMIT is the block
+    before SLOT;
+  - every word lies in BOOT_START-BOOT_END but the reset jump at 0-2;
+  - the commit block holds four "goto 0x0000", the slot nothing;
+  - the configuration word lets code write flash: WRT set on the older
+    parts (NON_A), WRT1:WRT0 both set (no protection) on the A parts.
+
+usage: listingCheck.py [--layout] FILE.lst    exit 0 when the rules hold, 1 otherwise
 """
 
 import re
 import sys
 
 INSTRUCTION = re.compile(r"^([0-9A-F]{4})   [0-9A-F]{4}(?: [0-9A-F]{4})*\s+\d+\s+(.*)$")
+WORD = re.compile(r"^([0-9A-F]{4})   ([0-9A-F]{4})\s")
+CONFIG_ADDRESS = 0x2007
+HOLD = 0x2800                   # goto 0x0000
+RESET_JUMP_WORDS = 3            # pagesel and goto at 0x0000
+WRT_NON_A, WRT_A = 0x0200, 0x0600   # the configuration word's WRT bits
 UNLOCK = ("movlw 0x55", "movwf eecon2", "movlw 0xaa", "movwf eecon2")
 WRITE_NOPS = 2
 
@@ -38,9 +55,56 @@ def instructions(listing):
     return [(a, found[a]) for a in sorted(found)]
 
 
-def promised_read_nops(listing):
-    m = re.search(r"^READ_NOPS\s+([0-9A-F]{8})$", listing, re.M)
+def symbol(listing, name):
+    m = re.search(r"^%s\s+([0-9A-F]{8})\s*$" % name, listing, re.M)
     return int(m.group(1), 16) if m else None
+
+
+def promised_read_nops(listing):
+    return symbol(listing, "READ_NOPS")
+
+
+def words(listing):
+    """Every word the listing assembles, address to value."""
+    found = {}
+    for line in listing.splitlines():
+        m = WORD.match(line)
+        if m:
+            found[int(m.group(1), 16)] = int(m.group(2), 16)
+    return found
+
+
+def layout_problems(listing):
+    names = ("FLASH_WORDS", "BOOT_START", "BOOT_END", "SLOT", "COMMIT", "NON_A")
+    value = {name: symbol(listing, name) for name in names}
+    missing = [name for name in names if value[name] is None]
+    if missing:
+        return ["no symbol %s: not a listing of the bootloader" % ", ".join(missing)]
+    flash, start, end, slot, commit = (value[n] for n in names[:5])
+    found = []
+    for name, want in (("BOOT_START", flash - 0x100), ("BOOT_END", flash - 1),
+                       ("SLOT", flash - 8), ("COMMIT", flash - 12)):
+        if value[name] != want:
+            found.append("%s is %04X, expected %04X for %d words of flash" % (name, value[name], want, flash))
+    code = words(listing)
+    config = code.pop(CONFIG_ADDRESS, None)
+    outside = [a for a in sorted(code) if not (start <= a <= end or a < RESET_JUMP_WORDS)]
+    if outside:
+        found.append("words outside %04X-%04X and the reset jump: %s"
+                     % (start, end, " ".join("%04X" % a for a in outside[:8])))
+    for a in range(commit, commit + 4):
+        if code.get(a) != HOLD:
+            found.append("%04X: the commit block must hold goto 0x0000 there" % a)
+    for a in range(slot, slot + 4):
+        if a in code:
+            found.append("%04X: a word in the slot, which the application's block 0 fills" % a)
+    wrt = WRT_NON_A if value["NON_A"] else WRT_A
+    if config is None:
+        found.append("no configuration word")
+    elif config & wrt != wrt:
+        found.append("configuration word %04X: code cannot write flash (WRT bits %04X must be set%s)"
+                     % (config, wrt, ": the older parts take _WRT_ON" if value["NON_A"] else ""))
+    return found
 
 
 def problems(listing):
@@ -65,14 +129,18 @@ def problems(listing):
 
 
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    layout = args[:1] == ["--layout"]
+    if layout:
+        args = args[1:]
+    if len(args) != 1:
         sys.stderr.write(__doc__)
         return 2
-    with open(sys.argv[1]) as f:
+    with open(args[0]) as f:
         listing = f.read()
-    found = problems(listing)
+    found = problems(listing) + (layout_problems(listing) if layout else [])
     for problem in found:
-        print("%s: %s" % (sys.argv[1], problem), file=sys.stderr)
+        print("%s: %s" % (args[0], problem), file=sys.stderr)
     return 1 if found else 0
 
 

@@ -20,18 +20,33 @@ int programValue(int value) {
 
 int imageWord(int word) { return word == protocol::ERASED_WORD ? PicProgram::BLANK : word; }
 
+bool blank(int value) { return value < 0 || value == PicProgram::BLANK; }
+
+// The parts of a chip built from gpsim's class Chip, or false.
+template <class Chip>
+bool partsOf(Processor* p, GpsimParts& parts) {
+    Chip* chip = dynamic_cast<Chip*>(p);
+    if (!chip) return false;
+    parts = {chip, &chip->usart, chip->m_portc, chip->get_eeprom(), chip->get_pir2()};
+    return true;
+}
+
 }  // namespace
 
-PicChip::PicChip(double clockHz, GpsimRepairs& repairs)
-    : repairs_(repairs), cyclesPerSecond_(clockHz / CYCLES_PER_INSTRUCTION) {
+PicChip::PicChip(const ChipModel& model, double clockHz, GpsimRepairs& repairs)
+    : model_(model), repairs_(repairs), cyclesPerSecond_(clockHz / CYCLES_PER_INSTRUCTION) {
     for (int& id : ids_) id = PicProgram::BLANK;
     initialize_gpsim_core();
     initialization_is_complete();
-    Processor* p = CSimulationContext::GetContext()->add_processor("p16f877a", "picSim");
-    cpu_ = dynamic_cast<P16F877A*>(p);
-    if (!cpu_) return;
-    cpu_->set_frequency(clockHz);
-    programMemory_.reset(new ProgramMemory(*cpu_, repairs_));
+    Processor* p = CSimulationContext::GetContext()->add_processor(model.processor, "picSim");
+    // The A parts derive from the older ones of their pin count.
+    if (!partsOf<P16F873>(p, parts_) && !partsOf<P16F876>(p, parts_) && !partsOf<P16F874>(p, parts_)) return;
+    if (!parts_.usart || !parts_.portC || !parts_.eeprom) {
+        parts_ = GpsimParts();
+        return;
+    }
+    parts_.cpu->set_frequency(clockHz);
+    programMemory_.reset(new ProgramMemory(*parts_.cpu, repairs_));
 }
 
 PicChip::~PicChip() = default;
@@ -39,7 +54,7 @@ PicChip::~PicChip() = default;
 uint64_t PicChip::cycle() const { return get_cycles().get(); }
 
 void PicChip::stepProcessor() {
-    cpu_->step_cycle();
+    parts_.cpu->step_cycle();
     clearPendingBreak(repairs_);
 }
 
@@ -57,52 +72,66 @@ void PicChip::stepSlow() {
 
 void PicChip::halt(uint64_t cycles) { haltUntil_ = cycle() + cycles; }
 
-void PicChip::load(PicProgram& image) {
-    Processor* p = cpu_;
-    for (int a = 0; a < FLASH_WORDS; ++a) p->init_program_memory(unsigned(a), unsigned(programValue(image.getData(a))));
+bool PicChip::load(PicProgram& image, int& missing) {
+    // The image's flash reaches 0x1FFF, its EEPROM 0x21FF: what lies past
+    // this chip's memories would be lost without a word.
+    for (int a = model_.flashWords; a < PicProgram::CONFIG_START; ++a)
+        if (!blank(image.getData(a))) return missing = a, false;
+    for (int i = model_.eepromBytes; i <= protocol::ERASED_BYTE; ++i)
+        if (!blank(image.getData(PicProgram::EEPROM_START + i))) return missing = PicProgram::EEPROM_START + i, false;
+    Processor* p = parts_.cpu;
+    for (int a = 0; a < model_.flashWords; ++a)
+        p->init_program_memory(unsigned(a), unsigned(programValue(image.getData(a))));
     for (int i = 0; i < 7; ++i) ids_[i] = image.getData(PicProgram::CONFIG_START + i);
-    cpu_->set_config_word(CONFIG_ADDRESS, unsigned(programValue(image.getData(CONFIG_ADDRESS))));
-    for (int i = 0; i < EEPROM_BYTES; ++i) {
+    parts_.cpu->set_config_word(CONFIG_ADDRESS, unsigned(programValue(image.getData(CONFIG_ADDRESS))));
+    for (int i = 0; i < model_.eepromBytes; ++i) {
         int v = image.getData(PicProgram::EEPROM_START + i);
-        setEepromByte(i, v < 0 || v == PicProgram::BLANK ? protocol::ERASED_BYTE : v & protocol::ERASED_BYTE);
+        setEepromByte(i, blank(v) ? protocol::ERASED_BYTE : v & protocol::ERASED_BYTE);
     }
+    return true;
 }
 
 void PicChip::save(PicProgram& image) {
-    for (int a = 0; a < FLASH_WORDS; ++a) image.setData(a, imageWord(flashWord(a)));
+    for (int a = 0; a < model_.flashWords; ++a) image.setData(a, imageWord(flashWord(a)));
     for (int i = 0; i < 7; ++i) image.setData(PicProgram::CONFIG_START + i, ids_[i]);
     image.setData(CONFIG_ADDRESS, imageWord(configWord()));
-    for (int i = 0; i < EEPROM_BYTES; ++i) {
+    for (int i = 0; i < model_.eepromBytes; ++i) {
         int v = eepromByte(i);
         image.setData(PicProgram::EEPROM_START + i, v == protocol::ERASED_BYTE ? PicProgram::BLANK : v);
     }
 }
 
-void PicChip::powerOn() { cpu_->reset(POR_RESET); }
+void PicChip::powerOn() { parts_.cpu->reset(POR_RESET); }
 
 void PicChip::pullMclr() {
     haltUntil_ = 0;
     pendingWrites_.clear();
-    resetUsartForMclr(*cpu_, repairs_);
-    cpu_->reset(MCLR_RESET);
-    cpu_->reset(EXIT_RESET);
-    resumeAfterMclr(*cpu_, repairs_);
+    resetUsartForMclr(*parts_.usart, repairs_);
+    parts_.cpu->reset(MCLR_RESET);
+    parts_.cpu->reset(EXIT_RESET);
+    resumeAfterMclr(*parts_.cpu, repairs_);
 }
 
 int PicChip::flashWord(int address) {
-    return int(cpu_->get_program_memory_at_address(unsigned(address)) & protocol::ERASED_WORD);
+    return int(parts_.cpu->get_program_memory_at_address(unsigned(address)) & protocol::ERASED_WORD);
 }
 
-int PicChip::eepromByte(int offset) { return int(cpu_->get_eeprom()->rom[offset]->get_value() & protocol::ERASED_BYTE); }
+// Offsets wrap at the chip's EEPROM size (gpsim gives the 16F874A 256 bytes,
+// its data sheet 128), and never index past gpsim's array.
+int PicChip::eepromByte(int offset) {
+    return int(parts_.eeprom->rom[offset % model_.eepromBytes]->get_value() & protocol::ERASED_BYTE);
+}
 
-void PicChip::setEepromByte(int offset, int value) { cpu_->get_eeprom()->rom[offset]->put_value(unsigned(value)); }
+void PicChip::setEepromByte(int offset, int value) {
+    parts_.eeprom->rom[offset % model_.eepromBytes]->put_value(unsigned(value));
+}
 
-int PicChip::configWord() { return int(cpu_->get_config_word(CONFIG_ADDRESS) & protocol::ERASED_WORD); }
+int PicChip::configWord() { return int(parts_.cpu->get_config_word(CONFIG_ADDRESS) & protocol::ERASED_WORD); }
 
 uint64_t PicChip::instructionsLive() {
     uint64_t live = 0;
-    for (unsigned i = 0; i < cpu_->program_memory_size(); ++i) {
-        instruction* in = cpu_->program_memory[i];
+    for (unsigned i = 0; i < parts_.cpu->program_memory_size(); ++i) {
+        instruction* in = parts_.cpu->program_memory[i];
         if (in && in->isa() != instruction::INVALID_INSTRUCTION) ++live;
     }
     return live;
@@ -110,4 +139,4 @@ uint64_t PicChip::instructionsLive() {
 
 uint64_t PicChip::lineSymbolsLost() const { return programMemory_->symbolsLost(); }
 
-PinModule& PicChip::portC(int bit) { return (*cpu_->m_portc)[unsigned(bit)]; }
+PinModule& PicChip::portC(int bit) { return (*parts_.portC)[unsigned(bit)]; }

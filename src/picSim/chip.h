@@ -1,34 +1,51 @@
-// The PIC16F877A: gpsim's model of the chip, embedded, with the memories
-// loaded from and saved to a program image.
+// One chip of the PIC16F87x family (chipFamily.h): gpsim's model of it,
+// embedded, with the memories loaded from and saved to a program image.
 #ifndef PICSIM_CHIP_H
 #define PICSIM_CHIP_H
+
+#include "chipFamily.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+class EEPROM_WIDE;
 class GpsimRepairs;
-class P16F877A;
+class PIR;
+class PicPortRegister;
 class ProgramMemory;
 class PicProgram;
 class PinModule;
+class USART_MODULE;
+class pic_processor;
+
+// gpsim's 28-pin chips (P16F873 and P16F876, each from P16C73) and 40-pin
+// ones (P16F874, from P16C74) have no common base that holds the USART and
+// the EEPROM: the parts picSim uses, found once for whichever was built.
+struct GpsimParts {
+    pic_processor* cpu = nullptr;
+    USART_MODULE* usart = nullptr;
+    PicPortRegister* portC = nullptr;
+    EEPROM_WIDE* eeprom = nullptr;
+    PIR* pir2 = nullptr;
+};
 
 class PicChip {
 public:
-    static constexpr int FLASH_WORDS = 0x2000;
-    static constexpr int EEPROM_BYTES = 256;
     static constexpr int CONFIG_ADDRESS = 0x2007;
 
     // gpsim keeps one simulation context per process: one chip per process.
-    PicChip(double clockHz, GpsimRepairs& repairs);
+    PicChip(const ChipModel& model, double clockHz, GpsimRepairs& repairs);
     ~PicChip();
     PicChip(const PicChip&) = delete;
     PicChip& operator=(const PicChip&) = delete;
-    bool ok() const { return cpu_ != nullptr; }
+    bool ok() const { return parts_.cpu != nullptr; }
+    const ChipModel& model() const { return model_; }
 
-    // Every location the image holds; blank locations read as erased.
-    void load(PicProgram& image);
+    // Every location the image holds; blank locations read as erased.  False
+    // with the first address the chip lacks (flash or EEPROM past its size).
+    bool load(PicProgram& image, int& missing);
     void save(PicProgram& image);
 
     void powerOn();
@@ -58,7 +75,10 @@ public:
     void setEepromByte(int offset, int value);
     int configWord();
 
-    P16F877A& cpu() { return *cpu_; }
+    pic_processor& cpu() { return *parts_.cpu; }
+    USART_MODULE& usart() { return *parts_.usart; }
+    EEPROM_WIDE& eeprom() { return *parts_.eeprom; }
+    PIR* pir2() { return parts_.pir2; }
     PinModule& portC(int bit);
 
     uint64_t flashWordsWritten() const { return flashWordsWritten_; }
@@ -75,7 +95,8 @@ private:
     void stepProcessor();
     void stepSlow();
 
-    P16F877A* cpu_ = nullptr;  // owned by gpsim's simulation context
+    const ChipModel& model_;
+    GpsimParts parts_;  // owned by gpsim's simulation context
     GpsimRepairs& repairs_;
     std::unique_ptr<ProgramMemory> programMemory_;
     double cyclesPerSecond_;

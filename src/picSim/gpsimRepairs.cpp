@@ -61,15 +61,15 @@ void GpsimRepairs::printStats(FILE* out) const {
 
 class ReceiveFifo::Rcreg : public _RCREG {
 public:
-    Rcreg(P16F877A& cpu, GpsimRepairs& repairs, _RCREG& gpsims)
-        : _RCREG(&cpu, "rcreg_fifo", "receive FIFO", &cpu.usart), cpu_(cpu), repairs_(repairs), gpsims_(gpsims) {
+    Rcreg(pic_processor& cpu, USART_MODULE& usart, GpsimRepairs& repairs, _RCREG& gpsims)
+        : _RCREG(&cpu, "rcreg_fifo", "receive FIFO", &usart), usart_(usart), repairs_(repairs), gpsims_(gpsims) {
         address = gpsims.address;
     }
 
     // gpsim's receiver calls this at each stop bit, with FERR just set from
     // the stop bit it sampled.
     void push(unsigned byte) override {
-        _RCSTA& rcsta = cpu_.usart.rcsta;
+        _RCSTA& rcsta = usart_.rcsta;
         bool framingError = rcsta.value.get() & _RCSTA::FERR;
         if (rcsta.value.get() & _RCSTA::OERR) {
             // The receiver stopped at the overrun: nothing more is taken
@@ -81,7 +81,7 @@ public:
             fifo_[count_++] = {uint8_t(byte), framingError};
             if (framingError) ++framingErrors_;
             repairs_.count(Repair::RxFifo);
-            cpu_.usart.set_rcif();
+            usart_.set_rcif();
         }
         showTop();
     }
@@ -89,7 +89,7 @@ public:
         if (count_ > 0) {
             value.put(fifo_[0].byte);
             fifo_[0] = fifo_[1];
-            if (--count_ == 0) cpu_.usart.clear_rcif();
+            if (--count_ == 0) usart_.clear_rcif();
         }
         showTop();
         return value.get();
@@ -111,7 +111,7 @@ public:
 private:
     // FERR belongs to the character on top of the FIFO.
     void showTop() {
-        _RCSTA& rcsta = cpu_.usart.rcsta;
+        _RCSTA& rcsta = usart_.rcsta;
         bool ferr = count_ > 0 && fifo_[0].framingError;
         rcsta.value.put(ferr ? rcsta.value.get() | _RCSTA::FERR : rcsta.value.get() & ~unsigned(_RCSTA::FERR));
     }
@@ -120,25 +120,25 @@ private:
         uint8_t byte;
         bool framingError;
     };
-    P16F877A& cpu_;
+    USART_MODULE& usart_;
     GpsimRepairs& repairs_;
     _RCREG& gpsims_;
     Entry fifo_[FIFO_DEPTH] = {};
     int count_ = 0;
 };
 
-ReceiveFifo::ReceiveFifo(P16F877A& cpu, GpsimRepairs& repairs)
-    : cpu_(cpu), register_(new Rcreg(cpu, repairs, *cpu.usart.rcreg)) {
-    cpu_.usart.rcreg = register_.get();
-    cpu_.usart.rcsta.rcreg = register_.get();
-    cpu_.registers[register_->address] = register_.get();
+ReceiveFifo::ReceiveFifo(PicChip& chip, GpsimRepairs& repairs)
+    : chip_(chip), register_(new Rcreg(chip.cpu(), chip.usart(), repairs, *chip.usart().rcreg)) {
+    chip_.usart().rcreg = register_.get();
+    chip_.usart().rcsta.rcreg = register_.get();
+    chip_.cpu().registers[register_->address] = register_.get();
 }
 
 ReceiveFifo::~ReceiveFifo() {
     _RCREG& gpsims = register_->gpsims();
-    cpu_.usart.rcreg = &gpsims;
-    cpu_.usart.rcsta.rcreg = &gpsims;
-    cpu_.registers[gpsims.address] = &gpsims;
+    chip_.usart().rcreg = &gpsims;
+    chip_.usart().rcsta.rcreg = &gpsims;
+    chip_.cpu().registers[gpsims.address] = &gpsims;
 }
 
 uint64_t ReceiveFifo::overruns() const { return register_->overruns_; }
@@ -175,9 +175,8 @@ public:
 TransmitRepairs::TransmitRepairs(PicChip& chip, GpsimRepairs& repairs, uint64_t& wake)
     : chip_(chip), repairs_(repairs), wake_(wake), txControl_(new TxControl) {
     if (!repairs_.on(Repair::TxWrite)) return;
-    P16F877A& cpu = chip_.cpu();
-    txregTap_.reset(new RegisterTap(&cpu, *cpu.usart.txreg, *this));
-    cpu.registers[txregTap_->address] = txregTap_.get();
+    txregTap_.reset(new RegisterTap(&chip_.cpu(), *chip_.usart().txreg, *this));
+    chip_.cpu().registers[txregTap_->address] = txregTap_.get();
 }
 
 TransmitRepairs::~TransmitRepairs() {
@@ -194,7 +193,7 @@ void TransmitRepairs::service(uint64_t now) {
 }
 
 void TransmitRepairs::watch(double bitCycles) {
-    USART_MODULE& usart = chip_.cpu().usart;
+    USART_MODULE& usart = chip_.usart();
     bool spen = usart.rcsta.bSPEN();
     bool txen = usart.txsta.bTXEN();
     if (repairs_.on(Repair::TxPin)) {
@@ -235,7 +234,7 @@ void TransmitRepairs::watch(double bitCycles) {
 // over, a byte that waits in TXREG is marked full again, or, when the shift
 // register has already gone idle without it, written again.
 void TransmitRepairs::putTxreg(Register& txreg, unsigned value) {
-    USART_MODULE& usart = chip_.cpu().usart;
+    USART_MODULE& usart = chip_.usart();
     bool straightOn = usart.txsta.bTRMT() && usart.txsta.bTXEN();
     txreg.put(value);
     txWritePending_ = !straightOn && usart.rcsta.bSPEN() && usart.txsta.bTXEN();
@@ -252,7 +251,7 @@ void TransmitRepairs::putTxreg(Register& txreg, unsigned value) {
 // TRMT=0 and TXIF=0.  A shift register with bits left and no booking gets
 // its next bit one period after the last one seen.
 void TransmitRepairs::rebookShift(bool enabled) {
-    _TXSTA& txsta = chip_.cpu().usart.txsta;
+    _TXSTA& txsta = chip_.usart().txsta;
     uint64_t now = chip_.cycle();
     if (!enabled || txsta.bit_count == 0) {
         shiftBits_ = 0;
@@ -264,14 +263,14 @@ void TransmitRepairs::rebookShift(bool enabled) {
     }
     for (Cycle_Counter_breakpoint_list* b = get_cycles().active.next; b; b = b->next)
         if (b->f == &txsta) return;
-    uint64_t next = std::max(now + 1, shiftSeen_ + chip_.cpu().usart.spbrg.get_cycles_per_tick());
+    uint64_t next = std::max(now + 1, shiftSeen_ + chip_.usart().spbrg.get_cycles_per_tick());
     get_cycles().set_break(next, static_cast<TriggerObject*>(&txsta));
     repairs_.count(Repair::TxClock);
 }
 
 void TransmitRepairs::checkTxWrite() {
     txWritePending_ = false;
-    USART_MODULE& usart = chip_.cpu().usart;
+    USART_MODULE& usart = chip_.usart();
     if (!usart.rcsta.bSPEN() || !usart.txsta.bTXEN() || !usart.bIsTXempty()) return;
     // A shift register reloaded since the write took the byte.
     if (usart.txsta.bit_count > txWriteBits_) return;
@@ -316,10 +315,9 @@ void clearPendingBreak(GpsimRepairs& repairs) {
     repairs.count(Repair::BreakClear);
 }
 
-void resetUsartForMclr(P16F877A& cpu, GpsimRepairs& repairs) {
+void resetUsartForMclr(USART_MODULE& usart, GpsimRepairs& repairs) {
     if (!repairs.on(Repair::MclrUsart)) return;
     // Writing them as code would lets gpsim stop the USART its own way.
-    USART_MODULE& usart = cpu.usart;
     usart.rcsta.put(0);
     usart.txsta.put(0);
     usart.spbrg.put(0);
@@ -333,7 +331,7 @@ void resetUsartForMclr(P16F877A& cpu, GpsimRepairs& repairs) {
     repairs.count(Repair::MclrUsart);
 }
 
-void resumeAfterMclr(P16F877A& cpu, GpsimRepairs& repairs) {
+void resumeAfterMclr(pic_processor& cpu, GpsimRepairs& repairs) {
     if (!repairs.on(Repair::MclrResume)) return;
     // Bank 0, as the data sheet gives STATUS after MCLR (IRP, RP1 and RP0
     // cleared): a reset in code that worked in bank 2 or 3, say during a

@@ -12,7 +12,8 @@
 #include <memory>
 #include <string>
 
-class P16F877A;
+class USART_MODULE;
+class pic_processor;
 class PicChip;
 class Register;
 class SignalControl;
@@ -62,7 +63,7 @@ private:
 // CREN is cleared.
 class ReceiveFifo {
 public:
-    ReceiveFifo(P16F877A& cpu, GpsimRepairs& repairs);
+    ReceiveFifo(PicChip& chip, GpsimRepairs& repairs);
     ~ReceiveFifo();
     ReceiveFifo(const ReceiveFifo&) = delete;
     ReceiveFifo& operator=(const ReceiveFifo&) = delete;
@@ -72,7 +73,7 @@ public:
 
 private:
     class Rcreg;
-    P16F877A& cpu_;
+    PicChip& chip_;
     std::unique_ptr<Rcreg> register_;
 };
 
@@ -136,14 +137,14 @@ private:
 // so its symbol, before the new one is made.
 class ProgramMemory {
 public:
-    ProgramMemory(P16F877A& cpu, GpsimRepairs& repairs) : cpu_(cpu), repairs_(repairs) {}
+    ProgramMemory(pic_processor& cpu, GpsimRepairs& repairs) : cpu_(cpu), repairs_(repairs) {}
     void write(int address, int word);
     // Symbols that gpsim took out of its table while their instruction
     // still held them: lost, since nothing can free them any more.
     uint64_t symbolsLost() const { return symbolsLost_; }
 
 private:
-    P16F877A& cpu_;
+    pic_processor& cpu_;
     GpsimRepairs& repairs_;
     uint64_t symbolsLost_ = 0;
 };
@@ -156,11 +157,11 @@ void clearPendingBreak(GpsimRepairs& repairs);
 // mclr-usart: gpsim's MCLR reset leaves RCSTA, TXSTA and SPBRG as they were,
 // with the USART and its baud rate generator running; the chip's reset
 // turns the serial port off and clears SPBRG.  Called before the reset.
-void resetUsartForMclr(P16F877A& cpu, GpsimRepairs& repairs);
+void resetUsartForMclr(USART_MODULE& usart, GpsimRepairs& repairs);
 // mclr-resume: gpsim's idle phase (MCLR held) names itself as the next
 // phase on every cycle, so leaving reset never resumes execution; and its
 // MCLR reset leaves STATUS's bank bits as they were.  Execution resumes in
 // bank 0.  Called after the reset.
-void resumeAfterMclr(P16F877A& cpu, GpsimRepairs& repairs);
+void resumeAfterMclr(pic_processor& cpu, GpsimRepairs& repairs);
 
 #endif

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "PicProgram.h"
 #include "writeMs.h"
 
 #include <cerrno>
@@ -16,14 +17,15 @@ bool parseDouble(const char* text, double min, double max, double& value) {
     return errno == 0 && *end == '\0' && value >= min && value <= max;
 }
 
-bool parseAddress(const char* text, int& address) {
-    if (!text || !*text || *text == '-' || *text == '+') return false;
+// A flash word or EEPROM byte of the chip, as a hex image address.
+bool parseAddress(const std::string& text, const ChipModel& chip, int& address) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
     char* end = nullptr;
     errno = 0;
-    long v = strtol(text, &end, 16);
+    long v = strtol(text.c_str(), &end, 16);
     if (errno != 0 || *end != '\0') return false;
-    bool flash = v >= 0 && v <= 0x1FFF;
-    bool eeprom = v >= 0x2100 && v <= 0x21FF;
+    bool flash = v >= 0 && v < chip.flashWords;
+    bool eeprom = v >= PicProgram::EEPROM_START && v < PicProgram::EEPROM_START + chip.eepromBytes;
     if (!flash && !eeprom) return false;
     address = int(v);
     return true;
@@ -31,10 +33,11 @@ bool parseAddress(const char* text, int& address) {
 
 enum Option {
     FIRMWARE = 1000, MEMORY, CLOCK, LINK, FAST, SECONDS, DUMP, RESET_AT, STATS, WRITE_MS, STUCK_CELL,
-    GPSIM_DEFECT, HELP, RESET_ON_OPEN, VERSION
+    GPSIM_DEFECT, HELP, RESET_ON_OPEN, VERSION, CHIP
 };
 
 const option LONG_OPTIONS[] = {
+    {"chip", required_argument, nullptr, CHIP},
     {"firmware", required_argument, nullptr, FIRMWARE},
     {"memory", required_argument, nullptr, MEMORY},
     {"clock", required_argument, nullptr, CLOCK},
@@ -57,9 +60,11 @@ const option LONG_OPTIONS[] = {
 
 void printUsage(FILE* out) {
     fputs("usage: picSim --firmware FILE.hex [options]\n"
-          "Runs a PIC16F877A instruction by instruction with its USART on a\n"
+          "Runs a PIC16F87x chip instruction by instruction with its USART on a\n"
           "pseudo-terminal; prints \"picSim: port /dev/pts/N\" first.\n"
           "  --firmware FILE.hex  the program to run (required)\n"
+          "  --chip NAME          the chip (default 16F877A): 16F873, 16F874, 16F876,\n"
+          "                       16F877, or an A part; flash and EEPROM are its own\n"
           "  --memory FILE.hex    more chip content, under the firmware's words\n"
           "  --clock HZ           oscillator frequency (default 20000000)\n"
           "  --link PATH          also make PATH a symbolic link to the port; only an old\n"
@@ -71,10 +76,11 @@ void printUsage(FILE* out) {
           "  --reset-on-open      pull MCLR each time a program opens the port, as a\n"
           "                       board's DTR auto-reset does (SIGUSR1 pulls it too)\n"
           "  --stats              print the run's figures at exit\n"
-          "  --write-ms F,E       ms to write a program block, an EEPROM byte (default 4,4,\n"
-          "                       the typical erase/write cycle of the PIC16F87xA data sheet)\n"
+          "  --write-ms F,E       ms to write a program block (a word on the older parts),\n"
+          "                       an EEPROM byte (default 4,4, the typical erase/write cycle)\n"
           "  --stuck-cell ADDR    repeatable: self-writes cannot change this flash word or\n"
-          "                       EEPROM byte (hex image address)\n"
+          "                       EEPROM byte (hex image address in the chip's memories:\n"
+          "                       flash 0000-0FFF or 0000-1FFF, EEPROM 2100-217F or 21FF)\n"
           "  --gpsim-defect NAME  for tests, repeatable: leave one gpsim defect unrepaired\n",
           out);
     // The names wrapped to the usage text's width.
@@ -97,7 +103,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
     optind = 1;
     opterr = 0;
     double d = 0;
-    int address = 0;
+    std::vector<std::string> stuck;  // judged once the chip is known
     for (;;) {
         int c = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr);
         if (c == -1) break;
@@ -124,10 +130,10 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
         case WRITE_MS:
             if (!parseWriteMs(arg, o.programWriteMs, o.eepromWriteMs)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
             break;
-        case STUCK_CELL:
-            if (!parseAddress(optarg, address))
-                return why = "bad --stuck-cell " + arg + " (hex flash or EEPROM image address)", false;
-            o.stuckCells.push_back(address);
+        case STUCK_CELL: stuck.push_back(arg); break;
+        case CHIP:
+            o.chip = findChip(arg);
+            if (!o.chip) return why = "unknown --chip " + arg + " (" + chipNameList() + ")", false;
             break;
         case GPSIM_DEFECT: {
             Repair r;
@@ -144,6 +150,13 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
         }
     }
     if (optind < argc) return why = std::string("unexpected argument ") + argv[optind], false;
+    for (const std::string& text : stuck) {
+        int address = 0;
+        if (!parseAddress(text, *o.chip, address))
+            return why = "bad --stuck-cell " + text + " (hex image address of the " + o.chip->name +
+                         "'s flash or EEPROM)", false;
+        o.stuckCells.push_back(address);
+    }
     if (o.firmware.empty()) return why = "--firmware FILE.hex is required", false;
     return true;
 }

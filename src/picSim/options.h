@@ -2,6 +2,7 @@
 #ifndef PICSIM_OPTIONS_H
 #define PICSIM_OPTIONS_H
 
+#include "chipFamily.h"
 #include "gpsimRepairs.h"
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 struct Options {
+    const ChipModel* chip = &defaultChip();
     std::string firmware;
     std::string memory;
     std::string dump;
@@ -19,8 +21,9 @@ struct Options {
     std::vector<double> resetAtMs;  // MCLR pulses, simulated milliseconds
     bool resetOnOpen = false;       // MCLR pulled each time a program opens the port
     bool stats = false;
-    // Typical self-timed erase/write cycle of a PIC16F87xA: 4 ms for a
-    // program memory block and for a data EEPROM byte.
+    // Typical self-timed erase/write cycle of a PIC16F87x(A): 4 ms for a
+    // program memory block (a word on the older parts) and for a data
+    // EEPROM byte.
     double programWriteMs = 4;
     double eepromWriteMs = 4;
     std::vector<int> stuckCells;  // image addresses whose content self-writes cannot change

@@ -1,5 +1,5 @@
-// picSim: a PIC16F877A run instruction by instruction by gpsim's simulation
-// core, its USART wired to a pseudo-terminal at pin level, so that a program
+// picSim: a PIC16F87x chip (--chip, the PIC16F877A by default) run
+// instruction by instruction by gpsim's simulation core, its USART wired to a pseudo-terminal at pin level, so that a program
 // on the pty talks to real firmware.
 #include "PicProgram.h"
 #include "chip.h"
@@ -143,18 +143,23 @@ int main(int argc, char** argv) {
     catchResetSignal();
 
     GpsimRepairs& repairs = options.repairs;
-    PicChip chip(options.clockHz, repairs);
+    PicChip chip(*options.chip, options.clockHz, repairs);
     if (!chip.ok()) {
-        fprintf(console.err, "picSim: gpsim cannot build a PIC16F877A\n");
+        fprintf(console.err, "picSim: gpsim cannot build a PIC%s\n", options.chip->name);
         return 1;
     }
-    chip.load(*content);
+    int missing = 0;
+    if (!chip.load(*content, missing)) {
+        fprintf(console.err, "picSim: the PIC%s has no %04X, which the firmware or --memory fills\n",
+                options.chip->name, missing);
+        return 1;
+    }
     std::set<int> stuck(options.stuckCells.begin(), options.stuckCells.end());
     std::unique_ptr<SelfWrite> selfWrite;
     if (repairs.on(Repair::SelfWrite))
         selfWrite.reset(new SelfWrite(chip, repairs, options.programWriteMs, options.eepromWriteMs, stuck));
     std::unique_ptr<ReceiveFifo> receiver;
-    if (repairs.on(Repair::RxFifo)) receiver.reset(new ReceiveFifo(chip.cpu(), repairs));
+    if (repairs.on(Repair::RxFifo)) receiver.reset(new ReceiveFifo(chip, repairs));
     chip.powerOn();
 
     PtyPort port;

@@ -11,7 +11,7 @@
 
 namespace {
 
-// Where EECON1 and EECON2 sit in the PIC16F877A's register file (bank 3).
+// Where EECON1 and EECON2 sit in every PIC16F87x's register file (bank 3).
 constexpr unsigned EECON1_ADDRESS = 0x18C;
 constexpr unsigned EECON2_ADDRESS = 0x18D;
 
@@ -29,13 +29,24 @@ constexpr unsigned UNLOCK_SECOND = 0xAA;
 // EEDATH<5:0> after a data EEPROM read: not defined by the chip, so not 0.
 constexpr unsigned EEDATH_AFTER_EEPROM_READ = 0x3F;
 
-constexpr int PROGRAM_ADDRESS_MASK = 0x1FFF;  // EEADRH<4:0>:EEADR, 13 bits
 constexpr int BLOCK_WORDS = 4;
 
-// WRT1:WRT0, configuration word bits 10-9: the last write-protected address
-// for 11, 10, 01, 00 (-1: none).
+// The A parts' WRT1:WRT0, configuration word bits 10-9: 11 protects
+// nothing, 10 the first 256 words, 01 the first quarter of flash, 00 the
+// first half.  The older parts' one WRT bit, bit 9: 0 keeps code from
+// writing flash at all.
 constexpr int WRT_SHIFT = 9;
-constexpr int WRT_PROTECTED_TOP[] = {0x0FFF, 0x07FF, 0x00FF, -1};
+constexpr int PROTECTED_256 = 0x100;
+
+int lastProtected(const ChipModel& model, int config) {
+    if (!model.blockWrites) return (config >> WRT_SHIFT) & 1 ? -1 : model.flashWords - 1;
+    switch ((config >> WRT_SHIFT) & 3) {
+    case 3: return -1;
+    case 2: return PROTECTED_256 - 1;
+    case 1: return model.flashWords / 4 - 1;
+    default: return model.flashWords / 2 - 1;
+    }
+}
 
 uint64_t cyclesFor(PicChip& chip, double ms) { return uint64_t(ms * 1e-3 * chip.cyclesPerSecond() + 0.5); }
 
@@ -89,7 +100,7 @@ SelfWrite::SelfWrite(PicChip& chip, GpsimRepairs& repairs, double programWriteMs
 
 SelfWrite::~SelfWrite() {
     // Give the register file gpsim's own registers back before ours go.
-    EEPROM_WIDE* ee = chip_.cpu().get_eeprom();
+    EEPROM_WIDE* ee = &chip_.eeprom();
     chip_.cpu().registers[EECON1_ADDRESS] = ee->get_reg_eecon1();
     chip_.cpu().registers[EECON2_ADDRESS] = ee->get_reg_eecon2();
 }
@@ -115,10 +126,10 @@ void SelfWrite::putEecon2(unsigned value) {
 }
 
 void SelfWrite::read() {
-    EEPROM_WIDE* ee = chip_.cpu().get_eeprom();
+    EEPROM_WIDE* ee = &chip_.eeprom();
     int low = int(ee->get_reg_eeadr()->value.get());
     if (eecon1_ & EEPGD) {
-        int address = ((int(ee->get_reg_eeadrh()->value.get()) << 8) | low) & PROGRAM_ADDRESS_MASK;
+        int address = ((int(ee->get_reg_eeadrh()->value.get()) << 8) | low) & programMask();
         int word = chip_.flashWord(address);
         ee->get_reg_eedata()->value.put(unsigned(word & 0xFF));
         ee->get_reg_eedatah()->value.put(unsigned(word >> 8));
@@ -133,31 +144,41 @@ void SelfWrite::read() {
     }
 }
 
-bool SelfWrite::writeProtected(int address) {
-    int top = WRT_PROTECTED_TOP[(chip_.configWord() >> WRT_SHIFT) & 3];
-    return address <= top;
-}
+bool SelfWrite::writeProtected(int address) { return address <= lastProtected(chip_.model(), chip_.configWord()); }
+
+// EEADRH:EEADR reaches the chip's flash only: 12 bits on the 4K-word chips,
+// 13 on the 8K-word ones; the configuration word lies beyond either.
+int SelfWrite::programMask() const { return chip_.model().flashWords - 1; }
 
 void SelfWrite::startWrite() {
     repairs_.count(Repair::SelfWrite);
-    EEPROM_WIDE* ee = chip_.cpu().get_eeprom();
+    EEPROM_WIDE* ee = &chip_.eeprom();
     int low = int(ee->get_reg_eeadr()->value.get());
     if (!(eecon1_ & EEPGD)) {
-        eepromAddress_ = low;
+        // A 128-byte EEPROM takes EEADR<6:0>.
+        eepromAddress_ = low & (chip_.model().eepromBytes - 1);
         eepromData_ = int(ee->get_reg_eedata()->value.get() & 0xFF);
         eecon1_ |= WR;
         eepromDue_ = chip_.cycle() + eepromWriteCycles_;
         return;
     }
-    int address = ((int(ee->get_reg_eeadrh()->value.get()) << 8) | low) & PROGRAM_ADDRESS_MASK;
+    int address = ((int(ee->get_reg_eeadrh()->value.get()) << 8) | low) & programMask();
     int word = int(((ee->get_reg_eedatah()->value.get() & 0x3F) << 8) | (ee->get_reg_eedata()->value.get() & 0xFF));
+    if (!chip_.model().blockWrites) {
+        // The older parts erase and write the one word, the processor held
+        // for the write time.
+        if (!writeProtected(address)) writeProgramWord(address, word);
+        ++flashWrites_;
+        chip_.halt(programWriteCycles_);
+        return;
+    }
     latches_[address & (BLOCK_WORDS - 1)] = word;
     if ((address & (BLOCK_WORDS - 1)) != BLOCK_WORDS - 1) return;
     int start = address & ~(BLOCK_WORDS - 1);
     if (!writeProtected(start))
         for (int i = 0; i < BLOCK_WORDS; ++i) writeProgramWord(start + i, latches_[i]);
     for (int& l : latches_) l = protocol::ERASED_WORD;
-    ++flashBlocks_;
+    ++flashWrites_;
     chip_.halt(programWriteCycles_);
 }
 
@@ -172,7 +193,7 @@ void SelfWrite::service(uint64_t now) {
     if (!stuckCells_.count(PicProgram::EEPROM_START + eepromAddress_)) chip_.setEepromByte(eepromAddress_, eepromData_);
     ++eepromBytes_;
     eecon1_ &= ~WR;
-    if (PIR* pir2 = chip_.cpu().get_pir2()) pir2->set_eeif();
+    if (PIR* pir2 = chip_.pir2()) pir2->set_eeif();
 }
 
 void SelfWrite::onReset(bool powerOn) {

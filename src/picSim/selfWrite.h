@@ -1,12 +1,17 @@
 // The chip's own writes to its memories (the EECON1/EECON2 sequence), as
-// the PIC16F87xA data sheet describes them rather than as gpsim does:
+// the PIC16F87x and PIC16F87xA data sheets describe them rather than as
+// gpsim does:
 //
-// - program memory: words 0-2 of an aligned 4-word block go into write
-//   latches; loading the 4th word (EEADR<1:0> = 11) erases and writes the
-//   whole block, and the processor stops for the write time while the clock
-//   and the peripherals run on.  EEADRH:EEADR reaches the 13-bit program
-//   memory only, so code cannot change the configuration word.  WRT1:WRT0 of
-//   the configuration word protect the bottom of program memory.
+// - program memory, the A parts: words 0-2 of an aligned 4-word block go
+//   into write latches; loading the 4th word (EEADR<1:0> = 11) erases and
+//   writes the whole block, and the processor stops for the write time while
+//   the clock and the peripherals run on.  WRT1:WRT0 of the configuration
+//   word protect the bottom of program memory (256 words, a quarter, half).
+// - program memory, the older parts: each word is erased and written on its
+//   own, the processor stopped for the write time; their one WRT bit clear
+//   keeps code from writing flash at all.
+// - on both, EEADRH:EEADR reaches the chip's flash only (12 or 13 bits), so
+//   code cannot change the configuration word.
 // - data EEPROM: the byte is written after the write time while the
 //   processor runs on; WR stays set until then, EEIF is set at the end.  A
 //   read leaves EEDATH<5:0> set, since the chip does not define them (the
@@ -39,7 +44,8 @@ public:
     uint64_t due() const { return eepromDue_; }
     void service(uint64_t now);
 
-    uint64_t flashBlocksWritten() const { return flashBlocks_; }
+    // Flash writes: blocks on the A parts, words on the older ones.
+    uint64_t flashBlocksWritten() const { return flashWrites_; }
     uint64_t eepromBytesWritten() const { return eepromBytes_; }
 
     // Called by the replacement registers.
@@ -54,6 +60,7 @@ private:
     void startWrite();
     void writeProgramWord(int address, int word);
     bool writeProtected(int address);
+    int programMask() const;
 
     PicChip& chip_;
     GpsimRepairs& repairs_;
@@ -69,7 +76,7 @@ private:
     uint64_t eepromDue_ = NEVER;
     int eepromAddress_ = 0;
     int eepromData_ = 0;
-    uint64_t flashBlocks_ = 0;
+    uint64_t flashWrites_ = 0;
     uint64_t eepromBytes_ = 0;
 };
 

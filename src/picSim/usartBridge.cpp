@@ -92,7 +92,7 @@ void UsartBridge::service(uint64_t now) {
 }
 
 void UsartBridge::watchChip() {
-    USART_MODULE& usart = chip_.cpu().usart;
+    USART_MODULE& usart = chip_.usart();
     transmitRepairs_->watch(bitCycles(lineBaud_));
     int baud = incoming_.empty() ? lineBaud_ : incoming_.front().baud;
     // Often enough for a bit of the line's speed and of the chip's.

@@ -25,6 +25,10 @@
             --retries: the application starts
   realtime  examples/fill uploaded in real time and checked like the others;
             prints the wall time beside bootloaderSim's for the same file
+  chips     one row a chip of the family (--chip): blink with an EEPROM image
+            of the chip's size, then the test application, through the image
+            of its flash size on picSim --chip; on the rows so marked also a
+            cut upload, the refused EEPROM offset 0x80 and a planted fault
 
 picSim runs with --fast except where real time is the point, and then with
 a build whose quiet time is the longest it offers: unthrottled, the chip's
@@ -216,8 +220,16 @@ LISTING_CASES = (  # selfWriteRules.asm variant, the check's complaint (None: pa
 )
 
 
-def gpasm(args, out, *defines):
-    command = ["gpasm"] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
+LAYOUT_CASES = (  # processor, a change to the source, the listing check's complaint ("": passes)
+    ("p16f873", ("", ""), ""),
+    ("p16f873", ("SELF_WRITE      equ     _WRT_ON", "SELF_WRITE      equ     _WRT_OFF"), "code cannot write flash"),
+    ("p16f877a", ("BOOT_START      equ     FLASH_WORDS - 0x100", "BOOT_START equ FLASH_WORDS - 0x200"),
+     "BOOT_START is 1E00"),
+)
+
+
+def gpasm(args, out, *defines, processor="p16f877a"):
+    command = ["gpasm", "-p", processor] + [x for d in defines for x in ("-D", d)] + ["-o", out, args.source]
     return subprocess.run(command, capture_output=True, text=True, timeout=60)
 
 
@@ -226,36 +238,67 @@ def listing_symbol(listing, name):
     return int(m.group(1), 16) if m else None
 
 
-def cmd_assemble(args):
-    ex.require_gputils("gpasm")
-    with open(args.committed, "rb") as a, open(args.firmware, "rb") as b:
-        if a.read() != b.read():
-            raise Failure("%s is not the default build %s: commit the rebuilt hex"
-                          % (args.committed, args.firmware))
-    words = firmware_words(args)
-    own = sorted(a for a in words if BOOT_LOW <= a <= BOOT_HIGH)
-    low = sorted(a for a in words if a < BOOT_LOW)
-    if low != [0, 1, 2]:
-        raise Failure("words outside the range other than the jump at 0-2: %s" % low)
-    slot = [a for a in own if SLOT <= a < SLOT + 4]
+# The committed images: file, flash words, the chips it serves (gpasm's
+# processors), the words of the reset jump (pagesel takes one bit of PCLATH
+# below 0x1000, two above).
+IMAGES = (
+    ("bootloader.hex", 0x2000, ("p16f877a",), 3),
+    ("bootloader-16F876-877.hex", 0x2000, ("p16f876", "p16f877", "p16f876a", "p16f877a"), 3),
+    ("bootloader-16F873-874.hex", 0x1000, ("p16f873", "p16f874", "p16f873a", "p16f874a"), 2),
+)
+
+
+def check_image(words, flash, jump, name):
+    """The layout of one image for a chip of `flash` words; its summary line."""
+    low_end, high_end = flash - 0x100, flash - 1
+    slot_at, commit_at = flash - 8, flash - 12
+    own = sorted(a for a in words if low_end <= a <= high_end)
+    low = sorted(a for a in words if a < low_end)
+    if low != list(range(jump)):
+        raise Failure("%s: words outside the range other than the jump at 0-%d: %s" % (name, jump - 1, low))
+    slot = [a for a in own if slot_at <= a < slot_at + 4]
     if slot:
-        raise Failure("the slot's words are in the hex: %s" % slot)
-    if any(words.get(a) != v for a, v in commit_block(HOLD).items()):
-        raise Failure("the commit block does not hold the application back: %s"
-                      % ["%04X" % words.get(a, 0x3FFF) for a in sorted(commit_block(HOLD))])
-    if any(ex.CONFIG_START <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
-        raise Failure("the hex sets more than the configuration word")
+        raise Failure("%s: the slot's words are in the hex: %s" % (name, slot))
+    if any(words.get(commit_at + i) != HOLD for i in range(4)):
+        raise Failure("%s: the commit block does not hold the application back: %s"
+                      % (name, ["%04X" % words.get(commit_at + i, 0x3FFF) for i in range(4)]))
+    if any(flash <= a < CONFIG_WORD or a > CONFIG_WORD for a in words):
+        raise Failure("%s: the hex sets more than its flash and the configuration word" % name)
     config = words.get(CONFIG_WORD)
     if config is None:
-        raise Failure("no configuration word")
-    for name, mask, value in CONFIG_FIELDS:
+        raise Failure("%s: no configuration word" % name)
+    for field, mask, value in CONFIG_FIELDS:
         if config & mask != value:
-            raise Failure("configuration word %04X: not %s" % (config, name))
-    print("firmware: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), "
-          "4 more are the slot; jump at 0000-0002; configuration word %04X"
-          % (len(own), BOOT_LOW, BOOT_HIGH, len(own) - 4, config))
+            raise Failure("%s: configuration word %04X: not %s" % (name, config, field))
+    return ("%s: %d words of 256 used at %04X-%04X (%d code, 4 the commit block), 4 the slot, "
+            "%d free; jump at 0000-%04X; configuration word %04X"
+            % (name, len(own), low_end, high_end, len(own) - 4, 256 - len(own) - 4, jump - 1, config))
 
+
+def cmd_assemble(args):
+    ex.require_gputils("gpasm")
+    built_dir = os.path.dirname(args.firmware)
     with tempfile.TemporaryDirectory() as scratch:
+        for name, flash, processors, jump in IMAGES:
+            committed, built = os.path.join(args.committed, name), os.path.join(built_dir, name)
+            with open(committed, "rb") as a, open(built, "rb") as b:
+                image = a.read()
+                if image != b.read():
+                    raise Failure("%s is not the default build %s: commit the rebuilt hex" % (committed, built))
+            print(check_image(ex.read_hex(committed), flash, jump, name))
+            # Every chip the image names takes the same words.
+            for processor in processors:
+                out = os.path.join(scratch, processor + ".hex")
+                run = gpasm(args, out, processor=processor)
+                with open(out, "rb") as f:
+                    if run.returncode != 0 or f.read() != image:
+                        raise Failure("gpasm -p %s: not %s\n%s" % (processor, name, run.stdout + run.stderr))
+            print("  the same words for %s" % ", ".join(p[1:].upper() for p in processors))
+        run = gpasm(args, os.path.join(scratch, "none.hex"), processor="p16f84a")
+        if run.returncode == 0 or "the chip: gpasm -p" not in run.stdout + run.stderr:
+            raise Failure("a chip outside the family assembles:\n%s" % (run.stdout + run.stderr))
+
+
         for baud in SPEEDS:
             out = os.path.join(scratch, "b%d.hex" % baud)
             run = gpasm(args, out, "BAUD=%d" % baud)
@@ -290,6 +333,21 @@ def cmd_assemble(args):
                               % (define or "every rule kept", check.returncode,
                                  repr(problem) if problem else "success", check.stderr))
         print("listing check: %d self-write sequences judged" % len(LISTING_CASES))
+
+        with open(args.source) as f:
+            source = f.read()
+        for processor, (old, new), problem in LAYOUT_CASES:
+            asm = os.path.join(scratch, "layout.asm")
+            with open(asm, "w") as f:
+                f.write(source.replace(old, new))
+            run = subprocess.run(["gpasm", "-p", processor, "-o", os.path.join(scratch, "layout.hex"), asm],
+                                 capture_output=True, text=True, timeout=60)
+            check = subprocess.run([sys.executable, args.listing_check, "--layout",
+                                    os.path.join(scratch, "layout.lst")], capture_output=True, text=True, timeout=60)
+            if run.returncode != 0 or (check.returncode == 0) != (not problem) or problem not in check.stderr:
+                raise Failure("listing check of the layout, %s with %r: exit %d, expected %r\n%s%s"
+                              % (processor, new, check.returncode, problem, run.stdout, check.stderr))
+        print("listing check: %d layouts judged" % len(LAYOUT_CASES))
 
 
 # ------------------------------------------------------------------ upload
@@ -972,16 +1030,131 @@ def cmd_realtime(args):
           % (figures.get("cycles"), figures.get("cycles_per_s"), figures.get("flash_block_writes")))
 
 
+# ------------------------------------------------------------------ chips
+
+# The family, one row a chip: flash words, EEPROM bytes, an older part (one
+# word a write, one WRT bit), and whether the row also runs the session
+# cases below (one 4K-word part, one older part).
+CHIPS = {
+    "16F873": (0x1000, 128, True, False), "16F874": (0x1000, 128, True, False),
+    "16F876": (0x2000, 256, True, True), "16F877": (0x2000, 256, True, False),
+    "16F873A": (0x1000, 128, False, True), "16F874A": (0x1000, 128, False, False),
+    "16F876A": (0x2000, 256, False, False), "16F877A": (0x2000, 256, False, False),
+}
+
+
+def write_hex(path, words):
+    """An INHX8M file of image address -> word, one record a word (every
+    address here lies below byte address 0x10000)."""
+    with open(path, "w") as f:
+        for a in sorted(words):
+            raw = [2, a * 2 >> 8, a * 2 & 0xFF, 0, words[a] & 0xFF, words[a] >> 8]
+            f.write(":" + "".join("%02X" % b for b in raw + [-sum(raw) & 0xFF]) + "\n")
+        f.write(":00000001FF\n")
+
+
+def chip_sessions(args, chip, firmware, workdir):
+    """blink with an EEPROM image of the chip's size, then the test
+    application; each on the chip exactly, the application running.  Raises
+    Failure at the first thing that is not so."""
+    flash, eeprom_bytes, _, _ = CHIPS[chip]
+    boot = "%04X-%04X" % (flash - 0x100, flash - 1)
+    slot = flash - 8
+    fw = ex.read_hex(firmware)
+    program = dict(ex.read_hex(ex.hex_path(args.examples, "blink", "inhx32")))
+    # Offset 0 first: the block whose EEPGD a wrong bank sends into flash.
+    eeprom = {ex.EEPROM_START + i: (i * 7 + 3) % 0xFF for i in range(eeprom_bytes)}   # never erased
+    program.update(eeprom)
+    program_hex = os.path.join(workdir, "blink-eeprom.hex")
+    write_hex(program_hex, program)
+    on_chip = {"sim_options": ("--chip", chip), "firmware": firmware}
+    rc, output, chip_words = upload_and_dump(args, workdir, "blink", program_hex, **on_chip)
+    if rc != 1 or "address range: %s" % boot not in output:
+        raise Failure("%s: blink with %d EEPROM bytes: exit %d\n%s" % (chip, eeprom_bytes, rc, output))
+    dump = os.path.join(workdir, "blink.dump.hex")
+    check = subprocess.run([args.chip_check, "--range", boot, "--slot", "%04X" % slot, program_hex, dump],
+                           capture_output=True, text=True, timeout=60)
+    if check.returncode != 0:
+        raise Failure("%s: chipCheck: %s" % (chip, check.stdout + check.stderr))
+    # chipCheck reads block 0 from the slot: the reset jump and the EEPROM
+    # are looked at here.
+    landed = {a: chip_words.get(a) for a in list(range(4)) + sorted(eeprom)}
+    wanted = {a: fw.get(a, eeprom.get(a)) for a in landed}
+    if landed != wanted:
+        raise Failure("%s: the EEPROM block at offset 0 did not land in the EEPROM alone\n%s"
+                      % (chip, ex.describe_difference(wanted, landed)))
+    rc, output, _ = upload_and_dump(args, workdir, "app", args.app, **on_chip)
+    said = app_output(args, os.path.join(workdir, "app.dump.hex"), "--chip", chip, reports=1) if rc == 1 else b""
+    if said != APP_OK:
+        raise Failure("%s: the test application: exit %d, said %r\n%s" % (chip, rc, said, output))
+    return os.path.join(workdir, "app.dump.hex")
+
+
+def chip_cutoff(args, chip, committed, workdir):
+    """An upload cut after two blocks leaves the committed application held:
+    three simulated seconds after power-on (the window is one) it has not
+    started."""
+    dump = os.path.join(workdir, "cut.dump.hex")
+    sim = PicSim(args, committed, "--chip", chip, "--dump", dump)
+    proxy = Proxy(sim.port, lambda i, byte: byte if i < CUT_AFTER else None)
+    try:
+        run = subprocess.Popen([args.uploader, "-p", proxy.name, args.app],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        started = time.monotonic()
+        while proxy.after_hi <= CUT_AFTER and run.poll() is None and time.monotonic() - started < 20:
+            time.sleep(0.01)
+        run.kill()
+        run.communicate()
+    finally:
+        proxy.close()
+        sim.finish()
+    if proxy.after_hi <= CUT_AFTER:
+        raise Failure("%s: the uploader did not get past the second block" % chip)
+    said = app_output(args, dump, "--chip", chip, "--seconds", "3")
+    if said:
+        raise Failure("%s: after an upload cut after two blocks the chip said %r" % (chip, said))
+
+
+def cmd_chips(args):
+    chip = args.chip
+    flash, eeprom_bytes, _, sessions = CHIPS[chip]
+    workdir = ex.fresh_dir(args.work)
+    start = time.monotonic()
+    committed = chip_sessions(args, chip, args.firmware, workdir)
+    print("%s: blink and %d EEPROM bytes exact, the application running (%.1f s)"
+          % (chip, eeprom_bytes, time.monotonic() - start))
+    if not sessions:
+        return
+    chip_cutoff(args, chip, committed, workdir)
+    print("%s: an upload cut after two blocks leaves the application held" % chip)
+    if eeprom_bytes == 128:
+        rc, output, _ = upload_and_dump(args, workdir, "eeprom", ex.hex_path(args.examples, "eeprom", "inhx32"),
+                                        sim_options=("--chip", chip), firmware=args.firmware)
+        if rc != 0 or "\nERROR: Invalid address 2180\n" not in output:
+            raise Failure("%s: examples/eeprom, 256 bytes: exit %d\n%s" % (chip, rc, output))
+        print("%s: EEPROM offset 0x80 refused: Invalid address 2180" % chip)
+    if args.planted:
+        try:
+            chip_sessions(args, chip, args.planted, ex.fresh_dir(os.path.join(args.work, "planted")))
+        except Failure as failure:
+            print("%s: the planted fault is found: %s" % (chip, str(failure).splitlines()[0]))
+        else:
+            raise Failure("%s: the firmware testing code in bank 3 passed" % chip)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=("assemble", "upload", "app", "errors", "receiver", "memory", "opens",
-                                            "speeds", "realtime", "cutoff", "quiet", "watchdog", "trace"))
+                                            "speeds", "realtime", "cutoff", "quiet", "watchdog", "trace", "chips"))
+    parser.add_argument("--chip", choices=sorted(CHIPS), help="chips: the chip of this row")
+    parser.add_argument("--chip-check", help="chipCheck executable")
+    parser.add_argument("--planted", help="chips: a firmware with a fault this row must find")
     parser.add_argument("--examples", help="the examples folder")
     parser.add_argument("--work", help="scratch folder of this test")
     parser.add_argument("--name", choices=sorted(ex.PROCESSOR), help="example to upload")
     parser.add_argument("--source", help="firmware/bootloader.asm")
-    parser.add_argument("--committed", help="firmware/bootloader.hex")
+    parser.add_argument("--committed", help="firmware/, the committed images")
     parser.add_argument("--listing-check", help="firmware/listingCheck.py")
     parser.add_argument("--rules", help="selfWriteRules.asm, the listing check's cases")
     parser.add_argument("--firmware", help="the default build's bootloader.hex")
@@ -1001,7 +1174,7 @@ def main():
                 "errors": cmd_errors, "receiver": cmd_receiver, "memory": cmd_memory, "opens": cmd_opens,
                 "speeds": cmd_speeds,
                 "realtime": cmd_realtime, "cutoff": cmd_cutoff, "quiet": cmd_quiet, "watchdog": cmd_watchdog,
-                "trace": cmd_trace}
+                "trace": cmd_trace, "chips": cmd_chips}
     try:
         return commands[args.command](args) or 0
     except (Failure, subprocess.TimeoutExpired) as failure:

@@ -519,14 +519,16 @@ TEST(PicSimRun, SigtermEndsTheRunWithTheDumpOfEveryMemory) {
 }
 
 // Program memory self-writes, with the block 0x1000-0x1003 holding
-// 0111 0222 0333 0444 at the start.
+// 0111 0222 0333 0444 at the start (but on a 4K-word chip).
 class PicSimSelfWrite : public ::testing::Test {
 protected:
-    void start(std::vector<std::string> extra = {}, const std::string& firmware = MONITOR_FIRMWARE) {
+    void start(std::vector<std::string> extra = {}, const std::string& firmware = MONITOR_FIRMWARE,
+               bool block = true) {
         dir_ = tempDir();
         dump_ = dir_ + "/dump.hex";
         std::string memory = imageFile(dir_, "block.hex", {{0x1000, 0x0111}, {0x1001, 0x0222}, {0x1002, 0x0333}, {0x1003, 0x0444}});
-        std::vector<std::string> args{"--firmware", firmware, "--memory", memory, "--dump", dump_, "--fast"};
+        std::vector<std::string> args{"--firmware", firmware, "--dump", dump_, "--fast"};
+        if (block) args.insert(args.end(), {"--memory", memory});
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(sim_.start(args));
         monitor_.reset(new Monitor(sim_.port));
@@ -583,13 +585,26 @@ TEST_F(PicSimSelfWrite, GpsimAloneWritesAtOnceWithoutLatchOrStallAndChangesTheCo
 }
 
 TEST_F(PicSimSelfWrite, WriteProtectionKeepsTheProtectedBlocks) {
-    // The monitor with WRT1:WRT0 = 10: 0x0000-0x00FF protected.
-    start({}, withConfig(tempDir(), MONITOR_FIRMWARE, 1 << 9, 0));
-    for (int start : {0x00F0, 0x0100})
-        for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
-    PicProgram dumped = stopAndDump();
-    EXPECT_EQ(dumped.getData(0x00F3), PicProgram::BLANK);
-    EXPECT_EQ(dumped.getData(0x0103), 0x2AAA);
+    // WRT1:WRT0 = 10 protects the first 256 words, 01 a quarter of the
+    // chip's flash, 00 half of it.
+    const struct {
+        const char* chip;
+        int clear;      // WRT bits cleared in the monitor's configuration word
+        int protectedBlock, freeBlock;
+    } rows[] = {
+        {"16F877A", 1 << 9, 0x00F0, 0x0100}, {"16F873A", 1 << 9, 0x00F0, 0x0100},
+        {"16F877A", 1 << 10, 0x07FC, 0x0800}, {"16F873A", 1 << 10, 0x03FC, 0x0400},
+        {"16F877A", 3 << 9, 0x0FFC, 0x1000}, {"16F874A", 3 << 9, 0x07FC, 0x0800},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.chip) + " " + std::to_string(row.clear));
+        start({"--chip", row.chip}, withConfig(tempDir(), MONITOR_FIRMWARE, row.clear, 0), false);
+        for (int start : {row.protectedBlock, row.freeBlock})
+            for (int i = 0; i < 4; ++i) monitor_->writeProgram(start + i, 0x2AAA);
+        PicProgram dumped = stopAndDump();
+        EXPECT_EQ(dumped.getData(row.protectedBlock + 3), PicProgram::BLANK);
+        EXPECT_EQ(dumped.getData(row.freeBlock + 3), 0x2AAA);
+    }
 }
 
 TEST_F(PicSimSelfWrite, AStuckCellKeepsItsWordWhileTheRestOfTheBlockChanges) {
@@ -611,6 +626,13 @@ TEST_F(PicSimSelfWrite, AnEepromByteTakesTheWriteTimeWhileTheProcessorRunsOn) {
     EXPECT_EQ(stopAndDump().getData(0x2107), 0x5A);
 }
 
+TEST_F(PicSimSelfWrite, A128ByteEepromTakesTheLowSevenBitsOfTheOffset) {
+    start({"--chip", "16F874A"}, MONITOR_FIRMWARE, false);  // gpsim gives this one 256 bytes
+    monitor_->writeEeprom(0x85, 0x42);
+    EXPECT_EQ(monitor_->readEeprom(0x05), 0x42);
+    EXPECT_EQ(stopAndDump().getData(0x2105), 0x42);
+}
+
 TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
     start();
     monitor_->writeEeprom(3, 0x21);
@@ -618,6 +640,52 @@ TEST_F(PicSimSelfWrite, AnEepromReadLeavesEedathUndefinedNotZero) {
     EXPECT_EQ(monitor_->readEeprom(3, &eedath), 0x21);
     EXPECT_NE(eedath & 0x3F, 0) << "EEDATH " << eedath;
     stopAndDump();
+}
+
+// The older parts write each word on its own, the processor held for the
+// write time; their WRT bit clear keeps code from writing flash at all.
+TEST_F(PicSimSelfWrite, AnOlderPartWritesEachWordAtOnceAndHoldsTheProcessor) {
+    start({"--chip", "pic16f877", "--write-ms", "2,4"});
+    EXPECT_NEAR(monitor_->writeProgram(0x1000, 0x1000), WRITE_TICKS / 2, 3);
+    EXPECT_EQ(monitor_->readBlock(0x1000), std::vector<int>({0x1000, 0x0222, 0x0333, 0x0444}));
+    stopAndDump();
+}
+
+TEST_F(PicSimSelfWrite, AnOlderPartWithWrtClearNeverWritesFlash) {
+    start({"--chip", "16F876"}, withConfig(tempDir(), MONITOR_FIRMWARE, 1 << 9, 0));
+    monitor_->writeProgram(0x0800, 0x0123);
+    EXPECT_EQ(monitor_->readProgram(0x0800), 0x3FFF);  // erased
+    stopAndDump();
+}
+
+TEST(PicSimOutside, ChipNamesInAnyCaseAndTheRefusalsNameTheChips) {
+    const std::string dir = tempDir();
+    const std::string list = "16F873, 16F874, 16F876, 16F877, 16F873A, 16F874A, 16F876A, 16F877A";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string line;  // the first line of standard error
+    } cases[] = {
+        {{"--chip", "PIC16f874a", "--seconds", "0"}, 0, ""},
+        {{"--chip", "16F628"}, 2, "picSim: unknown --chip 16F628 (" + list + ")"},
+        {{"--chip", "16f873", "--stuck-cell", "1000"}, 2,
+         "picSim: bad --stuck-cell 1000 (hex image address of the 16F873's flash or EEPROM)"},
+        {{"--chip", "16F874", "--stuck-cell", "2180"}, 2,
+         "picSim: bad --stuck-cell 2180 (hex image address of the 16F874's flash or EEPROM)"},
+        {{"--chip", "16F873", "--memory", imageFile(dir, "high.hex", {{0x1F00, 0x0001}})}, 1,
+         "picSim: the PIC16F873 has no 1F00, which the firmware or --memory fills"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> argv{PICSIM, "--firmware", ECHO_FIRMWARE, "--fast"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process process;
+        ASSERT_TRUE(process.start(argv));
+        EXPECT_EQ(process.wait(10), c.status);
+        if (!c.line.empty()) {
+            EXPECT_EQ(process.output().substr(0, c.line.size() + 1), c.line + "\n");
+        }
+    }
 }
 
 }  // namespace
