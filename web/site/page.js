@@ -9,7 +9,7 @@ import { Console } from './console.js';
 const $ = (id) => document.getElementById(id);
 const ui = {};
 for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
-  'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
+  'chipModel', 'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
   'chip', 'chipVerdict', 'chipPicture', 'chipDownload', 'console', 'consoleSpeed', 'consoleInput', 'consoleSend',
   'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote']) ui[id] = $(id);
 
@@ -106,6 +106,7 @@ function refreshControls() {
   ui.upload.disabled = busy || !hasLine || !state.file;
   ui.cancel.disabled = !busy;
   for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
+  ui.chipModel.disabled = busy || !ui.simulated.checked;
   if (state.console) state.console.refresh();
 }
 state.refreshControls = refreshControls;
@@ -122,10 +123,15 @@ function knownRange() {
   return state.portRange;
 }
 
+// The simulated chip's name, or '' on a port: the core sizes the image and
+// the picture by it.
+function simulatedChip() { return ui.simulated.checked ? ui.chipModel.value : ''; }
+
 function showPicture(range) {
   if (!state.file) return;
   const [lower, upper] = range || [1, 0];
-  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number'], [lower, upper])));
+  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number', 'string'],
+    [lower, upper, simulatedChip()])));
 }
 
 let filesRead = 0;
@@ -135,12 +141,18 @@ async function readHexFile(file) {
   const text = await file.text();
   // The same file chosen again is read again.
   ui.hexFile.value = '';
+  readHexText(file.name, text);
+}
+
+// Read again for another chip: the words it lacks are told then.
+function readHexText(name, text) {
   const bytes = new TextEncoder().encode(text);
   const at = state.core._malloc(bytes.length + 1);
   state.core.HEAPU8.set(bytes, at);
   let answer;
   try {
-    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number'], [file.name, at, bytes.length]));
+    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number', 'string'],
+      [name, at, bytes.length, simulatedChip()]));
   } finally {
     state.core._free(at);
   }
@@ -155,7 +167,7 @@ async function readHexFile(file) {
     return;
   }
   notice(answer.messages);  // words the chip does not have are reported, and the file is taken
-  state.file = { name: file.name, text };
+  state.file = { name, text };
   showForecast();
   showPicture(knownRange());
   refreshControls();
@@ -177,8 +189,21 @@ function chipWorker() {
     }
     if (m.type === 'content') showChip(m);
   });
-  state.worker.postMessage({ type: 'facts' });
+  state.worker.postMessage({ type: 'facts', chip: ui.chipModel.value });
   return state.worker;
+}
+
+// The simulated chip or the port, or another chip: the file is read for
+// it, and the picture waits for the chip's facts.
+function chipChanged() {
+  if (ui.simulated.checked) {
+    state.chipFacts = null;
+    if (state.worker) state.worker.postMessage({ type: 'facts', chip: ui.chipModel.value });
+    else chipWorker();
+  }
+  if (state.file) readHexText(state.file.name, state.file.text);
+  else showPicture(knownRange());
+  refreshControls();
 }
 
 function showChip(m) {
@@ -190,8 +215,8 @@ function showChip(m) {
   const at = state.core._malloc(bytes.length + 1);
   state.core.HEAPU8.set(bytes, at);
   try {
-    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number'],
-      [at, bytes.length, range[0], range[1]])));
+    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number', 'string'],
+      [at, bytes.length, range[0], range[1], state.chipFacts.name])));
   } finally {
     state.core._free(at);
   }
@@ -306,6 +331,10 @@ async function start() {
     const chosen = lines === state.facts.defaultResetLines;
     ui.resetLines.add(new Option(lines, lines, chosen, chosen));
   }
+  for (const name of state.facts.chips) {
+    const chosen = name === state.facts.defaultChip;
+    ui.chipModel.add(new Option(name, name, chosen, chosen));
+  }
   ui.resetMs.value = state.facts.resetDefaultMs;
   ui.resetMs.max = state.facts.resetMaxMs;
 
@@ -324,11 +353,8 @@ async function start() {
     readHexFile(e.dataTransfer.files[0]);
   });
   ui.speed.addEventListener('change', showForecast);
-  ui.simulated.addEventListener('change', () => {
-    if (ui.simulated.checked) chipWorker();
-    showPicture(knownRange());
-    refreshControls();
-  });
+  ui.simulated.addEventListener('change', chipChanged);
+  ui.chipModel.addEventListener('change', chipChanged);
   ui.connect.addEventListener('click', connect);
   ui.query.addEventListener('click', () => run(true));
   ui.upload.addEventListener('click', () => run(false));

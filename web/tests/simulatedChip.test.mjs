@@ -1,7 +1,7 @@
 // The page against its simulated chip at 57600 bit/s: every example
 // uploads and the chip holds it exactly; a bad hex file shows the reader's
 // message.
-import { writeFileSync, mkdtempSync } from 'node:fs';
+import { writeFileSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
@@ -27,11 +27,26 @@ try {
     checkNoProblems(page);
   }]));
 
+  failed += await runChecks([['a 4096-word chip in the picture, and blink lands on the simulated 16F873A', async () => {
+    await page.select('#chipModel', '16F873A');
+    await chooseFile(page, example('blink'));
+    const flash = await page.$eval('#picture figcaption', (e) => e.textContent);
+    assert(flash === 'flash 0000-0FFF', `the picture's flash: ${flash}`);
+    const outcome = await runAndWait(page, '#upload');
+    const log = await page.$eval('#log', (e) => e.textContent);
+    assert(outcome === 'succeeded' && log.includes('address range: 0F00-0FFF'), `upload ${outcome}:\n${log}`);
+    const verdict = await page.$eval('#chipVerdict', (e) => e.textContent);
+    assert(verdict.includes('holds exactly') && verdict.includes('outside 0F00-0FFF'), verdict);
+    checkNoProblems(page);
+    await page.select('#chipModel', '16F877A');
+  }]]);
+
   failed += await runChecks([['a bad hex file shows the reader\'s message', async () => {
     const dir = mkdtempSync(join(tmpdir(), 'page-'));
     const bad = join(dir, 'bad.hex');
     writeFileSync(bad, ':020000040000FA\n:0400000001020304F1\n:00000001FF\n');
     await chooseFile(page, bad);
+    rmSync(dir, { recursive: true, force: true });
     const notice = await page.$eval('#notice', (e) => e.textContent);
     assert(/^PicProgram::readHex - .*line 2/m.test(notice), `notice: ${notice}`);
     checkNoProblems(page);
