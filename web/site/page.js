@@ -185,7 +185,7 @@ function chipWorker() {
       // A run holds the core suspended in a wait, and nothing may call into
       // it then (the run would never resume): the picture waits for its end.
       if (state.running) state.pictureStale = true;
-      else showPicture([m.facts.lower, m.facts.upper]);
+      else showPicture(knownRange());
     }
     if (m.type === 'content') showChip(m);
   });
