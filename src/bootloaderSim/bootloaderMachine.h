@@ -7,6 +7,7 @@
 #define SIM_BOOTLOADER_MACHINE_H
 
 #include "chip.h"
+#include "chipFamily.h"
 #include "faults.h"
 #include "protocol.h"
 
@@ -15,14 +16,17 @@
 
 // What the bootloader tells about itself and how long the chip writes.
 struct BootloaderSettings {
+    BootloaderSettings() : BootloaderSettings(defaultChip()) {}
+    // The bootloader at the top of this chip's flash, writing at the chip's
+    // typical pace.
+    explicit BootloaderSettings(const ChipModel& chip);
+
     int year = 2004;  // revision date
     int month = 6;
     int day = 15;
-    protocol::Range range{0x1F00, 0x1FFF};  // the bootloader's own code
-    // Typical self-timed erase/write cycle of a PIC16F87xA: 4 ms for a
-    // program memory write and for a data EEPROM byte.
-    double programWriteMs = 4;
-    double eepromWriteMs = 4;
+    protocol::Range range;  // the bootloader's own code
+    double programWriteMs;  // one four-word block
+    double eepromWriteMs;   // one byte
 };
 
 // Told what the machine does, as it does it; the statistics listen here.

@@ -5,7 +5,9 @@
 // does not send are left out.  With BEFORE.hex (the chip's content before
 // the upload) every cell is checked: sent blocks hold the program, all else
 // is unchanged.  With --slot ADDR, the chip's bootloader keeps its own jump
-// at 0000 and the program's block 0 is looked for at ADDR.
+// at 0000 and the program's block 0 is looked for at ADDR.  --chip gives the
+// range of a bootloader at the top of that chip's flash.
+#include "chipFamily.h"
 #include "ownedHandles.h"
 #include "uploadOracle.h"
 
@@ -33,20 +35,24 @@ bool load(const char* path, PicProgram& into) {
 }
 
 void usage(FILE* out = stderr) {
-    fputs("usage: chipCheck [--range LO-HI] [--slot ADDR] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
-          "  --range LO-HI  the bootloader's range as it reports it (default 1F00-1FFF)\n"
+    fprintf(out,
+          "usage: chipCheck [--chip NAME] [--range LO-HI] [--slot ADDR] [-o] PROGRAM.hex CHIP.hex [BEFORE.hex]\n"
+          "  --chip NAME    the chip, one of %s\n"
+          "                 (default %s): its top 256 words are the bootloader's range\n"
+          "  --range LO-HI  the bootloader's range as it reports it (default the chip's)\n"
           "  --slot ADDR    the chip holds the program's block 0 (0000-0003) at ADDR,\n"
           "                 a multiple of 4 in hex, and its bootloader's jump at 0000\n"
           "  -o             the upload ignored an overlap with that range\n"
           "  --help, --version  print this text or the version\n"
           "exit 0 when the chip holds the program, 1 when it differs, 2 on bad use\n",
-          out);
+          chipNameList().c_str(), defaultChip().name);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    protocol::Range range{0x1F00, 0x1FFF};
+    const ChipModel* model = &defaultChip();
+    protocol::Range range{-1, -1};  // until --range gives it
     bool ignoreOverlap = false;
     int slot = -1;
     const char* files[3] = {nullptr, nullptr, nullptr};
@@ -60,15 +66,18 @@ int main(int argc, char** argv) {
                 return 2;
             }
             range = protocol::Range{int(lo), int(hi)};
-        } else if (!strcmp(argv[i], "--slot") && i + 1 < argc) {
-            unsigned address = 0;
-            char tail = 0;
-            if (sscanf(argv[++i], "%x%c", &address, &tail) != 1 || address % 4 != 0 ||
-                address + 3 > unsigned(PicProgram::FLASH_END)) {
-                fprintf(stderr, "chipCheck: --slot takes a flash block's address in hex, such as 1FF8\n");
+        } else if (!strcmp(argv[i], "--chip") && i + 1 < argc) {
+            model = findChip(argv[++i]);
+            if (!model) {
+                fprintf(stderr, "chipCheck: unknown --chip %s (one of %s)\n", argv[i], chipNameList().c_str());
                 usage();
                 return 2;
             }
+        } else if (!strcmp(argv[i], "--slot") && i + 1 < argc) {
+            unsigned address = 0;
+            char tail = 0;
+            // Anything but an address in hex is refused below, with the rest.
+            if (sscanf(argv[++i], "%x%c", &address, &tail) != 1 || address > 0xFFFF) address = 1;
             slot = int(address);
         } else if (!strcmp(argv[i], "--help")) {
             usage(stdout);
@@ -89,6 +98,13 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
+    // Known once the whole line is read: --chip may come after --slot.
+    if (slot >= 0 && (slot % 4 != 0 || slot + 3 > model->bootEnd())) {
+        fprintf(stderr, "chipCheck: --slot takes a flash block's address in hex, such as %04X\n", model->bootEnd() - 7);
+        usage();
+        return 2;
+    }
+    if (range.lower < 0) range = protocol::Range{model->bootStart(), model->bootEnd()};
     std::unique_ptr<PicProgram> program(new PicProgram), chip(new PicProgram), before(new PicProgram);
     if (!load(files[0], *program) || !load(files[1], *chip) || (files[2] && !load(files[2], *before))) return 2;
     if (slot >= 0) {

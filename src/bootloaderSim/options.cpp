@@ -40,40 +40,61 @@ bool parseDate(const std::string& text, Options& o) {
 }
 
 enum Option {
-    LINK = 1000, DEVICE, BAUD, FLASH, EEPROM, RANGE, DATE, MEMORY, DUMP, WRITE_MS, ONCE, STATS, FAULT, HELP, VERSION
+    LINK = 1000, DEVICE, BAUD, CHIP, FLASH, EEPROM, RANGE, DATE, MEMORY, DUMP, WRITE_MS, ONCE, STATS, FAULT, HELP,
+    VERSION
 };
 
 const option LONG_OPTIONS[] = {
     {"link", required_argument, nullptr, LINK},     {"device", required_argument, nullptr, DEVICE},
-    {"baud", required_argument, nullptr, BAUD},     {"flash", required_argument, nullptr, FLASH},
-    {"eeprom", required_argument, nullptr, EEPROM}, {"range", required_argument, nullptr, RANGE},
-    {"date", required_argument, nullptr, DATE},     {"memory", required_argument, nullptr, MEMORY},
-    {"dump", required_argument, nullptr, DUMP},     {"write-ms", required_argument, nullptr, WRITE_MS},
-    {"once", no_argument, nullptr, ONCE},           {"stats", no_argument, nullptr, STATS},
-    {"fault", required_argument, nullptr, FAULT},   {"help", no_argument, nullptr, HELP},
-    {"version", no_argument, nullptr, VERSION},
+    {"baud", required_argument, nullptr, BAUD},     {"chip", required_argument, nullptr, CHIP},
+    {"flash", required_argument, nullptr, FLASH},   {"eeprom", required_argument, nullptr, EEPROM},
+    {"range", required_argument, nullptr, RANGE},   {"date", required_argument, nullptr, DATE},
+    {"memory", required_argument, nullptr, MEMORY}, {"dump", required_argument, nullptr, DUMP},
+    {"write-ms", required_argument, nullptr, WRITE_MS}, {"once", no_argument, nullptr, ONCE},
+    {"stats", no_argument, nullptr, STATS},         {"fault", required_argument, nullptr, FAULT},
+    {"help", no_argument, nullptr, HELP},           {"version", no_argument, nullptr, VERSION},
     {nullptr, 0, nullptr, 0},
 };
+
+// The memories, the bootloader's range and the write times: each as the
+// command line gave it, wherever it stood, else the chip's.
+void playChip(const Options& given, Options& o) {
+    const ChipModel& chip = *o.chip;
+    const BootloaderSettings played(chip);
+    o.flashWords = given.flashWords >= 0 ? given.flashWords : chip.flashWords;
+    o.eepromBytes = given.eepromBytes >= 0 ? given.eepromBytes : chip.eepromBytes;
+    o.bootloader.range = given.bootloader.range.lower >= 0 ? given.bootloader.range : played.range;
+    const BootloaderSettings& times = given.bootloader.programWriteMs >= 0 ? given.bootloader : played;
+    o.bootloader.programWriteMs = times.programWriteMs;
+    o.bootloader.eepromWriteMs = times.eepromWriteMs;
+}
 
 }  // namespace
 
 void printUsage(FILE* out) {
-    fputs("usage: bootloaderSim [options]\n"
-          "Plays a PIC16F877A and its serial bootloader on a pseudo-terminal; prints\n"
+    fprintf(out,
+          "usage: bootloaderSim [options]\n"
+          "Plays a PIC16F87x and its serial bootloader on a pseudo-terminal; prints\n"
           "\"bootloaderSim: port /dev/pts/N\" first.\n"
           "  --link PATH        also make PATH a symbolic link to the port; only an old\n"
           "                     link there is replaced, and it goes at exit\n"
           "  --device TTY       use this serial device instead of a pseudo-terminal\n"
           "  --baud N           pace the line at N bit/s; 0: no pacing\n"
           "                     (default: the speed the uploader set on the line)\n"
-          "  --flash N          flash words (default 8192)\n"
-          "  --eeprom N         EEPROM bytes (default 256)\n"
-          "  --range LO-HI      the bootloader's own code, hex (default 1F00-1FFF)\n"
+          "  --chip NAME        the chip played, with or without PIC, in any case:\n"
+          "                     %s\n"
+          "                     (default %s); it gives the defaults of --flash,\n"
+          "                     --eeprom, --range and --write-ms\n"
+          "  --flash N          flash words (default the chip's: 4096 or 8192)\n"
+          "  --eeprom N         EEPROM bytes (default the chip's: 128 or 256)\n"
+          "  --range LO-HI      the bootloader's own code, hex (default the chip's top\n"
+          "                     256 words: 0F00-0FFF or 1F00-1FFF)\n"
           "  --date YYYY-MM-DD  revision date (default 2004-06-15)\n"
           "  --memory FILE.hex  the chip's content at start (default blank)\n"
           "  --dump FILE.hex    write the chip's content at exit\n"
-          "  --write-ms F,E     ms to write a program block, an EEPROM byte (default 4,4,\n"
-          "                     the typical erase/write cycle of the PIC16F87xA data sheet)\n"
+          "  --write-ms F,E     ms to write a program block, an EEPROM byte (default the\n"
+          "                     data sheets' 4 ms cycle: once a block on the A parts,\n"
+          "                     4,4; once a word on the others, 16,4)\n"
           "  --once             end after one session: exit 0 if it ended with\n"
           "                     END_PROGRAMMING, 1 otherwise\n"
           "  --stats            print the run's figures at exit\n"
@@ -81,13 +102,17 @@ void printUsage(FILE* out) {
           "                     garbage@N:HH badready writetest hangup@N mute-ident\n"
           "                     trickle late@S (N frames from 1, ADDR hex image address)\n"
           "  --help, --version  print this text or the version and end\n",
-          out);
+          chipNameList().c_str(), defaultChip().name);
 }
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
     optind = 1;
     opterr = 0;
     long n = 0;
+    // What the command line gives itself; -1 where it leaves it to the chip.
+    Options given;
+    given.flashWords = given.eepromBytes = given.bootloader.range.lower = -1;
+    given.bootloader.programWriteMs = -1;
     for (;;) {
         int c = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr);
         if (c == -1) break;
@@ -99,17 +124,21 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
             if (!parseLong(optarg, 10, 0, 4000000, n)) return why = "bad --baud " + arg, false;
             o.baud = int(n);
             break;
+        case CHIP:
+            o.chip = findChip(arg);
+            if (!o.chip) return why = "unknown --chip " + arg + " (one of " + chipNameList() + ")", false;
+            break;
         case FLASH:
             if (!parseLong(optarg, 10, 1, 8192, n)) return why = "--flash takes 1 to 8192 words", false;
-            o.flashWords = int(n);
+            given.flashWords = int(n);
             break;
         case EEPROM:
             if (!parseLong(optarg, 10, 0, 256, n)) return why = "--eeprom takes 0 to 256 bytes", false;
-            o.eepromBytes = int(n);
+            given.eepromBytes = int(n);
             break;
         case RANGE:
-            if (!parseRange(arg, o.bootloader.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
-            if (o.bootloader.range.lower > o.bootloader.range.upper)
+            if (!parseRange(arg, given.bootloader.range)) return why = "bad --range " + arg + " (hex LO-HI)", false;
+            if (given.bootloader.range.lower > given.bootloader.range.upper)
                 return why = "bad --range " + arg + ": LO is above HI", false;
             break;
         case DATE:
@@ -118,7 +147,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
         case MEMORY: o.memory = arg; break;
         case DUMP: o.dump = arg; break;
         case WRITE_MS:
-            if (!parseWriteMs(arg, o.bootloader.programWriteMs, o.bootloader.eepromWriteMs)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
+            if (!parseWriteMs(arg, given.bootloader.programWriteMs, given.bootloader.eepromWriteMs)) return why = "bad --write-ms " + arg + " (F,E in ms)", false;
             break;
         case ONCE: o.once = true; break;
         case STATS: o.stats = true; break;
@@ -134,5 +163,6 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& why) {
     }
     if (optind < argc) return why = std::string("unexpected argument ") + argv[optind], false;
     if (o.link.size() && o.device.size()) return why = "--link goes with the pseudo-terminal, not --device", false;
+    playChip(given, o);
     return true;
 }

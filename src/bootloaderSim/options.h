@@ -11,9 +11,13 @@ struct Options {
     std::string link;    // also make this a symbolic link to the pty's slave
     std::string device;  // use this serial device instead of a pty
     int baud = -1;       // -1: follow the line's speed; 0: no pacing
-    int flashWords = 8192;
-    int eepromBytes = 256;
-    BootloaderSettings bootloader;
+    // The chip played (--chip) gives the memories, the bootloader's range
+    // and the write time that --flash, --eeprom, --range and --write-ms do
+    // not give.
+    const ChipModel* chip = &defaultChip();
+    int flashWords = chip->flashWords;
+    int eepromBytes = chip->eepromBytes;
+    BootloaderSettings bootloader{*chip};
     std::string memory;
     std::string dump;
     bool once = false;

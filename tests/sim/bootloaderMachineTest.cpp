@@ -135,6 +135,14 @@ const Case CASES[] = {
     {"ConfigurationBlocks", SMALL_CHIP, identifiedSmall({{frame(setAddress(0x2004)), READY},
                                                          {frame(programBlock(0, 0, 0, 0)), READY},
                                                          {frame(programBlock(0, 0, 0, 0)), report('A', 0x2008)}})},
+    {"ChipsFlashAndEeprom", {"--chip", "16F873", "--range", "0000-0003"},
+     {{POLL, GREETING}, {HI, {0x00, 0x00, 0x03, 0x00, '>'}},
+      {frame(setAddress(0x0FFC)), READY},
+      {frame(programBlock(0, 0, 0, 0)), READY},
+      {frame(programBlock(0, 0, 0, 0)), report('A', 0x1000)},
+      {frame(setAddress(0x7C)), READY},
+      {frame(eepromBlock(1, 2, 3, 4)), READY},
+      {frame(eepromBlock(1, 2, 3, 4)), report('A', 0x80)}}},
     {"EepromPastItsEnd", SMALL_CHIP, identifiedSmall({{frame(setAddress(0x0C)), READY},
                                                       {frame(eepromBlock(1, 2, 3, 4)), READY},
                                                       {frame(eepromBlock(1, 2, 3, 4)), report('A', 0x10)}})},
@@ -255,6 +263,34 @@ TEST(Machine, WriteTimesOfTheBlocksThatWereWritten) {
     EXPECT_DOUBLE_EQ(bench.feed(frame(eepromBlock(1, 2, 3, 4))).writeSeconds, 0.006);
     EXPECT_EQ(bench.feed(frame(setAddress(0x1F00))).writeSeconds, 0);
     EXPECT_EQ(bench.feed(frame(programBlock(1, 2, 3, 4))).writeSeconds, 0);  // refused
+}
+
+// What --chip gives: the memories, the range and the write times that the
+// rest of the command line leaves to it, wherever that stands.
+TEST(Machine, ChipGivesWhatTheCommandLineLeaves) {
+    struct Row {
+        std::vector<std::string> args;
+        int flash, eeprom, lower;
+        double programMs, eepromMs;
+    };
+    const Row rows[] = {
+        {{}, 8192, 256, 0x1F00, 4, 4},
+        {{"--chip", "pic16f873a"}, 4096, 128, 0x0F00, 4, 4},
+        {{"--chip", "16F877"}, 8192, 256, 0x1F00, 16, 4},
+        {{"--flash", "2048", "--range", "0700-07FF", "--chip", "PIC16F874"}, 2048, 128, 0x0700, 16, 4},
+        {{"--chip", "16f876", "--eeprom", "64", "--write-ms", "2,1"}, 8192, 64, 0x1F00, 2, 1},
+    };
+    for (const Row& row : rows) {
+        Bench bench(row.args);
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        ASSERT_EQ(bench.why, "");
+        EXPECT_EQ(bench.chip->flashSize(), row.flash);
+        EXPECT_EQ(bench.chip->eepromSize(), row.eeprom);
+        EXPECT_EQ(bench.options.bootloader.range.lower, row.lower);
+        EXPECT_EQ(bench.options.bootloader.range.upper, row.lower + 0xFF);
+        EXPECT_EQ(bench.options.bootloader.programWriteMs, row.programMs);
+        EXPECT_EQ(bench.options.bootloader.eepromWriteMs, row.eepromMs);
+    }
 }
 
 TEST(Machine, ChipHoldsWhatTheBlocksCarried) {

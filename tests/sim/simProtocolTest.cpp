@@ -130,6 +130,9 @@ TEST(SimStart, RefusedWithTheReason) {
          "bootloaderSim: cannot create " + dir + "/no/chip.hex: No such file or directory"},
         {{"--dump", dir}, 1, "bootloaderSim: cannot write " + dir + ": Is a directory"},
         {{"--range", "1FFF-1F00"}, 2, "bootloaderSim: bad --range 1FFF-1F00: LO is above HI"},
+        {{"--chip", "16F88"}, 2,
+         "bootloaderSim: unknown --chip 16F88 (one of 16F873, 16F874, 16F876, 16F877, 16F873A, 16F874A, 16F876A, "
+         "16F877A)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);

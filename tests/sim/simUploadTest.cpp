@@ -319,14 +319,18 @@ TEST(UploadProperty, RandomImagesLandExactly) {
 // 0000 (--slot), and a list of differences that is cut.
 TEST(ChipCheck, SlotAndACutList) {
     const std::string dir = tempDir();
-    PicProgram program, slotted, blank;
+    PicProgram program, slotted, slotted4k, blank;
     for (int a = 0; a < 4; ++a) program.setData(a, 0x3000 + a);
     for (int a = 0x10; a < 0x2A; ++a) program.setData(a, 0x0100 + a);
-    for (int a = 0x10; a < 0x2A; ++a) slotted.setData(a, 0x0100 + a);
+    for (int a = 0x10; a < 0x2A; ++a) slotted.setData(a, 0x0100 + a), slotted4k.setData(a, 0x0100 + a);
     for (int a = 0; a < 4; ++a) slotted.setData(0x1FF8 + a, 0x3000 + a);  // block 0 in the slot
+    for (int a = 0; a < 4; ++a) slotted4k.setData(0x0FF8 + a, 0x3000 + a);
     slotted.setData(0, 0x2F00);                                            // the bootloader's jump
+    slotted4k.setData(0, 0x2F00);
     const std::string programPath = dir + "/program.hex", chipPath = dir + "/chip.hex", blankPath = dir + "/blank.hex";
-    ASSERT_TRUE(saveHex(program, programPath) && saveHex(slotted, chipPath) && saveHex(blank, blankPath));
+    const std::string chip4kPath = dir + "/chip4k.hex";
+    ASSERT_TRUE(saveHex(program, programPath) && saveHex(slotted, chipPath) && saveHex(blank, blankPath) &&
+                saveHex(slotted4k, chip4kPath));
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -336,6 +340,8 @@ TEST(ChipCheck, SlotAndACutList) {
         {{chipPath}, 1, "  0003: chip -, expected 3003"},
         {{"--slot", "1FF8", chipPath}, 0, "chipCheck: " + chipPath + " holds exactly " + programPath + " outside 1F00-1FFF"},
         {{blankPath}, 1, "  ... and 10 more"},  // 30 words missing, 20 shown
+        {{"--slot", "0FF8", "--chip", "pic16f874", chip4kPath}, 0,
+         "chipCheck: " + chip4kPath + " holds exactly " + programPath + " outside 0F00-0FFF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());

@@ -41,10 +41,15 @@ std::string hexText(PicProgram& image)
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE const char* chipFacts()
+// Plays the chip of the family with this name (the core's list) from now
+// on, an unknown name the default one, and answers its facts.
+EMSCRIPTEN_KEEPALIVE const char* chipFacts(const char* name)
 {
+    const ChipModel* model = findChip(name);
+    simulated.play(model ? *model : defaultChip());
     const BootloaderSettings& s = simulated.settings();
     return give(json::Object()
+                    .str("name", simulated.model().name)
                     .num("lower", s.range.lower)
                     .num("upper", s.range.upper)
                     .num("programWriteMs", long(s.programWriteMs))
@@ -85,10 +90,12 @@ EMSCRIPTEN_KEEPALIVE const char* chipHex()
 }
 
 // Whether the chip holds exactly the program outside the bootloader's
-// range, by chipCheck's rule, and where not, how far it arrived.
+// range, by chipCheck's rule, and where not, how far it arrived.  The
+// program is read for this chip, as the page read it for the upload: the
+// words the chip lacks were reported then.
 EMSCRIPTEN_KEEPALIVE const char* chipVerdict(const char* name, const char* text, int length, int ignoreOverlap)
 {
-    PicProgram program;
+    PicProgram program(simulated.model().flashWords, simulated.model().eepromBytes);
     bool read = false;
     if (FILE* in = fmemopen(const_cast<char*>(text), size_t(length), "r")) {
         read = program.readHex(in, [](const char*) {});

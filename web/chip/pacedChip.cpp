@@ -4,19 +4,29 @@
 
 #include <algorithm>
 
-namespace {
+// The machine keeps references to chip_ and settings_: play() changes them
+// in place.
+PacedChip::PacedChip()
+    : model_(&defaultChip()),
+      chip_(model_->flashWords, model_->eepromBytes),
+      settings_(*model_),
+      machine_(chip_, settings_, faults_)
+{
+}
 
-constexpr int FLASH_WORDS = 8192;  // a PIC16F877A, as bootloaderSim plays it
-constexpr int EEPROM_BYTES = 256;
-
-}  // namespace
-
-PacedChip::PacedChip() : chip_(FLASH_WORDS, EEPROM_BYTES), machine_(chip_, settings_, faults_) {}
+void PacedChip::play(const ChipModel& model)
+{
+    if (&model == model_)
+        return;
+    model_ = &model;
+    chip_ = Chip(model.flashWords, model.eepromBytes);
+    settings_ = BootloaderSettings(model);
+}
 
 void PacedChip::reset(int bitsPerSecond, bool erase)
 {
     if (erase)
-        chip_.memory() = PicProgram(FLASH_WORDS, EEPROM_BYTES);
+        chip_.memory() = PicProgram(model_->flashWords, model_->eepromBytes);
     machine_.startSession();
     charTime_ = protocol::characterMicros(bitsPerSecond) / 1e6;
     lastArrival_ = 0;

@@ -9,6 +9,7 @@
 
 #include "bootloaderMachine.h"
 #include "chip.h"
+#include "chipFamily.h"
 #include "faults.h"
 
 #include <cstdint>
@@ -18,6 +19,12 @@
 class PacedChip {
 public:
     PacedChip();
+
+    // Plays this chip of the family from now on: its memories, erased, its
+    // bootloader's range and write time.  The chip played already keeps its
+    // content.
+    void play(const ChipModel& model);
+    const ChipModel& model() const { return *model_; }
 
     // The board is reset: a new session at this speed.  erase starts the
     // chip's memory blank.
@@ -41,6 +48,7 @@ private:
         double at;
         std::vector<uint8_t> bytes;
     };
+    const ChipModel* model_;
     Chip chip_;
     BootloaderSettings settings_;
     Faults faults_;  // none

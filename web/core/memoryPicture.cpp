@@ -46,7 +46,18 @@ std::string region(PicProgram& image, const UploadPlan& plan, const protocol::Ra
 
 }  // namespace
 
-std::string memoryPicture(PicProgram& image, int lower, int upper)
+const ChipModel& pictureChip(const std::string& simulated, int lower, int upper)
+{
+    if (const ChipModel* named = findChip(simulated))
+        return *named;
+    const ChipModel* fit = nullptr;
+    for (const ChipModel& model : chipModels())
+        if (lower <= upper && upper < model.flashWords && (!fit || model.flashWords < fit->flashWords))
+            fit = &model;
+    return fit ? *fit : defaultChip();
+}
+
+std::string memoryPicture(PicProgram& image, int lower, int upper, const ChipModel& chip)
 {
     const protocol::Range range{lower, upper};
     // With the range not known yet the plan protects nothing.
@@ -57,9 +68,9 @@ std::string memoryPicture(PicProgram& image, int lower, int upper)
                    json::Object().str("letter", std::string(1, c.letter)).str("name", c.name).done();
     classes += "]";
     const std::string regions = "[" +
-        region(image, plan, range, "flash", PicProgram::FLASH_START, PicProgram::FLASH_START + image.getFlashSize()) +
+        region(image, plan, range, "flash", PicProgram::FLASH_START, PicProgram::FLASH_START + chip.flashWords) +
         "," + region(image, plan, range, "configuration", PicProgram::CONFIG_START, PicProgram::CONFIG_END + 1) +
         "," + region(image, plan, range, "EEPROM", PicProgram::EEPROM_START,
-                     PicProgram::EEPROM_START + image.getEepromSize()) + "]";
+                     PicProgram::EEPROM_START + chip.eepromBytes) + "]";
     return json::Object().raw("classes", classes).raw("regions", regions).done();
 }

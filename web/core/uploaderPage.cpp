@@ -3,6 +3,7 @@
 // call answers JSON that the page draws; nothing here is the page's own.
 #include "PicProgram.h"
 #include "boardReset.h"
+#include "chipFamily.h"
 #include "forecast.h"
 #include "json.h"
 #include "memoryPicture.h"
@@ -54,6 +55,14 @@ std::string consoleSpeeds()
     return list + "]";
 }
 
+std::string chipNames()
+{
+    std::string list;
+    for (const ChipModel& model : chipModels())
+        list += (list.empty() ? "[" : ",") + json::quote(model.name);
+    return list + "]";
+}
+
 }  // namespace
 
 extern "C" {
@@ -72,6 +81,8 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
                     .str("consoleNeedsBoard",
                          "The console needs a real board: the simulated chip plays the bootloader, and runs no "
                          "program after it.")
+                    .raw("chips", chipNames())
+                    .str("defaultChip", defaultChip().name)
                     .raw("lineResults", json::Object()
                                             .num("ok", int(LineResult::Ok))
                                             .num("timeout", int(LineResult::Timeout))
@@ -83,11 +94,16 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
 
 // Reads a hex file's text as the command line reads the file: ok, one
 // sentence on what the reader found for someone new to hex files, and the
-// reader's messages below it as the command line prints them.
-EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text, int length)
+// reader's messages below it as the command line prints them.  For the
+// simulated chip (its name in chip) the image has that chip's memories, so
+// the reader drops and reports the words it lacks; for a port ("") it has
+// the command line's.
+EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text, int length, const char* chip)
 {
     LoadedFile loaded;
     loaded.name = name;
+    if (const ChipModel* model = findChip(chip))
+        loaded.image.reset(new PicProgram(model->flashWords, model->eepromBytes));
     std::vector<PicProgram::ReadIssue> issues;
     bool ok = false;
     if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
@@ -136,21 +152,21 @@ EMSCRIPTEN_KEEPALIVE double coreLineSeconds(int bitsPerSecond, int lower, int up
 }
 
 // The loaded file's memory; lower > upper while the bootloader's range is
-// not known.
-EMSCRIPTEN_KEEPALIVE const char* corePicture(int lower, int upper)
+// not known.  chip names the simulated chip, "" for a port (pictureChip).
+EMSCRIPTEN_KEEPALIVE const char* corePicture(int lower, int upper, const char* chip)
 {
-    return give(memoryPicture(*file.image, lower, upper));
+    return give(memoryPicture(*file.image, lower, upper, pictureChip(chip, lower, upper)));
 }
 
 // Any image given as hex text (the chip's content), in the same picture.
-EMSCRIPTEN_KEEPALIVE const char* corePictureOf(const char* text, int length, int lower, int upper)
+EMSCRIPTEN_KEEPALIVE const char* corePictureOf(const char* text, int length, int lower, int upper, const char* chip)
 {
     PicProgram image;
     if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
         image.readHex(in, [](const char*) {});
         fclose(in);
     }
-    return give(memoryPicture(image, lower, upper));
+    return give(memoryPicture(image, lower, upper, pictureChip(chip, lower, upper)));
 }
 
 // One run as `programUploader [-o] [-q] [--reset=LINES --reset-ms=MS]`

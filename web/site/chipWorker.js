@@ -39,7 +39,7 @@ onmessage = async (event) => {
   const m = event.data;
   switch (m.type) {
   case 'facts':
-    postMessage({ type: 'facts', facts: JSON.parse(text(chip._chipFacts())) });
+    postMessage({ type: 'facts', facts: JSON.parse(chip.ccall('chipFacts', 'string', ['string'], [m.chip])) });
     break;
   case 'reset':
     session = m.session;

@@ -9,7 +9,7 @@ import { Console } from './console.js';
 const $ = (id) => document.getElementById(id);
 const ui = {};
 for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
-  'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
+  'chipModel', 'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
   'chip', 'chipVerdict', 'chipPicture', 'chipDownload', 'console', 'consoleSpeed', 'consoleInput', 'consoleSend',
   'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote', 'consoleWhy', 'fileName', 'fileNotice']) ui[id] = $(id);
 
@@ -148,6 +148,7 @@ function refreshControls() {
   ui.consoleWhy.textContent = ui.simulated.checked ? state.facts.consoleNeedsBoard : '';
   ui.cancel.disabled = !busy;
   for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
+  ui.chipModel.disabled = busy || !ui.simulated.checked;
   if (state.console) state.console.refresh();
 }
 state.refreshControls = refreshControls;
@@ -164,10 +165,15 @@ function knownRange() {
   return state.portRange;
 }
 
+// The simulated chip's name, or '' on a port: the core sizes the image and
+// the picture by it.
+function simulatedChip() { return ui.simulated.checked ? ui.chipModel.value : ''; }
+
 function showPicture(range) {
   if (!state.file) return;
   const [lower, upper] = range || [1, 0];
-  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number'], [lower, upper])));
+  drawPicture(ui.picture, JSON.parse(call('corePicture', ['number', 'number', 'string'],
+    [lower, upper, simulatedChip()])));
 }
 
 let filesRead = 0;
@@ -177,12 +183,18 @@ async function readHexFile(file) {
   const text = await file.text();
   // The same file chosen again is read again.
   ui.hexFile.value = '';
+  readHexText(file.name, text);
+}
+
+// Read again for another chip: the words it lacks are told then.
+function readHexText(name, text) {
   const bytes = new TextEncoder().encode(text);
   const at = state.core._malloc(bytes.length + 1);
   state.core.HEAPU8.set(bytes, at);
   let answer;
   try {
-    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number'], [file.name, at, bytes.length]));
+    answer = JSON.parse(call('coreReadHex', ['string', 'number', 'number', 'string'],
+      [name, at, bytes.length, simulatedChip()]));
   } finally {
     state.core._free(at);
   }
@@ -198,8 +210,8 @@ async function readHexFile(file) {
     refreshControls();
     return;
   }
-  state.file = { name: file.name, text };
-  ui.fileName.textContent = file.name;
+  state.file = { name, text };
+  ui.fileName.textContent = name;
   showForecast();
   showPicture(knownRange());
   refreshControls();
@@ -217,12 +229,25 @@ function chipWorker() {
       // A run holds the core suspended in a wait, and nothing may call into
       // it then (the run would never resume): the picture waits for its end.
       if (state.running) state.pictureStale = true;
-      else showPicture([m.facts.lower, m.facts.upper]);
+      else showPicture(knownRange());
     }
     if (m.type === 'content') showChip(m);
   });
-  state.worker.postMessage({ type: 'facts' });
+  state.worker.postMessage({ type: 'facts', chip: ui.chipModel.value });
   return state.worker;
+}
+
+// The simulated chip or the port, or another chip: the file is read for
+// it, and the picture waits for the chip's facts.
+function chipChanged() {
+  if (ui.simulated.checked) {
+    state.chipFacts = null;
+    if (state.worker) state.worker.postMessage({ type: 'facts', chip: ui.chipModel.value });
+    else chipWorker();
+  }
+  if (state.file) readHexText(state.file.name, state.file.text);
+  else showPicture(knownRange());
+  refreshControls();
 }
 
 function showChip(m) {
@@ -234,8 +259,8 @@ function showChip(m) {
   const at = state.core._malloc(bytes.length + 1);
   state.core.HEAPU8.set(bytes, at);
   try {
-    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number'],
-      [at, bytes.length, range[0], range[1]])));
+    drawPicture(ui.chipPicture, JSON.parse(call('corePictureOf', ['number', 'number', 'number', 'number', 'string'],
+      [at, bytes.length, range[0], range[1], state.chipFacts.name])));
   } finally {
     state.core._free(at);
   }
@@ -358,6 +383,10 @@ async function start() {
     const chosen = lines === state.facts.defaultResetLines;
     ui.resetLines.add(new Option(lines, lines, chosen, chosen));
   }
+  for (const name of state.facts.chips) {
+    const chosen = name === state.facts.defaultChip;
+    ui.chipModel.add(new Option(name, name, chosen, chosen));
+  }
   ui.resetMs.value = state.facts.resetDefaultMs;
   ui.resetMs.max = state.facts.resetMaxMs;
 
@@ -376,11 +405,8 @@ async function start() {
     readHexFile(e.dataTransfer.files[0]);
   });
   ui.speed.addEventListener('change', showForecast);
-  ui.simulated.addEventListener('change', () => {
-    if (ui.simulated.checked) chipWorker();
-    showPicture(knownRange());
-    refreshControls();
-  });
+  ui.simulated.addEventListener('change', chipChanged);
+  ui.chipModel.addEventListener('change', chipChanged);
   ui.connect.addEventListener('click', connect);
   ui.query.addEventListener('click', () => run(true));
   ui.upload.addEventListener('click', () => run(false));

@@ -22,9 +22,10 @@ let runs = 0;
 // The lines a run shows, per-block progress lines aside.
 const lines = (text) => text.split(/[\r\n]/).filter((l) => l !== '' && !/^ {2}programming address [0-9A-F]{4}$/.test(l));
 
-async function simulator(faults = []) {
+async function simulator(faults = [], options = []) {
   const dump = join(work, `chip${++runs}.hex`);
-  const sim = await startSimulator(SIM, ['--once', '--dump', dump, ...faults.flatMap((f) => ['--fault', f])]);
+  const sim = await startSimulator(SIM, ['--once', '--dump', dump, ...options,
+    ...faults.flatMap((f) => ['--fault', f])]);
   sim.dump = dump;
   return sim;
 }
@@ -54,8 +55,8 @@ try {
   await page.waitForFunction(() => !document.getElementById('upload').disabled ||
     !document.getElementById('query').disabled);
 
-  async function upload(name, faults = [], { whileRunning = null, stop = false } = {}) {
-    sim = await simulator(faults);
+  async function upload(name, faults = [], { whileRunning = null, stop = false, options = [] } = {}) {
+    sim = await simulator(faults, options);
     const overlap = await page.$eval('#overlap', (e) => e.checked);
     if (overlap !== (name === 'overlap')) await page.click('#overlap');
     await chooseFile(page, example(name));
@@ -80,6 +81,14 @@ try {
     assert(legend.includes("bootloader's range"), `legend: ${legend}`);
     checkNoProblems(page);
   }]));
+
+  failed += await runChecks([['a bootloader whose range ends at 0FFF: the picture has 4096 words', async () => {
+    const run = await upload('blink', [], { options: ['--chip', '16F873A'] });
+    assert(run.outcome === 'succeeded', `upload ${run.outcome}:\n${run.log}`);
+    const flash = await page.$eval('#picture figcaption', (e) => e.textContent);
+    assert(flash === 'flash 0000-0FFF', `the picture's flash: ${flash}`);
+    checkNoProblems(page);
+  }]]);
 
   for (const [name, faults] of [['blink', []], ['overlap', []], ['eeprom', []], ['blink', ['checksum@3']],
     ['blink', ['hangup@3']]]) {

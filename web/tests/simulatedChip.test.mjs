@@ -26,6 +26,20 @@ try {
     checkNoProblems(page);
   }]));
 
+  failed += await runChecks([['a 4096-word chip in the picture, and blink lands on the simulated 16F873A', async () => {
+    await page.select('#chipModel', '16F873A');
+    await chooseFile(page, example('blink'));
+    const flash = await page.$eval('#picture figcaption', (e) => e.textContent);
+    assert(flash === 'flash 0000-0FFF', `the picture's flash: ${flash}`);
+    const outcome = await runAndWait(page, '#upload');
+    const log = await page.$eval('#log', (e) => e.textContent);
+    assert(outcome === 'succeeded' && log.includes('address range: 0F00-0FFF'), `upload ${outcome}:\n${log}`);
+    const verdict = await page.$eval('#chipVerdict', (e) => e.textContent);
+    assert(verdict.includes('holds exactly') && verdict.includes('outside 0F00-0FFF'), verdict);
+    checkNoProblems(page);
+    await page.select('#chipModel', '16F877A');
+  }]]);
+
   failed += await runChecks([['a bad hex file shows the reader\'s message', async () => {
     const dir = scratchDir('page-');
     const bad = join(dir, 'bad.hex');
