@@ -30,14 +30,18 @@ async function simulator(faults = [], options = []) {
   return sim;
 }
 
-// The command line against a simulator of its own with the same faults.
+// The command line against a simulator of its own with the same faults,
+// with the additions a person at a terminal reads, as the page shows them;
+// the forecast and the reset prompt before the wait are the page's own.
 async function commandLine(file, flags, faults) {
   const sim = await simulator(faults);
-  const run = spawnSync('sh', ['-c', '"$@" 2>&1', 'sh', UPLOADER, ...flags, '-s', SPEED, '-p', sim.port, file],
+  const run = spawnSync('sh', ['-c', '"$@" 2>&1', 'sh', UPLOADER, '--explain', ...flags, '-s', SPEED, '-p', sim.port,
+    file],
     { encoding: 'utf8' });
   sim.stop();
   await sim.exited;
-  return run.stdout;
+  const wait = run.stdout.indexOf('\nWaiting for the bootloader');
+  return wait < 0 ? run.stdout : run.stdout.slice(wait);
 }
 
 const session = await startBrowser();
@@ -217,7 +221,7 @@ try {
     });
     await page.select('#speed', SPEED);
     const viaCommandLine = await firmwareRun(async (chip) =>
-      spawnSync(UPLOADER, ['-s', '19200', '-p', chip.port, example('blink')], { encoding: 'utf8' }).stdout);
+      spawnSync(UPLOADER, ['--explain', '-s', '19200', '-p', chip.port, example('blink')], { encoding: 'utf8' }).stdout);
     assert(viaPage.result.outcome === 'succeeded', viaPage.result.log);
     assert(JSON.stringify(lines(viaPage.result.log)) === JSON.stringify(lines(viaCommandLine.result)),
       `page:\n${viaPage.result.log}\ncommand line:\n${viaCommandLine.result}`);
