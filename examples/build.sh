@@ -65,6 +65,7 @@ link() {
 }
 
 assemble blink
+assemble hello
 assemble eeprom
 assemble fill
 assemble overlap

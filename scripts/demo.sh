@@ -8,12 +8,16 @@
 #   bash scripts/demo.sh --firmware   the same upload on picSim, a PIC16F877A
 #                                     run instruction by instruction with our
 #                                     bootloader firmware (firmware/), in real time
+#   bash scripts/demo.sh --monitor    examples/hello through the firmware on
+#                                     picSim, then 3 s of --monitor: its greeting
+#                                     from the first byte, and what is typed
+#                                     comes back in capitals
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=${1:-}
-if [ -n "$mode" ] && [ "$mode" != --firmware ]; then
-  echo "usage: bash scripts/demo.sh [--firmware]" >&2
+if [ -n "$mode" ] && [ "$mode" != --firmware ] && [ "$mode" != --monitor ]; then
+  echo "usage: bash scripts/demo.sh [--firmware | --monitor]" >&2
   exit 2
 fi
 
@@ -30,6 +34,30 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The greeter through the firmware on picSim: the uploader stays on the line
+# after the end command and shows what the started program says.
+if [ "$mode" = --monitor ]; then
+  hello=examples/hello/hello.inhx32.hex
+  mkfifo "$work/sim.out"
+  "$build/src/picSim/picSim" --firmware firmware/bootloader.hex >"$work/sim.out" &
+  sim_pid=$!
+  exec 3<"$work/sim.out"
+  read -r -u 3 line
+  port=${line#picSim: port }
+  echo "$line (firmware/bootloader.hex, 20 MHz, real time)"
+
+  echo "\$ programUploader -p $port --monitor-seconds 3 $hello"
+  status=0
+  "$build/src/programUploader/programUploader" -p "$port" --monitor-seconds 3 "$hello" || status=$?
+  echo "(programUploader exit status $status: 1 is success)"
+  kill -INT "$sim_pid"
+  wait "$sim_pid" || true
+  sim_pid=
+  exec 3<&-
+  [ "$status" = 1 ]
+  exit
+fi
 
 # The same upload through the bootloader firmware on the instruction-level
 # chip; it keeps running the program afterwards until it is told to stop.

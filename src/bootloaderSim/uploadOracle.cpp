@@ -66,9 +66,9 @@ std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProg
     return out;
 }
 
-std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
-                                            bool ignoreOverlap) {
-    std::vector<std::string> out;
+std::vector<WordDifference> programWordDifferences(const PicProgram& chip, const PicProgram& program,
+                                                   protocol::Range range, bool ignoreOverlap) {
+    std::vector<WordDifference> out;
     protocol::Range w = protectedRange(range);
     std::set<int> sent = blocksSent(program, range, ignoreOverlap);
     forEachAddress(chip, [&](int a) {
@@ -77,8 +77,16 @@ std::vector<std::string> programDifferences(const PicProgram& chip, const PicPro
         if (config && !sent.count(firstOfBlock(a))) return;
         int want = chipValue(a, program.getData(a));
         int have = chipValue(a, chip.getData(a));
-        if (have != want) addDifference(out, a, have, want);
+        if (have != want) out.push_back({a, have, want});
     });
+    return out;
+}
+
+std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
+                                            bool ignoreOverlap) {
+    std::vector<std::string> out;
+    for (const WordDifference& d : programWordDifferences(chip, program, range, ignoreOverlap))
+        addDifference(out, d.address, d.chip, d.expected);
     return out;
 }
 

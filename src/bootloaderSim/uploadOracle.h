@@ -42,6 +42,15 @@ std::vector<std::string> uploadDifferences(const PicProgram& chip, const PicProg
 // leaving out the configuration words the upload does not send.
 std::vector<std::string> programDifferences(const PicProgram& chip, const PicProgram& program, protocol::Range range,
                                             bool ignoreOverlap);
+// The same differences as data, in address order: the chip's word and the
+// program's, each as the chip stores it (BLANK for blank).
+struct WordDifference {
+    int address;
+    int chip;
+    int expected;
+};
+std::vector<WordDifference> programWordDifferences(const PicProgram& chip, const PicProgram& program,
+                                                   protocol::Range range, bool ignoreOverlap);
 
 // A bootloader that keeps its own jump at 0000 stores the program's block 0
 // in a slot of its own: the image with the slot's four words moved to

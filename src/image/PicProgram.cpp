@@ -185,15 +185,31 @@ constexpr int RECORD_START_LINEAR = 0x05;    // EIP start address, no data for u
 
 constexpr const char* READ_PREFIX = "PicProgram::readHex - ";
 
-// Hands one formatted message to the caller's report.  The longest message,
-// a line without a record shown as 16 escaped bytes, takes 122 characters.
-__attribute__((format(printf, 2, 3))) void say(const PicProgram::ReadReport& report, const char* format, ...) {
+using Issue = PicProgram::ReadIssue;
+using Kind = Issue::Kind;
+
+Issue issue(Kind kind, int line, long value = 0, long expected = 0, std::string detail = {}) {
+    Issue found;
+    found.kind = kind;
+    found.line = line;
+    found.value = value;
+    found.expected = expected;
+    found.detail = std::move(detail);
+    return found;
+}
+
+// Hands one finding with its formatted message to the caller's report.  The
+// longest message, a line without a record shown as 16 escaped bytes, takes
+// 122 characters.
+__attribute__((format(printf, 3, 4))) void say(const PicProgram::IssueReport& report, Issue found,
+                                               const char* format, ...) {
     char message[256];
     va_list args;
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    report(message);
+    found.message = message;
+    report(found);
 }
 
 int hexValue(int c) {
@@ -214,9 +230,10 @@ struct Record {
 
 // getc answers EOF for a failed read too; a disk or pipe error must not
 // read as a file that simply ends early.  True when it printed one.
-bool reportReadError(FILE* file, const PicProgram::ReadReport& report) {
+bool reportReadError(FILE* file, const PicProgram::IssueReport& report) {
     if (!ferror(file)) return false;
-    say(report, "%sread error: %s\n", READ_PREFIX, strerror(errno));
+    const char* reason = strerror(errno);
+    say(report, issue(Kind::ReadError, 0, 0, 0, reason), "%sread error: %s\n", READ_PREFIX, reason);
     return true;
 }
 
@@ -225,7 +242,7 @@ enum class Search { Record, End, Refused };
 
 class HexScanner {
 public:
-    HexScanner(FILE* f, const PicProgram::ReadReport& r) : file(f), report(r) {}
+    HexScanner(FILE* f, const PicProgram::IssueReport& r) : file(f), report(r) {}
 
     // Passes over everything up to the next ':': line ends, blank lines,
     // comment lines and text before a ':' on its line.  A line that holds no
@@ -244,8 +261,10 @@ public:
             if (c == '\n' || c == '\r') {
                 if (!endLine()) return Search::Refused;
                 ++line;
+                atLineStart = true;
                 continue;
             }
+            atLineStart = false;
             if (c == ':') {
                 recordLine = line;
                 lineHasRecord = true;
@@ -271,14 +290,17 @@ public:
         if (!readByte(checksum)) return false;
         int expected = (0x100 - (sum & 0xFF)) & 0xFF;
         if (checksum != expected) {
-            say(report, "%sbad checksum %02X on line %d (the record's bytes need %02X)\n", READ_PREFIX,
-                    checksum, recordLine, expected);
+            say(report, issue(Kind::BadChecksum, recordLine, checksum, expected),
+                "%sbad checksum %02X on line %d (the record's bytes need %02X)\n", READ_PREFIX, checksum, recordLine,
+                expected);
             return false;
         }
         return true;
     }
 
     int lineOfRecord() const { return recordLine; }
+    // The file's last line: the one at its end, unless that line is empty.
+    int lastLine() const { return atLineStart && line > 1 ? line - 1 : line; }
 
 private:
     bool readByte(int& value) {
@@ -294,17 +316,20 @@ private:
         int c = getc(file);
         if (c == EOF) {
             if (!reportReadError(file, report))
-                say(report, "%sunexpected end of file\n", READ_PREFIX);
+                say(report, issue(Kind::EndInRecord, recordLine), "%sunexpected end of file\n", READ_PREFIX);
             return -1;
         }
         int v = hexValue(c);
         if (v >= 0) return v;
         if (c == '\n' || c == '\r') {
-            say(report, "%sthe record on line %d ends before its checksum\n", READ_PREFIX, recordLine);
+            say(report, issue(Kind::RecordCutShort, recordLine), "%sthe record on line %d ends before its checksum\n",
+                READ_PREFIX, recordLine);
         } else if (isprint(c)) {
-            say(report, "%sinvalid character '%c' in the record on line %d\n", READ_PREFIX, c, recordLine);
+            say(report, issue(Kind::InvalidCharacter, recordLine, c),
+                "%sinvalid character '%c' in the record on line %d\n", READ_PREFIX, c, recordLine);
         } else {
-            say(report, "%sinvalid character 0x%02X in the record on line %d\n", READ_PREFIX, c, recordLine);
+            say(report, issue(Kind::InvalidCharacter, recordLine, c),
+                "%sinvalid character 0x%02X in the record on line %d\n", READ_PREFIX, c, recordLine);
         }
         return -1;
     }
@@ -347,7 +372,8 @@ private:
                     text += escaped;
                 }
             }
-            say(report, "%sline %d holds no record: '%s'\n", READ_PREFIX, line, text.c_str());
+            say(report, issue(Kind::NoRecord, line, 0, 0, text), "%sline %d holds no record: '%s'\n", READ_PREFIX, line,
+                text.c_str());
         }
         lineHasRecord = false;
         first = NONE;
@@ -358,10 +384,11 @@ private:
     }
 
     FILE* file;
-    const PicProgram::ReadReport& report;
+    const PicProgram::IssueReport& report;
     int line = 1;
     int recordLine = 1;
     bool lastWasCr = false;
+    bool atLineStart = true;  // nothing read yet on the current line
     // The current line, as far as it lies outside a record.
     bool lineHasRecord = false;
     static constexpr int NONE = -1;
@@ -378,6 +405,10 @@ bool PicProgram::readHex(FILE* file) {
 }
 
 bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped) {
+    return readHex(file, IssueReport([&report](const ReadIssue& found) { report(found.message.c_str()); }), dropped);
+}
+
+bool PicProgram::readHex(FILE* file, const IssueReport& report, const DroppedWord& dropped) {
     HexScanner scanner(file, report);
     long base = 0;  // byte address added by extended address records
     Record r;
@@ -392,7 +423,8 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
             for (int i = 0; i + 1 < r.count; i += 2, ++image) {
                 int word = r.data[i + 1] << 8 | r.data[i];
                 if (image > INT_MAX || !setData(static_cast<int>(image), word)) {
-                    say(report, "%sinvalid address %04lX\n", READ_PREFIX, image);
+                    say(report, issue(Kind::InvalidAddress, scanner.lineOfRecord(), image), "%sinvalid address %04lX\n",
+                        READ_PREFIX, image);
                     if (dropped) dropped(image);
                 }
             }
@@ -403,8 +435,9 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
         case RECORD_EXTENDED_SEGMENT:
         case RECORD_EXTENDED_LINEAR:
             if (r.count != 2) {
-                say(report, "%sthe extended address record on line %d holds %d bytes instead of 2\n",
-                        READ_PREFIX, scanner.lineOfRecord(), r.count);
+                say(report, issue(Kind::ExtendedAddressSize, scanner.lineOfRecord(), r.count),
+                    "%sthe extended address record on line %d holds %d bytes instead of 2\n", READ_PREFIX,
+                    scanner.lineOfRecord(), r.count);
                 return false;
             }
             base = static_cast<long>(r.data[0] << 8 | r.data[1]);
@@ -414,13 +447,14 @@ bool PicProgram::readHex(FILE* file, const ReadReport& report, const DroppedWord
         case RECORD_START_LINEAR:
             break;
         default:
-            say(report, "%sunknown record type %02X on line %d\n", READ_PREFIX, r.type,
-                    scanner.lineOfRecord());
+            say(report, issue(Kind::UnknownRecordType, scanner.lineOfRecord(), r.type),
+                "%sunknown record type %02X on line %d\n", READ_PREFIX, r.type, scanner.lineOfRecord());
             return false;
         }
     }
     if (search == Search::End && !reportReadError(file, report))
-        say(report, "%sunexpected end of file, no end record\n", READ_PREFIX);
+        say(report, issue(Kind::NoEndRecord, scanner.lastLine()), "%sunexpected end of file, no end record\n",
+            READ_PREFIX);
     return false;
 }
 

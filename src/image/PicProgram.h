@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 class PicProgram {
 public:
@@ -53,6 +54,29 @@ public:
 
     // Receives each of the reader's messages as a whole line, "\n" included.
     using ReadReport = std::function<void(const char* message)>;
+    // The same message as data, for a caller that words it its own way (the
+    // page): what the reader found, on which line, with the message's figures.
+    struct ReadIssue {
+        enum class Kind {
+            ReadError,            // the stream failed; detail: the system's reason
+            EndInRecord,          // the file ends inside the record on line
+            NoEndRecord,          // the file ends after line without an end record
+            BadChecksum,          // value: the checksum read, expected: the one the bytes need
+            RecordCutShort,       // the line ends before its record's checksum
+            InvalidCharacter,     // value: the character
+            NoRecord,             // detail: the line's first characters, escaped
+            InvalidAddress,       // value: the image address (a dropped word; reading goes on)
+            ExtendedAddressSize,  // value: the bytes the record holds instead of 2
+            UnknownRecordType,    // value: the type
+        };
+        Kind kind = Kind::ReadError;
+        int line = 0;  // counted from 1; 0 for a read error
+        long value = 0;
+        long expected = 0;
+        std::string detail;
+        std::string message;  // the line ReadReport receives, "\n" included
+    };
+    using IssueReport = std::function<void(const ReadIssue&)>;
     // Receives the image address of each word the reader dropped because the
     // image has no place for it (the same word's message goes to the report).
     using DroppedWord = std::function<void(long address)>;
@@ -65,6 +89,7 @@ public:
     // Messages go to standard error, or to report.
     bool readHex(FILE* file);
     bool readHex(FILE* file, const ReadReport& report, const DroppedWord& dropped = nullptr);
+    bool readHex(FILE* file, const IssueReport& report, const DroppedWord& dropped = nullptr);
     // Writes the whole image as Intel HEX; false when the stream refuses output.
     bool writeHex(FILE* file) const;
 

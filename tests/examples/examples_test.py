@@ -39,7 +39,7 @@ import sys
 import time
 
 FORMATS = ("inhx8m", "inhx32")
-PROCESSOR = {"blink": "p16f877a", "eeprom": "p16f877a", "fill": "p16f877a",
+PROCESSOR = {"blink": "p16f877a", "hello": "p16f877a", "eeprom": "p16f877a", "fill": "p16f877a",
              "overlap": "p16f876a", "linked": "p16f876a"}
 
 FLASH_WORDS = 8192          # PIC16F877A / PIC16F876A
@@ -403,7 +403,7 @@ def check_example_facts(name, image, chip):
     if name == "overlap":
         facts.append(("table sent up to 0x1EFF", 0x1EFF in chip and 0x1F00 in image))
         facts.append(("EEPROM sent after the overlap", len(eeprom) == 5))
-    if name in ("blink", "linked"):
+    if name in ("blink", "hello", "linked"):
         facts.append(("a program at the reset vector, no EEPROM", 0 in chip and not eeprom))
     for what, ok in facts:
         if not ok:
@@ -436,7 +436,8 @@ def cmd_rebuild(args):
     if problems:
         raise Failure("\n".join(problems) + "\n(gputils " + gputils_version() +
                       "; run examples/build.sh after changing a source)")
-    print("10 hex files reassemble byte for byte with gputils %s" % gputils_version())
+    print("%d hex files reassemble byte for byte with gputils %s"
+          % (len(PROCESSOR) * len(FORMATS), gputils_version()))
 
 
 def cmd_reading(args):

@@ -5,7 +5,7 @@ on /dev/null, a pipe or a pseudo-terminal whose session it leads.
 
 Each case of CASES uploads monitorApp, which prints a line as its very first
 act and then echoes what it receives (the slow build waits about 20 ms and
-talks at 9600 bit/s), plays its steps, and checks the exit status and what
+talks at 9600 bit/s), or the hello example, plays its steps, and checks the exit status and what
 the uploader wrote, in order.  Every wait is on output, never a fixed sleep.
 """
 
@@ -27,6 +27,7 @@ Failure = fw.Failure
 WAIT_S = 60          # an upload on a loaded machine, with room to spare
 FIRST = b"app first\n"
 SLOW = b"app 9600\n"
+HELLO = b"Hello from the PIC16F877A. Type something: it comes back in capitals.\r\n"
 DONE = b"\nProgramming complete\n"
 SUMMARY = b"WARNING: 1 configuration word was not written (2007)"
 HUNG_UP = b"The serial port was disconnected.\n"
@@ -38,7 +39,7 @@ def tty(text):
     return text.replace(b"\n", b"\r\n")
 
 
-# name, far end (picSim with the app, fast or in real time, or bootloaderSim
+# name, far end (picSim with the app or hello, fast or in real time, or bootloaderSim
 # with its options), uploader options, standard input, steps, exit status,
 # what the uploader's standard output must hold (in this order; a terminal's
 # output is both streams), what its standard error must hold (("absent",
@@ -56,10 +57,15 @@ CASES = (
     ("a pipe's bytes reach the chip, 0x1D is data, its end leaves the output running",
      ("picSim", "first", True), ["--monitor-seconds", "2"], "pipe",
      (("out", FIRST), ("send", b"ping" + QUIT + b"\r"), ("close",), ("out", b"ping" + QUIT + b"\r")),
-     1, [FIRST + b"ping" + QUIT + b"\r"], []),
-    ("terminal: raw input, Ctrl-C goes to the chip, Ctrl-] quits", ("picSim", "first", True), ["--monitor"],
-     "pty", (("out", tty(FIRST)), ("send", CTRL_C + b"x\r"), ("out", tty(FIRST) + CTRL_C + b"x\r"), ("send", QUIT)),
-     1, [b"Monitor at 19200 bit/s; Ctrl-] quits.\r\n", tty(FIRST) + CTRL_C + b"x\r"], []),
+     1, [FIRST + b"ping" + QUIT + b"\r", ("absent", QUIT + b"\r\n")], []),
+    ("hello: its greeting from the first byte, letters echoed in capitals", ("picSim", "hello", True),
+     ["--monitor-seconds", "3"], "pipe", (("out", HELLO), ("send", b"az`{\r"), ("close",), ("out", b"AZ`{\r\n")),
+     1, [DONE, SUMMARY, HELLO + b"AZ`{\r\n"], [b"Monitor at 19200 bit/s for 3 s; Ctrl-C quits.\n"]),
+    # The chip's last byte, "\r", left its line open: a line feed ends it.
+    ("terminal: raw input, Ctrl-C goes to the chip, Ctrl-] quits on a fresh line", ("picSim", "first", True),
+     ["--monitor"], "pty",
+     (("out", tty(FIRST)), ("send", CTRL_C + b"x\r"), ("out", tty(FIRST) + CTRL_C + b"x\r"), ("send", QUIT)),
+     1, [b"Monitor at 19200 bit/s; Ctrl-] quits.\r\n", tty(FIRST) + CTRL_C + b"x\r" + tty(b"\n")], []),
     ("terminal: a second signal ends the process at once, the terminal put back", ("picSim", "first", True),
      ["--monitor"], "pty", (("out", tty(FIRST)), ("signals", (signal.SIGTERM, signal.SIGINT))),
      "a signal", [tty(FIRST)], []),
@@ -199,7 +205,8 @@ def run_case(args, case):
     end = FarEnd(args, far)
     stopped = False
     try:
-        hexfile = None if "-q" in options else args.slow_app if far[1] == "slow" else args.app
+        hexfile = (None if "-q" in options else args.slow_app if far[1] == "slow"
+                   else args.hello if far[1] == "hello" else args.app)
         command = [args.uploader, "-p", end.port] + options + ([hexfile] if hexfile else [])
         # The port goes back as it was found, after a speed switch too.
         port_before = port_settings(end.port)
@@ -276,6 +283,7 @@ def main():
     parser.add_argument("--firmware", help="the default build's bootloader.hex")
     parser.add_argument("--app", help="monitorApp, talking at once at 19200 bit/s")
     parser.add_argument("--slow-app", help="monitorApp, talking at 9600 bit/s after 20 ms")
+    parser.add_argument("--hello", help="examples/hello's hex file")
     parser.add_argument("--uploader", help="programUploader executable")
     parser.add_argument("--picsim", help="picSim executable")
     parser.add_argument("--bootloader-sim", help="bootloaderSim executable")

@@ -507,3 +507,45 @@ TEST(ReadHexRefuses, FileEndingInsideARecordGivesTheExactText) {
 }
 
 }  // namespace
+
+// The structured form: each message's kind, line and figures, and the
+// message itself as the command line prints it.
+TEST(ReadHexIssues, EachMessageAsData) {
+    using Kind = PicProgram::ReadIssue::Kind;
+    struct Case {
+        std::string text;
+        Kind kind;
+        int line;
+        long value;
+        long expected;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {":020000000528D1\n:020000000528D2\n" + END, Kind::BadChecksum, 2, 0xD2, 0xD1, ""},
+        {"\n:0400000005", Kind::EndInRecord, 2, 0, 0, ""},
+        {":02000000\n", Kind::RecordCutShort, 1, 0, 0, ""},
+        {":0200000005G8D1\n", Kind::InvalidCharacter, 1, 'G', 0, ""},
+        {":020000000528D1\njunk\n" + END, Kind::NoRecord, 2, 0, 0, "junk"},
+        {":02401000341268\n" + END, Kind::InvalidAddress, 1, 0x2008, 0, ""},
+        {"\n:03000004000000F9\n" + END, Kind::ExtendedAddressSize, 2, 3, 0, ""},
+        {":00000007F9\n" + END, Kind::UnknownRecordType, 1, 7, 0, ""},
+        {":020000000528D1\n\n", Kind::NoEndRecord, 2, 0, 0, ""},
+        {":020000000528D1\n;\n:020000000528D1", Kind::NoEndRecord, 3, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        PicProgram p;
+        std::vector<PicProgram::ReadIssue> issues;
+        OwnedFile f = streamOf(c.text);
+        p.readHex(f.get(), PicProgram::IssueReport([&](const PicProgram::ReadIssue& i) { issues.push_back(i); }));
+        ASSERT_EQ(issues.size(), 1u);
+        const PicProgram::ReadIssue& i = issues[0];
+        EXPECT_EQ(int(i.kind), int(c.kind));
+        EXPECT_EQ(i.line, c.line);
+        EXPECT_EQ(i.value, c.value);
+        EXPECT_EQ(i.expected, c.expected);
+        EXPECT_EQ(i.detail, c.detail);
+        PicProgram again;
+        EXPECT_EQ(i.message, readText(again, c.text).err);
+    }
+}

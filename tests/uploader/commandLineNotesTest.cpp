@@ -56,7 +56,9 @@ TEST(CommandLineNotes, NameWhatTheParserIgnores)
         {{"-"}, {"-: a lone - is not an option"}},
         {{"-S", "9600", "blink.hex"}, {"-S: unknown option; the options are lower case (-s)"}},
         // A refused rate ends the parsing: what follows is not judged.
-        {{"-s115200", "fast", "a.hex", "b.hex"}, {"-s115200: 115200 ignored; the speed is the next value, 'fast' (write -s 115200)"}},
+        {{"-s115200", "fast", "a.hex", "b.hex"},
+         {"-s115200: 115200 ignored; the speed is the next value, 'fast' (write -s 115200)"}},
+        {{"-s", "12345", "blink.hex"}, {"-s 12345: the speeds that work are 2400, 4800, 9600, 19200, 38400, 57600 bit/s"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

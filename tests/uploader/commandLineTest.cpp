@@ -39,6 +39,14 @@ std::string usage(const std::string& port)
            "\tA filename with the hex file to upload must be specified.\n\n";
 }
 
+// Lines for a person as one line each: continuation lines joined on.
+std::string unwrapped(std::string text)
+{
+    for (size_t at; (at = text.find("\n  ")) != std::string::npos;)
+        text.replace(at, 3, " ");
+    return text;
+}
+
 std::string readFile(const std::string& path)
 {
     std::string text;
@@ -184,18 +192,19 @@ TEST_F(CommandLine, SilentBootloaderEndsAfterTheGreetingWindow)
 }
 
 // --wait sets the greeting window, and the hint after the failure names it
-// and the options, wrapped to 79 columns on a pipe.
+// and the options, wrapped to 79 columns on a pipe with --explain.
 TEST_F(CommandLine, WaitSetsTheGreetingWindowAndTheHintNamesIt)
 {
     PeerProcess peer([](Bootloader& b) { b.awaitPoll(); });
     const auto begin = std::chrono::steady_clock::now();
-    ProgramRun run = runProgram({"-q", "--wait=1", "-s", "9600", "-p", peer.port()});
+    ProgramRun run = runProgram({"--explain", "-q", "--wait=1", "-s", "9600", "-p", peer.port()});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     peer.finish();
     EXPECT_EQ(run.status, 0);
     EXPECT_GT(seconds, 0.9);
     EXPECT_LT(seconds, 10);
-    std::string err = run.err;
+    // After the reset prompt, which --explain shows too.
+    std::string err = run.err.substr(run.err.find("hint: "));
     for (size_t at; (at = err.find("\n      ")) != std::string::npos;)
         err.replace(at, 7, " ");
     EXPECT_EQ(err, "hint: No greeting came within 1 second: reset the board during the wait, or use --reset (--wait="
@@ -312,12 +321,26 @@ TEST_F(CommandLine, StartFailuresSayWhyOnStandardError)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        ProgramRun run = runProgram(c.args);
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--explain");
+        ProgramRun run = runProgram(args);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
-        EXPECT_EQ(count(run.err, "\n"), 1) << run.err;
+        // One reason, wrapped at 79 columns off a terminal: compared unwrapped.
+        const std::string err = unwrapped(run.err);
+        EXPECT_EQ(err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(count(err, "\n"), 1) << run.err;
     }
+    // On a terminal of 60 columns the port's reason wraps between words, one
+    // column short; the path, wider than that, stands whole on its line.
+    const std::string port = "/nonexistent/serial/by-id/usb-0403_6001-FT232R_USB_UART-if00-port0";
+    std::string shown;
+    EXPECT_EQ(runOnTerminal({PROGRAM, "-p", port, good}, 60, shown), 255);
+    const std::string lead = "Could not open serial port " + port + "\n";
+    ASSERT_EQ(shown.substr(0, lead.size()), lead) << shown;
+    EXPECT_EQ(shown.substr(lead.size(), port.size() + 17), port + "\n  does not exist") << shown;
+    for (size_t at = lead.size() + port.size() + 1, end; (end = shown.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_LE(end - at, 59u) << shown;
 }
 
 // A run on each way out leaves the port's settings, and its exclusive mode,
@@ -361,7 +384,7 @@ TEST_F(CommandLine, PortIsLeftAsFound)
             std::unique_ptr<LockHolder> lock(c.locked ? new LockHolder(peer.port()) : nullptr);
             // Late enough for the handlers, which are set just before the port is
             // opened, even under the sanitizers.
-            run = runProgram({"-p", peer.port(), good}, c.signal, 600);
+            run = runProgram({"--explain", "-p", peer.port(), good}, c.signal, 600);
             if (lock)
                 holder = std::to_string(lock->pid);
         }
@@ -375,10 +398,11 @@ TEST_F(CommandLine, PortIsLeftAsFound)
             EXPECT_EQ(log.received.find_first_not_of('\r'), std::string::npos);
         }
         if (c.locked) {
-            // The test itself holds the port open too.
-            EXPECT_EQ(run.err.rfind(peer.port() + " is in use: another process holds it: ", 0), 0u) << run.err;
-            EXPECT_NE(run.err.find("uploaderTests (PID " + holder + ")"), std::string::npos) << run.err;
-            EXPECT_NE(run.err.find(". Close that program and try again.\n"), std::string::npos) << run.err;
+            // The test itself holds the port open too.  Compared unwrapped.
+            const std::string err = unwrapped(run.err);
+            EXPECT_EQ(err.rfind(peer.port() + " is in use: another process holds it: ", 0), 0u) << run.err;
+            EXPECT_NE(err.find("uploaderTests (PID " + holder + ")"), std::string::npos) << run.err;
+            EXPECT_NE(err.find(". Close that program and try again.\n"), std::string::npos) << run.err;
         }
     }
 }

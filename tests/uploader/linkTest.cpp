@@ -1,6 +1,7 @@
 // The bootloader link.  Its tables run in-process on a scripted line with a
 // virtual clock; each descriptor face, and what only a real line shows
 // (hang-ups, pacing), run against a peer process on a pseudo-terminal.
+#include "explain.h"
 #include "linkFaces.h"
 #include "peer.h"
 #include "protocol.h"
@@ -21,6 +22,13 @@ using scripted::ScriptedLine;
 using std::chrono::milliseconds;
 
 namespace {
+
+// The additions on the captured (not a terminal) standard error, for the
+// tests that read them.
+struct ExplainingEverywhere {
+    ExplainingEverywhere() { explainEverywhere(true); }
+    ~ExplainingEverywhere() { explainEverywhere(false); }
+};
 
 const std::string WAITING = "\nWaiting for the bootloader's greeting . . .";
 const std::string NO_GREETING = "\nERROR: Could not establish communication with the bootloader.\n";
@@ -61,7 +69,8 @@ class Transcript : public UploadReporter {
 public:
     void show(const ReportEvent& e) override
     {
-        const bool diagnostic = e.kind == ReportEvent::Kind::Disconnected || e.kind == ReportEvent::Kind::Retry;
+        const bool diagnostic = e.kind == ReportEvent::Kind::Disconnected || e.kind == ReportEvent::Kind::Retry ||
+                                e.kind == ReportEvent::Kind::Note;
         (diagnostic ? err : out) += e.text;
         if (e.kind == ReportEvent::Kind::Block)
             blocks.push_back(std::to_string(e.block) + "/" + std::to_string(e.total));
@@ -271,6 +280,7 @@ TEST(LinkGreeting, HangUpsEndTheWaitAtOnce)
         [](Bootloader& b) { b.awaitPoll(); b.send("KK"); b.hangUp(); },
         [](Bootloader& b) { b.awaitPoll(); b.send(greetingBytes(2004)); b.awaitHi(); b.send("\x00"s); b.hangUp(); },
     };
+    ExplainingEverywhere explaining;
     for (const auto& script : hangUps) {
         PicProgram image;
         testing::internal::CaptureStderr();
@@ -562,11 +572,40 @@ TEST(LinkUpload, PassFaceOnARealLine)
               (std::vector<std::string>{"\x02\x04\x00\xFA"s, block("\x05\xFF\x00\x01\x00\xFF\x00\xFF\x00"s)}));
 }
 
+// A bootloader at the top of a 4K chip: a note before the first frame for
+// each region of the program beyond that chip; the upload goes on as ever.
+TEST(LinkUpload, NotesAProgramBuiltForALargerChip)
+{
+    const std::string top = "the bootloader ends at 0FFF, the top of a 4K-word chip";
+    struct Case {
+        int upper;
+        std::vector<int> addresses;
+        std::string notes;
+    };
+    const Case cases[] = {
+        {0x0FFF, {0x0000, 0x1000, 0x1803}, top + "; the program has words at 1000-1803, beyond it: build it for this chip"},
+        {0x0FFF, {0x2100, 0x2180, 0x21FF},
+         top + ", whose EEPROM ends at 217F; the program has EEPROM data at 2180-21FF, beyond it: build it for this chip"},
+        {0x0FFF, {0x0000, 0x0EFF, 0x2007, 0x217F}, ""},
+        {0x1FFF, {0x1803, 0x21FF}, ""},
+    };
+    for (const Case& c : cases) {
+        PicProgram image;
+        for (int a : c.addresses)
+            image.setData(a, 1);
+        Uploaded u = uploadOn(image, serves(greets(2004, c.upper - 0xFF, c.upper), {}));
+        EXPECT_EQ(u.result, 1);
+        EXPECT_EQ(u.err, c.notes);
+        EXPECT_EQ(u.out.find("note"), std::string::npos);
+    }
+}
+
 // A pass that loses the line mid-way: time-out at once, END attempted.
 TEST(LinkUpload, HangUpInAPass)
 {
     PicProgram image;
     image.setData(0x1EFC, 0x2A);
+    ExplainingEverywhere explaining;
     testing::internal::CaptureStderr();
     LinkRun run = uploadFace(image, [](Bootloader& b) { b.greet(); b.readFrame(); b.hangUp(); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "The serial port was disconnected.\n");

@@ -270,6 +270,37 @@ TEST(SerialPort, RefusalsSayWhy)
     unlink(path);
 }
 
+// Wrapped between words as the other notes, at the width asked; a path
+// wider than a line stays whole.
+TEST(SerialPort, RefusalsWrapBetweenWords)
+{
+    const PortOpenError inUse{PortOpenError::Locked, EBUSY};
+    struct Case {
+        std::string port;
+        int width;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"/dev/ttyUSB0", 0,
+         "/dev/ttyUSB0 is in use: another process holds it. Close that program (a terminal program, or a modem "
+         "manager probing the adapter) and try again.\n"},
+        {"/dev/ttyUSB0", 59,
+         "/dev/ttyUSB0 is in use: another process holds it. Close\n"
+         "  that program (a terminal program, or a modem manager\n"
+         "  probing the adapter) and try again.\n"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 40,
+         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
+         "  is in use: another process holds it.\n"
+         "  Close that program (a terminal\n"
+         "  program, or a modem manager probing\n"
+         "  the adapter) and try again.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        EXPECT_EQ(portFailureReason(c.port, inUse, c.width), c.reason);
+    }
+}
+
 // DTR and RTS through the ioctl seam, on the real clock: released,
 // asserted for the time asked, released, in that order and with those
 // pauses; the line the reset does not name stays asserted.

@@ -48,4 +48,9 @@ TEST(PortRefusal, NoPortsNotSerialAndOtherCodes)
     EXPECT_GT(other.size(), 7u);
     EXPECT_EQ(other.find('\n'), other.size() - 1) << other;
     EXPECT_EQ(other.find('\r'), std::string::npos) << other;
+    // At a width, between words as the other notes.
+    EXPECT_EQ(portRefusalText("COM7", PortRefusal::InUse, ERROR_ACCESS_DENIED, {}, 59),
+              "COM7 is in use: another process holds it. Close that\n"
+              "  program (a terminal program, or a modem manager probing\n"
+              "  the adapter) and try again.\n");
 }

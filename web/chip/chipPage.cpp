@@ -1,9 +1,9 @@
 // The simulated chip as its Web Worker calls it.  Its content and its
 // verdict on an upload come from the same code as bootloaderSim's dump and
 // chipCheck.
+#include "chipVerdict.h"
 #include "json.h"
 #include "pacedChip.h"
-#include "uploadOracle.h"
 
 #include <emscripten.h>
 
@@ -85,7 +85,7 @@ EMSCRIPTEN_KEEPALIVE const char* chipHex()
 }
 
 // Whether the chip holds exactly the program outside the bootloader's
-// range, by chipCheck's rule.
+// range, by chipCheck's rule, and where not, how far it arrived.
 EMSCRIPTEN_KEEPALIVE const char* chipVerdict(const char* name, const char* text, int length, int ignoreOverlap)
 {
     PicProgram program;
@@ -94,20 +94,11 @@ EMSCRIPTEN_KEEPALIVE const char* chipVerdict(const char* name, const char* text,
         read = program.readHex(in, [](const char*) {});
         fclose(in);
     }
-    const protocol::Range range = simulated.settings().range;
-    const protocol::Range w = protectedRange(range);
-    char outside[16];
-    snprintf(outside, sizeof outside, "%04X-%04X", w.lower, w.upper);
     if (!read)
         return give(json::Object().flag("exact", false).str("text", std::string("Cannot read ") + name).done());
-    const std::vector<std::string> differences =
-        programDifferences(simulated.chip().memory(), program, range, ignoreOverlap != 0);
-    std::string said = "The simulated chip ";
-    said += differences.empty() ? "holds exactly " : "differs from ";
-    said += std::string(name) + " outside " + outside + (differences.empty() ? "." : ":");
-    for (const std::string& d : differences)
-        said += "\n  " + d;
-    return give(json::Object().flag("exact", differences.empty()).str("text", said).done());
+    const ChipVerdict verdict =
+        verdictOnUpload(simulated.chip().memory(), program, name, simulated.settings().range, ignoreOverlap != 0);
+    return give(json::Object().flag("exact", verdict.exact).str("text", verdict.text).done());
 }
 
 }  // extern "C"

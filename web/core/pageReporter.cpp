@@ -24,6 +24,7 @@ const char* kindName(ReportEvent::Kind kind)
     case Kind::Disconnected: return "disconnected";
     case Kind::Hint: return "hint";
     case Kind::Retry: return "retry";
+    case Kind::Note: return "note";
     }
     return "other";
 }

@@ -9,6 +9,7 @@
 #include "pageReporter.h"
 #include "passWalk.h"
 #include "protocol.h"
+#include "readSentence.h"
 #include "textFormat.h"
 #include "upload.h"
 #include "webLine.h"
@@ -68,6 +69,9 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
                     .str("defaultResetLines", "dtr")
                     .num("resetDefaultMs", RESET_DEFAULT_MS)
                     .num("resetMaxMs", RESET_MAX_MS)
+                    .str("consoleNeedsBoard",
+                         "The console needs a real board: the simulated chip plays the bootloader, and runs no "
+                         "program after it.")
                     .raw("lineResults", json::Object()
                                             .num("ok", int(LineResult::Ok))
                                             .num("timeout", int(LineResult::Timeout))
@@ -77,23 +81,36 @@ EMSCRIPTEN_KEEPALIVE const char* coreFacts()
                     .done());
 }
 
-// Reads a hex file's text as the command line reads the file: ok, the
-// reader's messages (each a whole line), and the words it dropped.
+// Reads a hex file's text as the command line reads the file: ok, one
+// sentence on what the reader found for someone new to hex files, and the
+// reader's messages below it as the command line prints them.
 EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text, int length)
 {
     LoadedFile loaded;
     loaded.name = name;
-    std::string messages;
+    std::vector<PicProgram::ReadIssue> issues;
     bool ok = false;
     if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
         ok = loaded.image->readHex(
-            in, [&](const char* message) { messages += message; },
+            in, PicProgram::IssueReport([&](const PicProgram::ReadIssue& issue) { issues.push_back(issue); }),
             [&](long address) { loaded.dropped.push_back(address); });
         fclose(in);
     }
+    // The reader's own messages, as the detail below the sentence: a file
+    // for a larger chip drops a word a line, and the first few stand for them.
+    constexpr size_t SHOWN_MESSAGES = 4;
+    std::string messages;
+    for (size_t i = 0; i < issues.size() && i < SHOWN_MESSAGES; ++i)
+        messages += issues[i].message;
+    if (issues.size() > SHOWN_MESSAGES)
+        messages += formatText("(and %d more messages like these)\n", int(issues.size() - SHOWN_MESSAGES));
     if (ok)
         file = std::move(loaded);
-    return give(json::Object().flag("ok", ok).str("messages", messages).done());
+    return give(json::Object()
+                    .flag("ok", ok)
+                    .str("sentence", readSentence(name, issues))
+                    .str("messages", messages)
+                    .done());
 }
 
 // The line the command line shows before the greeting wait.

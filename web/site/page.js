@@ -11,7 +11,7 @@ const ui = {};
 for (const id of ['hexFile', 'drop', 'speed', 'resetLines', 'resetMs', 'connect', 'simulated', 'overlap', 'query',
   'upload', 'cancel', 'forecast', 'picture', 'log', 'progress', 'progressText', 'notice', 'portState',
   'chip', 'chipVerdict', 'chipPicture', 'chipDownload', 'console', 'consoleSpeed', 'consoleInput', 'consoleSend',
-  'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote']) ui[id] = $(id);
+  'consoleOpen', 'consoleHex', 'consoleForm', 'consoleNote', 'consoleWhy', 'fileName', 'fileNotice']) ui[id] = $(id);
 
 const state = {
   core: null,
@@ -27,9 +27,40 @@ const state = {
   chipFacts: null,
   portRange: null,   // [lower, upper] as the port's bootloader gave it
   started: 0,
+  startedBy: null,   // the button that started the run, which keeps the focus
 };
 
-function notice(text) { ui.notice.textContent = text; }
+// The reason for a failure, or a hint, beside the run's buttons; brought
+// into view when it appears, the focus left where it is.
+function notice(text) {
+  ui.notice.textContent = text;
+  if (text && state.running) ui.notice.scrollIntoView({ block: 'nearest' });
+}
+
+// What the reader said of a file: its sentence, with its own message below.
+function fileNotice(answer) {
+  ui.fileNotice.replaceChildren();
+  if (!answer.sentence) return;
+  const detail = document.createElement('span');
+  detail.className = 'detail';
+  detail.textContent = answer.messages.trimEnd();
+  ui.fileNotice.append(answer.sentence, detail);
+}
+
+// A new file starts afresh: nothing of the last run stays on the page.
+function clearRun() {
+  notice('');
+  ui.log.textContent = '';
+  ui.progress.value = 0;
+  ui.progressText.textContent = '';
+  progress.undrawn = null;
+  ui.chipVerdict.textContent = '';
+  ui.chipVerdict.className = '';
+  ui.chipPicture.replaceChildren();
+  ui.chip.textContent = '';
+  ui.chipDownload.hidden = true;
+  delete document.body.dataset.chip;
+}
 
 function logText(text) {
   ui.log.textContent += text;
@@ -80,6 +111,7 @@ function reported(event) {
     }
     break;
   case 'prompt':
+  case 'note':
   case 'hint':
     notice(event.text);
     break;
@@ -98,12 +130,22 @@ function call(name, types, args) {
 
 function speed() { return Number(ui.speed.value); }
 
+// The button that started a run keeps the focus through it: it reads as
+// disabled, and a press does nothing until the run ends.
+function disable(button, off) {
+  const keepsFocus = off && state.running && button === state.startedBy;
+  button.disabled = off && !keepsFocus;
+  if (keepsFocus) button.setAttribute('aria-disabled', 'true');
+  else button.removeAttribute('aria-disabled');
+}
+
 function refreshControls() {
   const busy = state.running || state.consoleOpen;
   const hasLine = ui.simulated.checked || state.port !== null;
   ui.connect.disabled = busy || ui.simulated.checked || !('serial' in navigator);
-  ui.query.disabled = busy || !hasLine;
-  ui.upload.disabled = busy || !hasLine || !state.file;
+  disable(ui.query, busy || !hasLine);
+  disable(ui.upload, busy || !hasLine || !state.file);
+  ui.consoleWhy.textContent = ui.simulated.checked ? state.facts.consoleNeedsBoard : '';
   ui.cancel.disabled = !busy;
   for (const c of [ui.hexFile, ui.speed, ui.simulated, ui.overlap, ui.resetLines, ui.resetMs]) c.disabled = busy;
   if (state.console) state.console.refresh();
@@ -144,18 +186,20 @@ async function readHexFile(file) {
   } finally {
     state.core._free(at);
   }
+  clearRun();
+  fileNotice(answer);  // a refused file, or words the chip does not have, which are left out
   document.body.dataset.filesRead = String(++filesRead);
   if (!answer.ok) {
     // The file is refused as the command line refuses it: nothing to upload.
-    notice(answer.messages);
     state.file = null;
+    ui.fileName.textContent = ui.fileName.dataset.none;
     ui.forecast.textContent = '';
     ui.picture.replaceChildren();
     refreshControls();
     return;
   }
-  notice(answer.messages);  // words the chip does not have are reported, and the file is taken
   state.file = { name: file.name, text };
+  ui.fileName.textContent = file.name;
   showForecast();
   showPicture(knownRange());
   refreshControls();
@@ -230,7 +274,9 @@ async function openPort() {
 }
 
 async function run(queryOnly) {
+  if (state.running) return;  // the starting button, pressed again
   state.running = true;
+  state.startedBy = queryOnly ? ui.query : ui.upload;
   refreshControls();
   notice('');
   ui.log.textContent = '';
@@ -262,11 +308,17 @@ async function run(queryOnly) {
     if (state.line instanceof SerialLine) await state.line.close();
     state.line = null;
     state.running = false;
+    // Cancel is disabled as the run ends: its focus goes back to the button
+    // that started the run, not to the page.
+    const startedBy = state.startedBy;
+    const cancelFocused = document.activeElement === ui.cancel;
+    state.startedBy = null;
     if (state.pictureStale) {
       state.pictureStale = false;
       showPicture(knownRange());
     }
     refreshControls();
+    if (cancelFocused) startedBy.focus();
     document.body.dataset.run = result === 1 ? 'succeeded' : 'failed';
   }
 }

@@ -3,7 +3,7 @@
 // holds the command line's lines, faults read as on the command line, and
 // Cancel ends the upload with the end command.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
@@ -273,5 +273,6 @@ try {
 } finally {
   if (sim) sim.stop();
   await session.close();
+  rmSync(work, { recursive: true, force: true });
 }
 process.exit(failed ? 1 : 0);

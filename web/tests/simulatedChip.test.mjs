@@ -1,9 +1,9 @@
 // The page against its simulated chip at 57600 bit/s: every example
 // uploads and the chip holds it exactly; a bad hex file shows the reader's
 // message.
-import { writeFileSync, mkdtempSync } from 'node:fs';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
 import { EXAMPLES, assert, checkNoProblems, chooseFile, example, openPage, runAndWait, runChecks,
   startBrowser } from './browser.mjs';
 
@@ -32,7 +32,8 @@ try {
     const bad = join(dir, 'bad.hex');
     writeFileSync(bad, ':020000040000FA\n:0400000001020304F1\n:00000001FF\n');
     await chooseFile(page, bad);
-    const notice = await page.$eval('#notice', (e) => e.textContent);
+    rmSync(dir, { recursive: true, force: true });
+    const notice = await page.$eval('#fileNotice .detail', (e) => e.textContent);
     assert(/^PicProgram::readHex - .*line 2/m.test(notice), `notice: ${notice}`);
     checkNoProblems(page);
   }]]);
@@ -97,6 +98,84 @@ try {
     checkNoProblems(bare);
     await bare.close();
   }]]);
+
+  // What a newcomer meets: each case acts on the page at a width, then checks it.
+  const visible = () => document.body.innerText;
+  const garbage = join(mkdtempSync(join(tmpdir(), 'page-')), 'garbage.hex');
+  writeFileSync(garbage, 'euda459vOmXTwJ2y\n');
+  const upload = async (name, overlap = false) => {
+    if (await page.$eval('#overlap', (e) => e.checked) !== overlap) await page.click('#overlap');
+    await chooseFile(page, example(name));
+    return runAndWait(page, '#upload');
+  };
+  const cases = [
+    ['a cancelled fill: the verdict says how far it arrived, in 10 lines at most', 1100, async () => {
+      await chooseFile(page, example('fill'));
+      const running = runAndWait(page, '#upload');
+      await page.waitForFunction(() => {
+        const p = document.getElementById('progress');
+        return p.max > 1 && p.value >= p.max / 3;
+      }, { polling: 'mutation', timeout: 120000 });
+      await page.click('#cancel');
+      assert(await running === 'failed', 'the cancelled upload did not fail');
+      const focused = await page.evaluate(() => document.activeElement.id);
+      assert(focused === 'upload', `after Cancel the focus is on "${focused}"`);
+      await page.waitForFunction(() => document.body.dataset.chip === 'shown');
+    }, async () => {
+      const verdict = await page.$eval('#chipVerdict', (e) => e.textContent);
+      const height = await page.evaluate(() => document.documentElement.scrollHeight);
+      assert(verdict.split('\n').length <= 10 && / up to block .* words were not written/.test(verdict), verdict);
+      assert(height < 3000, `the page is ${height} px high`);
+    }],
+    ['a garbage file after a good upload: nothing of the good run stays', 1100, async () => {
+      assert(await upload('blink') === 'succeeded', 'blink did not upload');
+      await page.waitForFunction(() => document.body.dataset.chip === 'shown');
+      await chooseFile(page, garbage);
+    }, async () => {
+      const text = await page.evaluate(visible);
+      for (const left of ['holds exactly', 'Programming complete', '100%', 'blocks']) {
+        assert(!text.includes(left), `"${left}" still shows:\n${text}`);
+      }
+      const notice = await page.$eval('#fileNotice', (e) => e.textContent);
+      assert(notice.startsWith('garbage.hex, line 1: this line holds no Intel HEX record'), notice);
+      assert(await page.$eval('#chipPicture', (e) => e.children.length === 0), 'the chip\'s picture stays');
+    }],
+    ['words the chip lacks: one sentence, the reader\'s first messages below it', 1100, async () => {
+      writeFileSync(garbage, ':020000000528D1\n:0C40100034123412341234123412341200\n:00000001FF\n');
+      await chooseFile(page, garbage);
+    }, async () => {
+      const [sentence, detail] = await page.$eval('#fileNotice', (e) => e.innerText.split('\n'));
+      assert(sentence === 'garbage.hex, line 2: the word for address 2008 has no place in the chip\'s memory, ' +
+        'and is left out. So are 5 more words after it.', sentence);
+      assert(detail === 'PicProgram::readHex - invalid address 2008', detail);
+      assert(await page.$eval('#fileName', (e) => e.textContent) === 'garbage.hex', 'the file was not taken');
+    }],
+    ['the overlap file at 360 px: the reason in view, the log not cut', 360, async () => {
+      assert(await upload('overlap') === 'failed', 'overlap uploaded without Overlap');
+    }, async () => {
+      const [top, bottom, height, text] = await page.$eval('#notice', (e) =>
+        [e.getBoundingClientRect().top, e.getBoundingClientRect().bottom, window.innerHeight, e.textContent]);
+      assert(text && top >= 0 && bottom <= height + 1,  // a pixel for subpixel layout
+        `the notice lies at ${top}-${bottom} of ${height}: ${text}`);
+      const [scroll, client] = await page.$eval('#log', (e) => [e.scrollWidth, e.clientWidth]);
+      assert(scroll <= client, `the log is ${scroll} px wide in ${client}`);
+    }],
+    ['the chooser names the loaded file, and Upload keeps the focus', 1100, async () => {
+      assert(await upload('blink') === 'succeeded', 'blink did not upload');
+    }, async () => {
+      const name = await page.$eval('#fileName', (e) => e.getClientRects().length && e.textContent);
+      assert(name === 'blink.inhx32.hex', `the chooser says ${name}`);
+      const focused = await page.evaluate(() => document.activeElement.id);
+      assert(focused === 'upload', `the focus is on "${focused}"`);
+    }],
+  ];
+  failed += await runChecks(cases.map(([name, width, act, check]) => [name, async () => {
+    await page.setViewport({ width, height: 800 });
+    await act();
+    await check();
+    checkNoProblems(page);
+  }]));
+  rmSync(dirname(garbage), { recursive: true, force: true });
 } finally {
   await session.close();
 }

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "explain.h"
 #include "protocol.h"
 #include "terminal.h"
 #include "textFormat.h"
@@ -49,7 +50,9 @@ void longOptionsHelp()
     printf("  --trace                     every byte sent and received, in hex, on standard\n");
     printf("                              error, up to the end command\n");
     printf("  --retries=N                 after a checksum error report, send the block\n");
-    printf("                              again, at most N times a block (0-%d, default 0)\n\n", RETRIES_MAX);
+    printf("                              again, at most N times a block (0-%d, default 0)\n", RETRIES_MAX);
+    printf("  --explain                   notes, reasons, hints and the summary on pipes and\n");
+    printf("                              files too; without it they show on a terminal only\n\n");
 }
 
 // Long options come beside the single-letter ones, which keep their quirks
@@ -133,11 +136,12 @@ bool wholeNumber(const std::string& text, long max, long& number)
     return number <= max;
 }
 
-// The speeds --monitor takes, for its refusal: "300, 600, ... 115200".
-std::string consoleSpeedList()
+// Speeds for a refusal: "300, 600, ... 115200".
+template <size_t N>
+std::string speedList(const int (&speeds)[N])
 {
     std::string list;
-    for (int s : protocol::CONSOLE_SPEEDS)
+    for (int s : speeds)
         list += (list.empty() ? "" : ", ") + std::to_string(s);
     return list;
 }
@@ -154,7 +158,7 @@ Request chooseMonitor(const LongOption& option, UploaderOptions& options)
         options.monitor.bitsPerSecond = static_cast<int>(rate);
         return Request::Upload;
     }
-    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), consoleSpeedList().c_str());
+    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), speedList(protocol::CONSOLE_SPEEDS).c_str());
     return Request::Rejected;
 }
 
@@ -186,6 +190,14 @@ Request chooseWait(const LongOption& option, UploaderOptions& options)
     if (request == Request::Upload)
         options.windows.greetingMs = seconds * 1000;
     return request;
+}
+
+// Taken first, so that even the notes on the command line follow it.
+Request chooseExplain(const LongOption&, UploaderOptions& options)
+{
+    options.explain = true;
+    explainEverywhere(true);
+    return Request::Upload;
 }
 
 Request chooseTrace(const LongOption&, UploaderOptions& options)
@@ -225,6 +237,7 @@ constexpr LongOptionSpec LONG_OPTIONS[] = {
     {"wait", ValueRule::Required, false, chooseWait},
     {"trace", ValueRule::None, false, chooseTrace},
     {"retries", ValueRule::Required, false, chooseRetries},
+    {"explain", ValueRule::None, true, chooseExplain},
 };
 
 struct FoundOption {
@@ -413,8 +426,14 @@ std::vector<std::string> commandLineNotes(int argc, char** argv, const UploaderO
                                           writeApart(option)});
         if (option[1] == 'p')
             port = arg;
-        else if (!(speed = uploadSpeedOf(argv[i])))
-            rateRefused = true;  // the parser says so, and reads no further
+        else if (!(speed = uploadSpeedOf(argv[i]))) {
+            // The parser refuses it in the classic words, and reads no further;
+            // a glued value has had its note above.
+            rateRefused = true;
+            if (option.size() == 2)
+                notes.push_back({i, option.substr(0, 2) + " " + arg + ": the speeds that work are " +
+                                        speedList(protocol::UPLOAD_SPEEDS) + " bit/s"});
+        }
         pending = -1;
     }
     if (!rateRefused) {
@@ -457,7 +476,7 @@ Request readOptions(int argc, char** argv, UploaderOptions& options)
         return rejected(options);
     if (longOptionsTaken)
         for (const std::string& note : commandLineNotes(static_cast<int>(args.size()) - 1, args.data(), options))
-            fputs(wrapWords(note, wrapWidth(stderr), NOTE_INDENT).c_str(), stderr);
+            explain(stderr, wrapWords(note, wrapWidth(stderr), NOTE_INDENT));
     if (!longOptionsTaken ||
         readParams(static_cast<int>(args.size()) - 1, args.data(), options.fileName, options.portName,
                    &options.lineSpeed, &options.ignoreOverlap, &options.queryOnly) == -1)

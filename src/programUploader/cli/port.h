@@ -19,9 +19,10 @@ struct ClosePort {
 using OpenPort = std::unique_ptr<SerialPort, ClosePort>;
 
 // Opens portName at bitsPerSecond for the upload.  Null when the system
-// refuses it, with why it did in refusal: one line (with its line feed) for
-// standard error, in words a user can act on.  Prints nothing.
-OpenPort openPort(const std::string& portName, int bitsPerSecond, std::string& refusal);
+// refuses it; then, when refusal is given, why it did, in words a user can
+// act on, for standard error: ended by a line feed, wrapped between words at
+// width, or one line where width is 0.  Prints nothing.
+OpenPort openPort(const std::string& portName, int bitsPerSecond, std::string* refusal = nullptr, int width = 0);
 
 // The open port as the link's line.
 SerialLine& lineOf(SerialPort& port);

@@ -10,6 +10,7 @@
 // instead, for make and set -e.
 
 #include "PicProgram.h"
+#include "explain.h"
 #include "fileAccess.h"
 #include "interruptPolicy.h"
 #include "monitor.h"
@@ -17,6 +18,7 @@
 #include "ownedHandles.h"
 #include "port.h"
 #include "runSteps.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -38,12 +40,13 @@ int runUploader(int argc, char** argv)
     // From here on an interrupt ends the run through its normal way out,
     // which restores the port; a second one restores it and ends at once.
     interruptsEndTheRun();
+    // Why the port was refused is found out only where it will show.
     std::string refusal;
-    OpenPort port = openPort(options.portName, options.lineSpeed, refusal);
+    OpenPort port = openPort(options.portName, options.lineSpeed, explains(stderr) ? &refusal : nullptr,
+                             wrapWidth(stderr));
     if (!port) {
         printf("Could not open serial port %s\n", options.portName.c_str());
-        fflush(stdout);
-        fputs(refusal.c_str(), stderr);
+        explain(stderr, refusal);
         return exitValue(CANNOT_START, options.exitStatus);
     }
 

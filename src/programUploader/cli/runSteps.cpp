@@ -2,6 +2,7 @@
 
 #include "bootloaderLink.h"
 #include "endWatch.h"
+#include "explain.h"
 #include "forecast.h"
 #include "hexInput.h"
 #include "portList.h"
@@ -56,8 +57,7 @@ bool loadProgram(const std::string& fileName, PicProgram& image, OwnedFile& hexF
     hexFile = openHexFile(fileName, why);
     if (!hexFile) {
         printf("Could not open file %s\n", fileName.c_str());
-        fflush(stdout);
-        fputs(why.c_str(), stderr);
+        explain(stderr, why);
         return false;
     }
     if (!readHexNotingDropped(image, hexFile.get(), droppedWords)) {
@@ -75,11 +75,8 @@ constexpr const char* CONTINUATION = "  ";  // the forecast's and the prompt's c
 
 void showForecast(const UploaderOptions& options, const PicProgram& image)
 {
-    if (isTerminal(stderr))
-        fputs(wrapWords(uploadForecast(options.fileName, image, options.lineSpeed) + " on " + options.portName,
-                        wrapWidth(stderr), CONTINUATION)
-                  .c_str(),
-              stderr);
+    explain(stderr, wrapWords(uploadForecast(options.fileName, image, options.lineSpeed) + " on " + options.portName,
+                              wrapWidth(stderr), CONTINUATION));
 }
 
 void startBootloader(SerialLine& port, const UploaderOptions& options)
@@ -92,16 +89,14 @@ void startBootloader(SerialLine& port, const UploaderOptions& options)
                 options.portName.c_str());
         return;
     }
-    if (!isTerminal(stderr))
+    if (!explains(stderr))
         return;
     const std::string where =
         options.queryOnly ? formatText(" on %s at %d bit/s", options.portName.c_str(), options.lineSpeed) : "";
     const int seconds = options.windows.greetingMs / 1000;
-    fputs(wrapWords(formatText("Reset the board now: its bootloader is awaited%s for %d %s.", where.c_str(), seconds,
-                               plural(seconds, "second", "seconds")),
-                    wrapWidth(stderr), CONTINUATION)
-              .c_str(),
-          stderr);
+    explain(stderr, wrapWords(formatText("Reset the board now: its bootloader is awaited%s for %d %s.", where.c_str(),
+                                         seconds, plural(seconds, "second", "seconds")),
+                              wrapWidth(stderr), CONTINUATION));
 }
 
 TraceSink traceSink(bool on, TerminalReporter& terminal)

@@ -1,5 +1,6 @@
 #include "terminalReporter.h"
 
+#include "explain.h"
 #include "terminal.h"
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 namespace {
 
 constexpr const char* HINT_LEAD = "hint: ";
+constexpr const char* NOTE_LEAD = "note: ";
 constexpr const char* HINT_INDENT = "      ";  // under the text after the lead
 
 } // namespace
@@ -84,14 +86,19 @@ void TerminalReporter::show(const ReportEvent& event)
         fputs(event.text.c_str(), stderr);
         return;
     case Kind::Disconnected:
-        fflush(stdout);
-        fputs(event.text.c_str(), stderr);
+        explain(stderr, event.text);
         return;
     case Kind::Hint:
-        if (!hints_)
-            return;
-        fflush(stdout);
-        fputs(wrapWords(HINT_LEAD + hintText(event.hint, words_), wrapWidth(stderr), HINT_INDENT).c_str(), stderr);
+        if (hints_)
+            explain(stderr, wrapWords(HINT_LEAD + hintText(event.hint, words_), wrapWidth(stderr), HINT_INDENT));
+        return;
+    case Kind::Note:
+        explain(stderr, wrapWords(NOTE_LEAD + event.text, wrapWidth(stderr), HINT_INDENT));
+        return;
+    case Kind::Summary:
+        // After "Programming complete", which a script may take as the last line.
+        if (explains(stdout))
+            plain(event.text);
         return;
     default:
         break;

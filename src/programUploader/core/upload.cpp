@@ -59,6 +59,7 @@ int upload(const PicProgram& image, SerialLine& line, const LinkWindows& windows
         return 1;
     }
 
+    reporter.beyondTheChip(image, upper);
     if (image.isUsed(lower, upper)) {
         reporter.overlap(ignoreOverlap);
         if (!ignoreOverlap) {

@@ -1,5 +1,6 @@
 #include "uploadReporter.h"
 
+#include "chipFamily.h"
 #include "protocol.h"
 #include "summary.h"
 #include "textFormat.h"
@@ -108,6 +109,45 @@ void UploadReporter::overlap(bool ignored)
         say(Kind::Warning, std::string("WARNING:") + text);
     else
         say(Kind::Failure, std::string("ERROR:") + text);
+}
+
+namespace {
+
+// "1000-1803": the first and the last used address of from..to; "" when
+// none is used.
+std::string usedSpan(const PicProgram& image, int from, int to)
+{
+    int first = -1, last = -1;
+    for (int address = from; address <= to; ++address)
+        if (image.getData(address) != PicProgram::BLANK) {
+            first = first < 0 ? address : first;
+            last = address;
+        }
+    return first < 0 ? "" : formatText("%04X-%04X", first, last);
+}
+
+} // namespace
+
+void UploadReporter::beyondTheChip(const PicProgram& image, int upper)
+{
+    // Bootloaders sit at the top of flash, so the range's end tells the
+    // chip's size; the family's smaller chips have the smaller EEPROM too.
+    for (const ChipModel& chip : chipModels()) {
+        if (chip.bootEnd() != upper || chip.flashWords == PicProgram::FLASH_CAPACITY)
+            continue;
+        const std::string top = formatText("the bootloader ends at %04X, the top of a %dK-word chip", upper,
+                                           chip.flashWords / 1024);
+        const std::string flash = usedSpan(image, chip.flashWords, PicProgram::FLASH_END);
+        if (!flash.empty())
+            say(Kind::Note, top + "; the program has words at " + flash + ", beyond it: build it for this chip");
+        const int eepromTop = PicProgram::EEPROM_START + chip.eepromBytes - 1;
+        const std::string eeprom = usedSpan(image, eepromTop + 1, PicProgram::EEPROM_END);
+        if (!eeprom.empty())
+            say(Kind::Note, formatText("%s, whose EEPROM ends at %04X; the program has EEPROM data at %s, beyond "
+                                       "it: build it for this chip",
+                                       top.c_str(), eepromTop, eeprom.c_str()));
+        return;
+    }
 }
 
 void UploadReporter::passesBegin(const PicProgram& image, int lower, int upper)

@@ -37,6 +37,7 @@ struct ReportEvent {
         Disconnected,  // the line hung up: a diagnostic for standard error
         Hint,          // after a failure, what the user can do: no text, the facts in hint
         Retry,         // a block goes out again after a checksum report: for standard error
+        Note,          // before the passes, for a person: the program was built for a larger chip
     };
     Kind kind;
     std::string text;
@@ -70,6 +71,9 @@ public:
     // The range's lower (or upper) end moved to the block boundary `to`.
     void rangeWidened(bool lowerEnd, int to);
     void overlap(bool ignored);
+    // Before the passes: a Note for each region in which the program holds
+    // words beyond the chip whose top the bootloader's range ends at.
+    void beyondTheChip(const PicProgram& image, int upper);
     // The passes start: the image and the aligned range give the total.
     void passesBegin(const PicProgram& image, int lower, int upper);
     void blockSent(int address);

@@ -76,8 +76,9 @@ sigset_t waitMask()
     return mask;
 }
 
-// Writes what is waiting, within FLUSH_LIMIT, as the monitor ends.
-void flushWithin(int fd, std::string& waiting)
+// Writes what is waiting, within FLUSH_LIMIT, as the monitor ends; last:
+// the last byte written.
+void flushWithin(int fd, std::string& waiting, char* last = nullptr)
 {
     const auto end = steady_clock::now() + FLUSH_LIMIT;
     while (!waiting.empty()) {
@@ -87,8 +88,11 @@ void flushWithin(int fd, std::string& waiting)
         ssize_t n = write(fd, waiting.data(), std::min(waiting.size(), OUTPUT_CHUNK));
         if (n < 0 && errno != EINTR && errno != EAGAIN)
             return;
-        if (n > 0)
+        if (n > 0) {
+            if (last)
+                *last = waiting[static_cast<size_t>(n) - 1];
             waiting.erase(0, static_cast<size_t>(n));
+        }
     }
 }
 
@@ -119,13 +123,16 @@ public:
     MonitorEnd run(steady_clock::time_point deadline);
     // Writes what is still waiting (the chip's bytes first) as the monitor ends.
     void finish(MonitorEnd end);
+    // Whether the chip's bytes written so far end inside a line.
+    bool lineOpen() const { return lastOut_ != '\n'; }
 
 private:
     enum Slot { PORT, OUTPUT, INPUT };
     bool readPort(MonitorEnd& end);
     // Writes at most chunk bytes of pending to fd; a failure other than an
-    // interruption ends the relay as failure.
-    static bool writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end);
+    // interruption ends the relay as failure.  last: the last byte written.
+    static bool writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end,
+                          char* last = nullptr);
     bool readInput(MonitorEnd& end);
 
     int port_, input_, output_;
@@ -133,6 +140,8 @@ private:
     bool quitKey_;
     std::string toOutput_;  // from the chip, waiting for standard output
     std::string toPort_;    // from standard input, waiting for the line
+    // The last byte written to standard output; the upload's own ended its line.
+    char lastOut_ = '\n';
 };
 
 MonitorEnd Relay::run(steady_clock::time_point deadline)
@@ -173,7 +182,8 @@ MonitorEnd Relay::run(steady_clock::time_point deadline)
         }
         if ((fds[PORT].revents & POLLOUT) && !writeSome(port_, toPort_, PORT_CHUNK, MonitorEnd::HungUp, end))
             return end;
-        if (fds[OUTPUT].revents && !writeSome(output_, toOutput_, OUTPUT_CHUNK, MonitorEnd::OutputClosed, end))
+        if (fds[OUTPUT].revents &&
+            !writeSome(output_, toOutput_, OUTPUT_CHUNK, MonitorEnd::OutputClosed, end, &lastOut_))
             return end;
         if (fds[INPUT].revents && !readInput(end))
             return end;
@@ -198,12 +208,15 @@ bool Relay::readPort(MonitorEnd& end)
     return false;
 }
 
-bool Relay::writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end)
+bool Relay::writeSome(int fd, std::string& pending, size_t chunk, MonitorEnd failure, MonitorEnd& end,
+                      char* last)
 {
     ssize_t n = write(fd, pending.data(), std::min(pending.size(), chunk));
-    if (n > 0)
+    if (n > 0) {
+        if (last)
+            *last = pending[static_cast<size_t>(n) - 1];
         pending.erase(0, static_cast<size_t>(n));
-    else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
         end = failure;
         return false;
     }
@@ -233,7 +246,7 @@ bool Relay::readInput(MonitorEnd& end)
 void Relay::finish(MonitorEnd end)
 {
     if (end != MonitorEnd::OutputClosed)
-        flushWithin(output_, toOutput_);
+        flushWithin(output_, toOutput_, &lastOut_);
     if (end != MonitorEnd::HungUp)
         flushWithin(port_, toPort_);
 }
@@ -244,8 +257,9 @@ void printMonitorHelp()
 {
     printf("                              chip sends goes to standard output, standard input\n");
     printf("                              to the chip; at the upload's speed or at SPEED\n");
-    printf("                              (300 to 115200).  On a terminal Ctrl-] quits and\n");
-    printf("                              Ctrl-C goes to the chip; else a signal ends it\n");
+    printf("                              (300 to 115200).  On a terminal Enter sends CR,\n");
+    printf("                              Ctrl-C goes to the chip and Ctrl-] quits; else a\n");
+    printf("                              signal ends it\n");
 }
 
 MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings)
@@ -274,6 +288,12 @@ MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings)
     if (end == MonitorEnd::Signal)
         interruptTaken();
     relay.finish(end);
+    // On a terminal the shell's prompt starts on a line of its own, not
+    // after the chip's last words; a pipe gets the chip's bytes unchanged.
+    if (relay.lineOpen() && end != MonitorEnd::OutputClosed && isatty(output) == 1) {
+        ssize_t n = write(output, "\n", 1);
+        (void)n;
+    }
     if (end == MonitorEnd::HungUp)
         fprintf(stderr, "The serial port was disconnected.\n");
     return end;

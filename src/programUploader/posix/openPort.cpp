@@ -4,14 +4,15 @@
 #include "portDiagnosis.h"
 #include "serialPort.h"
 
-OpenPort openPort(const std::string& portName, int bitsPerSecond, std::string& refusal)
+OpenPort openPort(const std::string& portName, int bitsPerSecond, std::string* refusal, int width)
 {
     PortOpenError error;
     OpenPort port(new SerialPort(portName, bitsPerSecond, &error));
     if (!*port) {
         port.reset();
         // The holders and the ports are looked up once the port is closed.
-        refusal = portFailureReason(portName, error);
+        if (refusal)
+            *refusal = portFailureReason(portName, error, width);
     }
     return port;
 }

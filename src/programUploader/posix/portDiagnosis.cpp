@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr const char* CONTINUATION = "  ";  // a reason's continuation lines
+
 std::string groupOf(const std::string& portName)
 {
     struct stat st;
@@ -62,7 +64,10 @@ std::vector<std::string> portHolders(const std::string& portName)
     return holders;
 }
 
-std::string portFailureReason(const std::string& portName, const PortOpenError& error)
+namespace {
+
+// The reason as one line.
+std::string reasonLine(const std::string& portName, const PortOpenError& error)
 {
     if (error.kind == PortOpenError::NotTerminal)
         return portName + " is not a serial device (not a terminal); nothing was written to it.\n";
@@ -98,4 +103,12 @@ std::string portFailureReason(const std::string& portName, const PortOpenError& 
     default:
         return portName + ": " + strerror(error.error) + "\n";
     }
+}
+
+} // namespace
+
+std::string portFailureReason(const std::string& portName, const PortOpenError& error, int width)
+{
+    const std::string line = reasonLine(portName, error);
+    return width > 0 ? wrapWords(line.substr(0, line.size() - 1), width, CONTINUATION) : line;
 }

@@ -8,9 +8,10 @@
 #include <sys/types.h>
 #include <vector>
 
-// One line (with its line feed) for standard error: the reason and what to
-// do about it.
-std::string portFailureReason(const std::string& portName, const PortOpenError& error);
+// The reason and what to do about it, for standard error, ended by a line
+// feed: wrapped between words at width as the other notes are (continuation
+// lines indented), or one line where width is 0.
+std::string portFailureReason(const std::string& portName, const PortOpenError& error, int width = 0);
 
 // Processes other than this one that have the device open, as "name (PID n)";
 // only those this user may look at.

@@ -2,6 +2,7 @@
 
 #include "protocol.h"
 #include "serialPort.h"
+#include "terminal.h"
 #include "textFormat.h"
 
 #include <chrono>
@@ -58,6 +59,7 @@ MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings)
 
     const Deadline deadline = settings.seconds > 0 ? port.after(std::chrono::seconds(settings.seconds)) : NO_DEADLINE;
     MonitorEnd end = MonitorEnd::HungUp;
+    bool lineOpen = false;  // the chip's last byte written did not end a line
     for (;;) {
         // The port's wait ends at once on Ctrl-C, and on a port that has gone.
         LineResult r = port.waitReadable(deadline);
@@ -77,6 +79,8 @@ MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings)
             end = MonitorEnd::OutputClosed;
             break;
         }
+        if (got > 0)
+            lineOpen = buffer[got - 1] != '\n';
         if (r == LineResult::HungUp) {
             end = MonitorEnd::HungUp;
             break;
@@ -86,6 +90,12 @@ MonitorEnd runMonitor(SerialPort& port, const MonitorSettings& settings)
     // by the console handler.
     if (end == MonitorEnd::Signal)
         port.interruptNoted();
+    // On a console the prompt starts on a line of its own, not after the
+    // chip's last words; a pipe or a file gets the chip's bytes unchanged.
+    if (lineOpen && end != MonitorEnd::OutputClosed && isTerminal(output)) {
+        fputc('\n', output);
+        fflush(output);
+    }
     if (end == MonitorEnd::HungUp)
         fprintf(stderr, "The serial port was disconnected.\n");
     return end;

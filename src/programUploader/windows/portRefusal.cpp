@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr const char* CONTINUATION = "  ";  // a reason's continuation lines
+
 // The system's own words for an error code, without the line end it adds.
 std::string systemMessage(unsigned long win32Error)
 {
@@ -37,8 +39,11 @@ PortRefusal refusalOfOpenError(unsigned long win32Error)
     }
 }
 
-std::string portRefusalText(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
-                            const std::vector<std::string>& ports)
+namespace {
+
+// The reason as one line.
+std::string refusalLine(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
+                        const std::vector<std::string>& ports)
 {
     switch (refusal) {
     case PortRefusal::None: return "";
@@ -57,11 +62,20 @@ std::string portRefusalText(const std::string& portName, PortRefusal refusal, un
     return portName + ": " + systemMessage(win32Error) + "\n";
 }
 
-std::string portFailureReason(const std::string& portName, const PortOpenError& error)
+}  // namespace
+
+std::string portRefusalText(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
+                            const std::vector<std::string>& ports, int width)
+{
+    const std::string line = refusalLine(portName, refusal, win32Error, ports);
+    return width > 0 && !line.empty() ? wrapWords(line.substr(0, line.size() - 1), width, CONTINUATION) : line;
+}
+
+std::string portFailureReason(const std::string& portName, const PortOpenError& error, int width)
 {
     std::vector<std::string> ports;
     if (error.refusal == PortRefusal::Missing)
         for (const SerialPortInfo& port : listSerialPorts())
             ports.push_back(port.device);
-    return portRefusalText(portName, error.refusal, error.code, ports);
+    return portRefusalText(portName, error.refusal, error.code, ports, width);
 }

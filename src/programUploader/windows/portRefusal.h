@@ -19,10 +19,12 @@ enum class PortRefusal {
 // "access denied", so that means in use, never a permission.
 PortRefusal refusalOfOpenError(unsigned long win32Error);
 
-// One line (with its line feed) for standard error.  ports: the ports that
-// exist, named for a missing one; win32Error: the code, told for Other.
+// The reason for standard error, ended by a line feed: wrapped between words
+// at width as the other notes are, or one line where width is 0.  ports: the
+// ports that exist, named for a missing one; win32Error: the code, told for
+// Other.
 std::string portRefusalText(const std::string& portName, PortRefusal refusal, unsigned long win32Error,
-                            const std::vector<std::string>& ports);
+                            const std::vector<std::string>& ports, int width = 0);
 
 // Why the port was refused, as the port's constructor leaves it.
 struct PortOpenError {
@@ -32,6 +34,6 @@ struct PortOpenError {
 
 // portRefusalText for the refusal, with this machine's ports named for a
 // missing one.
-std::string portFailureReason(const std::string& portName, const PortOpenError& error);
+std::string portFailureReason(const std::string& portName, const PortOpenError& error, int width = 0);
 
 #endif
