@@ -1,3 +1,4 @@
+// Reading the hex file, on every system (hexInput.h).
 #include "hexInput.h"
 
 bool readHexNotingDropped(PicProgram& image, FILE* file, std::vector<long>& dropped)

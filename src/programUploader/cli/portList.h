@@ -1,4 +1,6 @@
-// The serial ports of this machine, as the kernel describes them in sysfs.
+// The serial ports of this machine, for --list-ports and a refusal's words.
+// Each back end lists them its own way (posix/portList.cpp: sysfs;
+// windows/portList.cpp: the registry and SetupAPI).
 #ifndef PORT_LIST_H
 #define PORT_LIST_H
 
@@ -14,8 +16,9 @@ struct SerialPortInfo {
     std::string serial;
 };
 
-// Every terminal that has a device behind it and a node under devRoot, in
-// name order (ttyS2 before ttyS10).  A built-in UART counts only when its
+// Every port, in name order (ttyS2 before ttyS10, COM2 before COM10).  On
+// a POSIX system: every terminal that has a device behind it and a node
+// under devRoot.  A built-in UART counts only when its
 // driver found a chip (its port type is not "unknown"): most PCs declare
 // four ttyS ports whatever they have.  The roots are parameters so that
 // tests can hand over a tree of their own.

@@ -1,3 +1,6 @@
+// The monitor on a POSIX system (monitor.h): the chip's bytes to standard
+// output and standard input's to the chip, through a raw terminal when the
+// terminal is ours, all in one poll loop.
 #include "monitor.h"
 
 #include "interrupt.h"

@@ -1,3 +1,5 @@
+// This machine's serial ports as the kernel describes them in sysfs
+// (portList.h).
 #include "portList.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Whether a stream is a terminal, and its width, on a POSIX system
+// (terminal.h).
 #include "terminal.h"
 
 #include <sys/ioctl.h>

@@ -1,3 +1,6 @@
+// The monitor on Windows (monitor.h): the chip's bytes to standard output;
+// typed input does not reach the chip yet (the console would need a reader
+// of its own), and the start line says so.
 #include "monitor.h"
 
 #include "protocol.h"

@@ -1,3 +1,5 @@
+// This machine's serial ports from the registry, with what SetupAPI tells
+// of their devices (portList.h).
 #include "portDevices.h"
 
 #include "fileAccess.h"

@@ -1,7 +1,7 @@
 // The open serial port on Windows, the back end's port (port.h): one object that owns the port's handle,
 // the settings (DCB) and time-outs it found and its modem lines, and is the
 // line the link talks through.  It puts the port back as it found it on
-// every way out; a second Ctrl-C or a closed console (interruptWindows.h)
+// every way out; a second Ctrl-C or a closed console (interrupt.h)
 // puts every open port back through restoreSerialPortsNow.
 //
 // Reads are overlapped: a wait posts a one-byte read that returns as soon as

@@ -1,3 +1,5 @@
+// Whether a stream is a console, and its window's width, on Windows
+// (terminal.h).
 #include "terminal.h"
 
 #include <io.h>
