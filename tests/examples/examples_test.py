@@ -519,7 +519,7 @@ def cmd_compare(args):
     named = os.path.join(workdir, "blïnk €.hex")
     shutil.copy(blink, named)
     cases = [("blink", [blink], ()), ("query", ["-q"], ()),
-             ("checksum", [blink], ("checksum@3",)), ("hang-up", [blink], ("hangup@5",)),
+             ("checksum", [blink], ("checksum@3",)), ("hang-up", ["--explain", blink], ("hangup@5",)),
              ("0x1a", [substitute], ()), ("name", [named], ()),
              ("trace", ["--trace", "--retries", "1", blink], ("checksum@3",))]
     for tag, options, faults in cases:

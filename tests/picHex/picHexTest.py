@@ -441,7 +441,9 @@ class UploadedChip(Work):
 
 
 class Install(unittest.TestCase):
-    def test_executables_and_man_pages_under_a_prefix(self):
+    """cmake --install into a fresh prefix, then the programs from there."""
+
+    def test_every_program_and_page_installed_and_usable(self):
         prefix = tempfile.mkdtemp(prefix="picHexInstall.")
         try:
             r = subprocess.run([os.environ["CMAKE"], "--install", os.environ["BUILD_DIR"], "--prefix", prefix],
@@ -449,13 +451,29 @@ class Install(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
             bindir = os.path.join(prefix, os.environ["BINDIR"])
             mandir = os.path.join(prefix, os.environ["MANDIR"], "man1")
-            for program in ("programUploader", "bootloaderSim", "picHex"):
-                path = os.path.join(bindir, program)
-                self.assertTrue(os.access(path, os.X_OK), path)
-                self.assertTrue(os.path.isfile(os.path.join(mandir, program + ".1")), program)
-            r = subprocess.run([os.path.join(bindir, "picHex"), "--help"], capture_output=True, text=True,
-                               timeout=TIMEOUT_S)
-            self.assertEqual(r.returncode, 0)
+            pages = sorted(os.listdir(mandir))
+            for program in ("programUploader", "bootloaderSim", "chipCheck", "picHex"):
+                self.assertIn(program + ".1.gz", pages)
+            # Every page has its program, and every program its page.
+            self.assertEqual([p[:-len(".1.gz")] for p in pages], sorted(os.listdir(bindir)))
+            for page in pages:
+                if shutil.which("man"):
+                    m = subprocess.run(["man", "-l", os.path.join(mandir, page)], capture_output=True, text=True,
+                                       timeout=TIMEOUT_S, env=dict(os.environ, MANPAGER="cat", MANWIDTH="80"))
+                    self.assertEqual((m.returncode, m.stderr), (0, ""), page)
+                    self.assertIn("NAME", m.stdout)
+            uploader = os.path.join(bindir, "programUploader")
+            v = subprocess.run([uploader, "--version"], capture_output=True, text=True, timeout=TIMEOUT_S)
+            self.assertEqual((v.returncode, v.stderr), (0, ""))
+            self.assertTrue(v.stdout.startswith("programUploader "), v.stdout)
+            # One upload from the installed uploader to the installed simulator.
+            sim = Simulator(os.path.join(bindir, "bootloaderSim"), os.path.join(prefix, "chip.hex"))
+            try:
+                up = subprocess.run([uploader, "-p", sim.port, os.path.join(EXAMPLES, "blink/blink.inhx32.hex")],
+                                    capture_output=True, text=True, timeout=TIMEOUT_S * 2)
+            finally:
+                status = sim.finish()
+            self.assertEqual((up.returncode, status), (1, 0), up.stdout + up.stderr)
         finally:
             shutil.rmtree(prefix, ignore_errors=True)
 

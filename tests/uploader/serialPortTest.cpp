@@ -117,7 +117,7 @@ TEST(SerialPort, SettingsReadBackFromTheDevice)
     before.c_cc[VTIME] = 7;
     tcsetattr(pty.slave, TCSANOW, &before);
 
-    SerialPort port(pty.name, B4800);
+    SerialPort port(pty.name, 4800);
     ASSERT_TRUE(port);
     termios after;
     ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
@@ -140,7 +140,7 @@ TEST(SerialPort, SettingsReadBackFromTheDevice)
 TEST(SerialPort, BytesPassUnchangedBothWays)
 {
     Pty pty;
-    SerialPort port(pty.name, B19200);
+    SerialPort port(pty.name, 19200);
     ASSERT_TRUE(port);
     ASSERT_EQ(write(pty.master, "\x0D\x0A\x11\x13\x03\x0D", 6), 6);
     EXPECT_EQ(readWord(port.get()), 0x0A0D);
@@ -171,7 +171,7 @@ TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
         close(holder);
     }
     {
-        SerialPort port(pty.name, B19200);
+        SerialPort port(pty.name, 19200);
         ASSERT_TRUE(port);
         int other = open(pty.name.c_str(), O_RDWR | O_NOCTTY);
         EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
@@ -180,7 +180,7 @@ TEST(SerialPort, RefusesFilesLockedPortsAndTakesLongNames)
 
     std::string link = tempDir() + "/" + std::string(200, 'p');
     ASSERT_EQ(symlink(pty.name.c_str(), link.c_str()), 0);
-    SerialPort port(link, B19200);
+    SerialPort port(link, 19200);
     EXPECT_TRUE(port);
     unlink(link.c_str());
 }
@@ -189,7 +189,7 @@ TEST(SerialPort, AsksForLowLatencyAndTakesARefusalSilently)
 {
     Pty pty;
     fakeSerialDriver = true;
-    SerialPort fake(pty.name, B19200);
+    SerialPort fake(pty.name, 19200);
     fakeSerialDriver = false;
     ASSERT_TRUE(fake);
     EXPECT_EQ(fakeSerialFlags, ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
@@ -198,7 +198,7 @@ TEST(SerialPort, AsksForLowLatencyAndTakesARefusalSilently)
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(requestLowLatency(pty.slave));
-    SerialPort port(pty.name, B19200);
+    SerialPort port(pty.name, 19200);
     EXPECT_TRUE(port);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -216,7 +216,7 @@ TEST(SerialPort, RestoresWhatItFoundAndHoldsThePortExclusively)
     tcgetattr(pty.slave, &before);
 
     fakeSerialDriver = true;
-    SerialPort port(pty.name, B57600);
+    SerialPort port(pty.name, 57600);
     fakeSerialDriver = false;
     ASSERT_TRUE(port);
     int exclusive = 0;
@@ -307,7 +307,7 @@ TEST(SerialPort, RefusalsWrapBetweenWords)
 TEST(BoardReset, PulsesTheNamedLinesOfThePort)
 {
     Pty pty;
-    SerialPort port(pty.name, B19200);
+    SerialPort port(pty.name, 19200);
     ASSERT_TRUE(port);
     struct Case {
         ResetLines lines;
@@ -464,7 +464,7 @@ TEST(Interrupt, SecondSignalRestoresEveryPortAndEndsAtOnce)
             interruptWaitsOnSignals();
             onSecondInterrupt(restoreAllNow);
             {
-                SerialPort gone(closed.name, B9600);
+                SerialPort gone(closed.name, 9600);
             }
             termios changed = before[PORTS];
             cfsetospeed(&changed, B1200);

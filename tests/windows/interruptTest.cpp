@@ -2,7 +2,7 @@
 // asks the run to end; a second event or a closed console puts the ports
 // back and ends the process.  (Ctrl-C from outside is the end-to-end
 // table's, through Wine.)
-#include "interruptWindows.h"
+#include "interrupt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // --list-ports on Windows: what SetupAPI tells of a port, as the line shows
 // it.  Wine has no USB adapters, so the devices are handed over here.
-#include "portListWindows.h"
+#include "portDevices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Windows' error codes for a port that cannot be used, each with the reason
 // the Linux build gives for the same cause.
-#include "portRefusalWindows.h"
+#include "portRefusal.h"
 
 #include <gtest/gtest.h>
 
