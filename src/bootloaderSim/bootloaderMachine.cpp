@@ -10,10 +10,6 @@ constexpr uint8_t WRONG_READY = '<';  // what badready sends instead of '>'
 // it wrote later than this after our greeting means the greeting was missed.
 constexpr double GREETING_RETRY = 1.0;
 
-// The typical self-timed erase/write cycle of the PIC16F87x and 87xA data
-// sheets, for a data EEPROM byte and for a program memory write.
-constexpr double WRITE_CYCLE_MS = 4;
-
 void putWord(std::vector<uint8_t>& out, int value) {
     uint8_t word[2];
     protocol::putWord(value, word);
@@ -26,8 +22,8 @@ void putWord(std::vector<uint8_t>& out, int value) {
 // latches; an older part takes a cycle for each word.
 BootloaderSettings::BootloaderSettings(const ChipModel& chip)
     : range{chip.bootStart(), chip.bootEnd()},
-      programWriteMs(WRITE_CYCLE_MS * (chip.blockWrites ? 1 : protocol::BLOCK_WORDS)),
-      eepromWriteMs(WRITE_CYCLE_MS) {}
+      programWriteMs(chip.blockWriteMs()),
+      eepromWriteMs(ChipModel::WRITE_CYCLE_MS) {}
 
 BootloaderMachine::BootloaderMachine(Chip& chip, const BootloaderSettings& settings, const FaultSource& faults,
                                      MachineObserver* observer)

@@ -17,6 +17,13 @@ struct ChipModel {
     // write latches; the older parts write one word at a time.
     bool blockWrites;
 
+    // The typical self-timed erase/write cycle of the data sheets, for a data
+    // EEPROM byte and for a program memory write.
+    static constexpr double WRITE_CYCLE_MS = 4;
+    // What writing one block of four flash words takes: one cycle on the A
+    // parts, one a word on the older parts.
+    double blockWriteMs() const { return WRITE_CYCLE_MS * (blockWrites ? 1 : 4); }
+
     // The bootloader's own code: the top 256 words of flash.
     int bootStart() const { return flashWords - 0x100; }
     int bootEnd() const { return flashWords - 1; }

@@ -28,6 +28,7 @@ struct LoadedFile {
     std::string name;
     std::unique_ptr<PicProgram> image{new PicProgram};
     std::vector<long> dropped;
+    double blockWriteMs = ChipModel::WRITE_CYCLE_MS;  // the chip it was read for; a port's is not known
 };
 LoadedFile file;
 
@@ -102,8 +103,10 @@ EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text,
 {
     LoadedFile loaded;
     loaded.name = name;
-    if (const ChipModel* model = findChip(chip))
+    if (const ChipModel* model = findChip(chip)) {
         loaded.image.reset(new PicProgram(model->flashWords, model->eepromBytes));
+        loaded.blockWriteMs = model->blockWriteMs();
+    }
     std::vector<PicProgram::ReadIssue> issues;
     bool ok = false;
     if (FILE* in = fmemopen(const_cast<char*>(text), static_cast<size_t>(length), "r")) {
@@ -132,7 +135,7 @@ EMSCRIPTEN_KEEPALIVE const char* coreReadHex(const char* name, const char* text,
 // The line the command line shows before the greeting wait.
 EMSCRIPTEN_KEEPALIVE const char* coreForecast(int bitsPerSecond)
 {
-    return give(uploadForecast(file.name, *file.image, bitsPerSecond));
+    return give(uploadForecast(file.name, *file.image, bitsPerSecond, file.blockWriteMs));
 }
 
 // What the line allows for the loaded file against a bootloader with this

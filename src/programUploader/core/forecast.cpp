@@ -8,10 +8,6 @@
 
 namespace {
 
-// Typical time the chip takes to write one block after its frame arrived
-// (the PIC16F87xA's self-timed erase/write cycle).
-constexpr double BLOCK_WRITE_SECONDS = 0.004;
-
 // Used words from `from` to the end of its region.
 int usedWords(const PicProgram& image, int from)
 {
@@ -23,7 +19,8 @@ int usedWords(const PicProgram& image, int from)
 
 } // namespace
 
-std::string uploadForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond)
+std::string uploadForecast(const std::string& fileName, const PicProgram& image, int bitsPerSecond,
+                           double blockWriteMs)
 {
     // The bootloader's range is not known before its greeting: the count is
     // for a bootloader that protects nothing.
@@ -32,7 +29,7 @@ std::string uploadForecast(const std::string& fileName, const PicProgram& image,
     const int config = usedWords(image, PicProgram::CONFIG_START);
     const int eeprom = usedWords(image, PicProgram::EEPROM_START);
     const double seconds = double(plan.lineBytes()) * protocol::BITS_PER_CHARACTER / bitsPerSecond +
-                           plan.blocks * BLOCK_WRITE_SECONDS;
+                           plan.blocks * blockWriteMs / 1000;
     const std::string words =
         formatText("%s: %d flash %s, %d configuration %s, %d EEPROM %s", fileName.c_str(), flash,
                    plural(flash, "word", "words"), config, plural(config, "word", "words"), eeprom,
