@@ -193,9 +193,8 @@ Request chooseWait(const LongOption& option, UploaderOptions& options)
 }
 
 // Taken first, so that even the notes on the command line follow it.
-Request chooseExplain(const LongOption&, UploaderOptions& options)
+Request chooseExplain(const LongOption&, UploaderOptions&)
 {
-    options.explain = true;
     explainEverywhere(true);
     return Request::Upload;
 }

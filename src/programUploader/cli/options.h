@@ -37,7 +37,6 @@ struct UploaderOptions {
     LinkWindows windows;    // --wait sets the greeting window, --retries the checksum retries
     ExitStatus exitStatus = ExitStatus::Classic;
     bool trace = false;    // --trace: the session's bytes on standard error
-    bool explain = false;  // --explain: the uploader's additions on pipes and files too
 };
 
 // The most --retries takes.
