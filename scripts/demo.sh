@@ -44,17 +44,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The greeter through the firmware on picSim: the uploader stays on the line
-# after the end command and shows what the started program says.
-if [ "$mode" = --monitor ]; then
-  hello=examples/hello/hello.inhx32.hex
+# picSim with our firmware, in real time, and any further options; it prints
+# its port on its first line (read here from descriptor 3) and its figures,
+# if asked for, at exit.
+start_picsim() {
   mkfifo "$work/sim.out"
-  "$build/src/picSim/picSim" --firmware firmware/bootloader.hex >"$work/sim.out" &
+  "$build/src/picSim/picSim" --firmware "$build/firmware/bootloader.hex" "$@" >"$work/sim.out" &
   sim_pid=$!
   exec 3<"$work/sim.out"
   read -r -u 3 line
   port=${line#picSim: port }
   echo "$line (firmware/bootloader.hex, 20 MHz, real time)"
+}
+
+# The greeter through the firmware on picSim: the uploader stays on the line
+# after the end command and shows what the started program says.
+if [ "$mode" = --monitor ]; then
+  hello=examples/hello/hello.inhx32.hex
+  start_picsim
 
   echo "\$ programUploader -p $port --monitor-seconds 3 $hello"
   status=0
@@ -71,14 +78,7 @@ fi
 # The same upload through the bootloader firmware on the instruction-level
 # chip; it keeps running the program afterwards until it is told to stop.
 if [ "$mode" = --firmware ]; then
-  mkfifo "$work/sim.out"
-  "$build/src/picSim/picSim" --firmware "$build/firmware/bootloader.hex" --stats \
-    --dump "$work/chip.hex" >"$work/sim.out" &
-  sim_pid=$!
-  exec 3<"$work/sim.out"
-  read -r -u 3 line
-  port=${line#picSim: port }
-  echo "$line (firmware/bootloader.hex, 20 MHz, real time)"
+  start_picsim --stats --dump "$work/chip.hex"
 
   echo "\$ programUploader -p $port $program"
   status=0
