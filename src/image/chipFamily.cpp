@@ -9,24 +9,19 @@ constexpr int EEPROM_SMALL = 128, EEPROM_LARGE = 256;
 
 } // namespace
 
-std::string ChipModel::firmwareImage() const
-{
-    return flashWords == FLASH_4K ? "bootloader-16F873-874.hex" : "bootloader-16F876-877.hex";
-}
-
 const std::vector<ChipModel>& chipModels()
 {
     // The data sheets' figures; gpsim gives the 16F874A 256 EEPROM bytes,
     // where its data sheet gives 128.
     static const std::vector<ChipModel> models = {
-        {"16F873", "p16f873", FLASH_4K, EEPROM_SMALL, 28, false},
-        {"16F874", "p16f874", FLASH_4K, EEPROM_SMALL, 40, false},
-        {"16F876", "p16f876", FLASH_8K, EEPROM_LARGE, 28, false},
-        {"16F877", "p16f877", FLASH_8K, EEPROM_LARGE, 40, false},
-        {"16F873A", "p16f873a", FLASH_4K, EEPROM_SMALL, 28, true},
-        {"16F874A", "p16f874a", FLASH_4K, EEPROM_SMALL, 40, true},
-        {"16F876A", "p16f876a", FLASH_8K, EEPROM_LARGE, 28, true},
-        {"16F877A", "p16f877a", FLASH_8K, EEPROM_LARGE, 40, true},
+        {"16F873", "p16f873", FLASH_4K, EEPROM_SMALL, false},
+        {"16F874", "p16f874", FLASH_4K, EEPROM_SMALL, false},
+        {"16F876", "p16f876", FLASH_8K, EEPROM_LARGE, false},
+        {"16F877", "p16f877", FLASH_8K, EEPROM_LARGE, false},
+        {"16F873A", "p16f873a", FLASH_4K, EEPROM_SMALL, true},
+        {"16F874A", "p16f874a", FLASH_4K, EEPROM_SMALL, true},
+        {"16F876A", "p16f876a", FLASH_8K, EEPROM_LARGE, true},
+        {"16F877A", "p16f877a", FLASH_8K, EEPROM_LARGE, true},
     };
     return models;
 }

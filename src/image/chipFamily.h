@@ -12,7 +12,6 @@ struct ChipModel {
     const char* processor;  // gpasm's -p and gpsim's processor name: "p16f877a"
     int flashWords;         // 4096 or 8192
     int eepromBytes;        // 128 or 256
-    int pins;               // 28 or 40
     // The A parts erase and write flash in blocks of four words through
     // write latches; the older parts write one word at a time.
     bool blockWrites;
@@ -27,9 +26,6 @@ struct ChipModel {
     // The bootloader's own code: the top 256 words of flash.
     int bootStart() const { return flashWords - 0x100; }
     int bootEnd() const { return flashWords - 1; }
-    // The firmware image built for this chip's flash size, in firmware/; one
-    // image serves the A and the older parts of a size alike.
-    std::string firmwareImage() const;
 };
 
 // The eight chips, the 28-pin ones of each size first.

@@ -140,10 +140,10 @@ bool wholeNumber(const std::string& text, long max, long& number)
 template <size_t N>
 std::string speedList(const int (&speeds)[N])
 {
-    std::string list;
+    std::vector<std::string> names;
     for (int s : speeds)
-        list += (list.empty() ? "" : ", ") + std::to_string(s);
-    return list;
+        names.push_back(std::to_string(s));
+    return commaList(names);
 }
 
 // --monitor alone keeps the upload's speed.
@@ -158,7 +158,8 @@ Request chooseMonitor(const LongOption& option, UploaderOptions& options)
         options.monitor.bitsPerSecond = static_cast<int>(rate);
         return Request::Upload;
     }
-    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(), speedList(protocol::CONSOLE_SPEEDS).c_str());
+    fprintf(stderr, "invalid --monitor speed '%s' (%s)\n", option.value.c_str(),
+            speedList(protocol::CONSOLE_SPEEDS).c_str());
     return Request::Rejected;
 }
 
